@@ -1,0 +1,40 @@
+# Entry points for people and CI. Each target installs what is missing first.
+JOBS ?= 2
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+
+.PHONY: deps build run test test-unit asan bench format clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVARIN_SANITIZE=ON -DTOLVARIN_GUI=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The main job on the built-in demo unit.
+run: build
+	@bash scripts/demo.sh $(BUILD)
+
+# Every test in the plain build (unit, end-to-end), then the unit tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: build asan
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+asan: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+bench: build
+	@bash bench/run.sh $(BUILD)
+
+format:
+	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,6 @@
+#pragma once
+
+// The terminal face: parses the command line and runs the command.
+namespace CliApp {
+int run(int argc, char** argv);
+}

@@ -1,0 +1,34 @@
+#include "platform/ModuleLoader.h"
+
+#include "platform/Paths.h"
+
+#include <dlfcn.h>
+
+namespace ModuleLoader {
+
+std::string modulePath(const std::string& name) {
+    return Paths::resourcesDirectory() + "/" + name + ".so";
+}
+
+void* findFactory(const std::string& path, const std::string& className, std::string* error) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        if (error != nullptr) {
+            const char* text = ::dlerror();
+            *error = text != nullptr ? text : path + ": cannot be loaded";
+        }
+        return nullptr;
+    }
+    std::string symbol = "tolvarin_create_" + className;
+    void* factory = ::dlsym(handle, symbol.c_str());
+    if (factory == nullptr) {
+        if (error != nullptr) {
+            *error = path + ": no principal class " + className;
+        }
+        ::dlclose(handle);
+        return nullptr;
+    }
+    return factory;
+}
+
+} // namespace ModuleLoader

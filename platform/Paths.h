@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+// Where things are on this machine. Each answer honours the test overrides
+// TOLVARIN_DEV_DIR, TOLVARIN_HOME and TOLVARIN_RESOURCES.
+namespace Paths {
+
+// "/dev" or TOLVARIN_DEV_DIR.
+std::string deviceDirectory();
+// The raw device path of a unit: "sda2", "/dev/sda2" and "rdisk" style names
+// all become deviceDirectory() + "/NAME"; any other absolute path is kept.
+std::string rawDevicePathForIdentifier(const std::string& identifier);
+// The identifier (kernel name) of a raw device path: "/dev/sda2" -> "sda2".
+std::string identifierForRawDevicePath(const std::string& path);
+// The launching user's home directory (not root's under sudo), or TOLVARIN_HOME.
+std::string homeDirectory();
+// The folder holding the modules, the disk tool adapter and the report
+// template: TOLVARIN_RESOURCES, else ../Resources next to the executable.
+std::string resourcesDirectory();
+// The directory of the running executable.
+std::string executableDirectory();
+
+} // namespace Paths

@@ -1,0 +1,178 @@
+#include "platform/PosixRawDevice.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+int64_t roundDown(int64_t value, int64_t unit) { return value / unit * unit; }
+int64_t roundUp(int64_t value, int64_t unit) { return (value + unit - 1) / unit * unit; }
+
+} // namespace
+
+std::unique_ptr<PosixRawDevice> PosixRawDevice::open(const std::string& path, Access access,
+                                                     int* errorNumber, std::string* message) {
+    auto fail = [&](int err, const std::string& text) -> std::unique_ptr<PosixRawDevice> {
+        if (errorNumber != nullptr) {
+            *errorNumber = err;
+        }
+        if (message != nullptr) {
+            *message = path + ": " + text;
+        }
+        return nullptr;
+    };
+
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        int err = errno;
+        return fail(err, std::strerror(err));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return fail(EISDIR, "is a directory, not a device");
+    }
+    if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISREG(st.st_mode)) {
+        return fail(ENODEV, "is not a device or an image file");
+    }
+
+    int flags = (access == Access::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    bool direct = true;
+    int fd = ::open(path.c_str(), flags | O_DIRECT);
+    if (fd < 0 && errno == EINVAL) {
+        // Some file systems (tmpfs) refuse O_DIRECT; only then do without it.
+        direct = false;
+        fd = ::open(path.c_str(), flags);
+    }
+    if (fd < 0) {
+        int err = errno;
+        return fail(err, std::strerror(err));
+    }
+
+    std::unique_ptr<PosixRawDevice> device(new PosixRawDevice());
+    device->fd_.reset(fd);
+    device->path_ = path;
+    device->direct_ = direct;
+
+    if (S_ISBLK(st.st_mode)) {
+        uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) {
+            device->reportedSize_ = static_cast<int64_t>(bytes);
+        }
+        int sectorSize = 0;
+        if (::ioctl(fd, BLKSSZGET, &sectorSize) == 0 && sectorSize >= 512) {
+            device->blockSize_ = sectorSize;
+        }
+    } else if (S_ISREG(st.st_mode)) {
+        device->reportedSize_ = st.st_size;
+        // O_DIRECT on a file wants the file system's block alignment.
+        if (direct && st.st_blksize > 512) {
+            device->blockSize_ = st.st_blksize;
+        }
+    }
+    if (!direct) {
+        device->blockSize_ = std::max<int64_t>(512, device->blockSize_);
+    }
+    return device;
+}
+
+bool PosixRawDevice::aligned(const void* buffer, int64_t offset, int64_t length) const {
+    if (!direct_) {
+        return true;
+    }
+    auto address = reinterpret_cast<uintptr_t>(buffer);
+    return address % AlignedBuffer::kAlignment == 0 && offset % blockSize_ == 0 &&
+           length % blockSize_ == 0;
+}
+
+int64_t PosixRawDevice::seek(int64_t offset) {
+    off_t result = ::lseek(fd_.get(), offset, SEEK_SET);
+    if (result < 0) {
+        return -1;
+    }
+    position_ = result;
+    return result;
+}
+
+int64_t PosixRawDevice::read(void* buffer, int64_t length) {
+    if (length <= 0) {
+        return 0;
+    }
+    if (!aligned(buffer, position_, length)) {
+        return bouncedRead(buffer, length);
+    }
+    ssize_t n = ::read(fd_.get(), buffer, static_cast<size_t>(length));
+    if (n > 0) {
+        position_ += n;
+    }
+    return n;
+}
+
+int64_t PosixRawDevice::bouncedRead(void* buffer, int64_t length) {
+    int64_t start = roundDown(position_, blockSize_);
+    int64_t end = roundUp(position_ + length, blockSize_);
+    auto span = static_cast<size_t>(end - start);
+    if (bounce_.size() < span) {
+        bounce_.allocate(span);
+    }
+    ssize_t n = ::pread(fd_.get(), bounce_.data(), span, start);
+    if (n < 0) {
+        return -1;
+    }
+    int64_t skip = position_ - start;
+    int64_t got = std::min<int64_t>(length, n - skip);
+    if (got <= 0) {
+        return 0;
+    }
+    std::memcpy(buffer, bounce_.data() + skip, static_cast<size_t>(got));
+    position_ += got;
+    ::lseek(fd_.get(), position_, SEEK_SET);
+    return got;
+}
+
+int64_t PosixRawDevice::write(const void* buffer, int64_t length) {
+    if (length <= 0) {
+        return 0;
+    }
+    if (!aligned(buffer, position_, length)) {
+        return bouncedWrite(buffer, length);
+    }
+    ssize_t n = ::write(fd_.get(), buffer, static_cast<size_t>(length));
+    if (n > 0) {
+        position_ += n;
+    }
+    return n;
+}
+
+int64_t PosixRawDevice::bouncedWrite(const void* buffer, int64_t length) {
+    // A write smaller than a logical block covers the enclosing block: read it,
+    // patch in the caller's bytes and write the block back.
+    int64_t start = roundDown(position_, blockSize_);
+    int64_t end = roundUp(position_ + length, blockSize_);
+    auto span = static_cast<size_t>(end - start);
+    if (bounce_.size() < span) {
+        bounce_.allocate(span);
+    }
+    ssize_t n = ::pread(fd_.get(), bounce_.data(), span, start);
+    if (n < 0) {
+        return -1;
+    }
+    if (static_cast<size_t>(n) < span) {
+        std::memset(bounce_.data() + n, 0, span - static_cast<size_t>(n));
+    }
+    int64_t skip = position_ - start;
+    std::memcpy(bounce_.data() + skip, buffer, static_cast<size_t>(length));
+    ssize_t w = ::pwrite(fd_.get(), bounce_.data(), span, start);
+    if (w < 0) {
+        return -1;
+    }
+    if (w < skip + length) {
+        return -1;
+    }
+    position_ += length;
+    ::lseek(fd_.get(), position_, SEEK_SET);
+    return length;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/UniqueFd.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// File operations for a process that may hold root rights while it writes
+// into the user's folders: nothing here follows a symbolic link at the final
+// path element, nothing writes into anything but a regular file, new files
+// are handed to the launching user, and whole-file replacements go through a
+// temporary file renamed over the old one.
+namespace SafeFile {
+
+// Opens path for appending, creating it when missing. A link or a
+// non-regular file at path is refused (nullopt-equivalent: invalid fd) with a
+// message.
+UniqueFd openForAppend(const std::string& path, std::string* error = nullptr);
+// Opens path for writing from empty (truncating it), creating it when missing.
+UniqueFd openForTruncate(const std::string& path, std::string* error = nullptr);
+// Creates a new file that must not exist yet (O_EXCL).
+UniqueFd createExclusive(const std::string& path, std::string* error = nullptr);
+// Opens an existing regular file for reading, without following a link.
+UniqueFd openForRead(const std::string& path, std::string* error = nullptr);
+
+// Writes all of data to fd; answers false with a message on a short write
+// (for example a full disk).
+bool writeAll(int fd, std::string_view data, std::string* error = nullptr);
+
+// Appends data to path (opened and closed by this call) and hands a file it
+// created back to the launching user.
+bool append(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Replaces path as a whole: data goes to a temporary file in the same
+// directory, is flushed to disk, handed to the launching user and renamed over
+// path, so an interruption leaves either the old or the new file.
+bool replace(const std::string& path, std::string_view data, std::string* error = nullptr);
+
+// Reads a whole regular file (not through a link).
+std::optional<std::string> read(const std::string& path, std::string* error = nullptr);
+
+// Creates a directory (and its missing parents) for the launching user.
+bool makeDirectories(const std::string& path, std::string* error = nullptr);
+
+} // namespace SafeFile

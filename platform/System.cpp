@@ -1,0 +1,88 @@
+#include "platform/System.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <sys/time.h>
+#include <sys/utsname.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex& hookMutex() {
+    static std::mutex m;
+    return m;
+}
+
+System::ExitHook& hook() {
+    static System::ExitHook h;
+    return h;
+}
+
+} // namespace
+
+namespace System {
+
+int64_t wallClockMicros() {
+    struct timeval tv {};
+    ::gettimeofday(&tv, nullptr);
+    return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
+}
+
+std::string kernelRelease() {
+    struct utsname u {};
+    if (::uname(&u) != 0) {
+        return "";
+    }
+    return u.release;
+}
+
+std::string releaseName(const std::string& release) {
+    // Major kernel versions of the releases the program knows by name.
+    static const std::map<std::string, std::string> names = {
+        {"8", "Tiger"},         {"9", "Leopard"},  {"10", "Snow Leopard"},
+        {"11", "Lion"},         {"12", "Mountain Lion"}, {"13", "Mavericks"},
+    };
+    auto dot = release.find('.');
+    std::string major = release.substr(0, dot);
+    // A Linux release such as 6.1.0-18-amd64 carries a dash; never match it.
+    if (release.find('-') != std::string::npos) {
+        return "UNKNOWN";
+    }
+    auto it = names.find(major);
+    return it == names.end() ? "UNKNOWN" : it->second;
+}
+
+void consoleLog(const std::string& text) {
+    ::syslog(LOG_INFO, "TOLVARIN - %s", text.c_str());
+    if (std::getenv("TOLVARIN_CONSOLE") != nullptr) {
+        std::fprintf(stderr, "TOLVARIN - %s\n", text.c_str());
+    }
+}
+
+void terminate(int status) {
+    ExitHook h;
+    {
+        std::lock_guard<std::mutex> lock(hookMutex());
+        h = hook();
+    }
+    if (h) {
+        h(status);
+        return;
+    }
+    std::fflush(nullptr);
+    ::_exit(status);
+}
+
+void setExitHook(ExitHook h) {
+    std::lock_guard<std::mutex> lock(hookMutex());
+    hook() = std::move(h);
+}
+
+void resetExitHook() { setExitHook(nullptr); }
+
+bool isPrivileged() { return ::geteuid() == 0; }
+
+} // namespace System

@@ -1,0 +1,144 @@
+#include "platform/LaunchingUser.h"
+#include "platform/Paths.h"
+#include "platform/PosixRawDevice.h"
+#include "platform/ProcessRunner.h"
+#include "platform/SafeFile.h"
+#include "platform/System.h"
+#include "tests/support/TempDir.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TEST(Paths, RawDevicePathFollowsDeviceDirectory) {
+    ScopedEnv dev("TOLVARIN_DEV_DIR", "/tmp/devs/");
+    EXPECT_EQ(Paths::rawDevicePathForIdentifier("sda2"), "/tmp/devs/sda2");
+    EXPECT_EQ(Paths::rawDevicePathForIdentifier("/dev/nvme0n1p2"), "/tmp/devs/nvme0n1p2");
+    EXPECT_EQ(Paths::rawDevicePathForIdentifier("/srv/image.img"), "/srv/image.img");
+    EXPECT_EQ(Paths::identifierForRawDevicePath("/tmp/devs/loop0"), "loop0");
+}
+
+TEST(Paths, HomeDirectoryOverride) {
+    ScopedEnv home("TOLVARIN_HOME", "/tmp/somehome");
+    EXPECT_EQ(Paths::homeDirectory(), "/tmp/somehome");
+}
+
+TEST(LaunchingUser, SudoIdsNameTheUserWhenRoot) {
+    if (::getuid() != 0) {
+        GTEST_SKIP() << "needs root to read SUDO_UID";
+    }
+    ScopedEnv uid("SUDO_UID", "65534");
+    ScopedEnv gid("SUDO_GID", "65534");
+    LaunchingUser u = LaunchingUser::current();
+    EXPECT_EQ(u.uid, 65534u);
+    EXPECT_EQ(u.gid, 65534u);
+    EXPECT_FALSE(u.userName.empty());
+}
+
+TEST(ProcessRunner, InterleavesOutputAndReportsExitStatus) {
+    ProcessResult r =
+        ProcessRunner::run("/bin/sh", {"-c", "echo one; echo two >&2; echo three; exit 3"});
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.exitStatus, 3);
+    EXPECT_EQ(r.output, "one\ntwo\nthree\n");
+}
+
+TEST(ProcessRunner, MissingProgramIsAnErrorNotACrash) {
+    ProcessResult r = ProcessRunner::run("/nonexistent/tool", {"list"});
+    EXPECT_FALSE(r.started);
+    EXPECT_TRUE(r.output.empty());
+    EXPECT_NE(r.error.find("/nonexistent/tool"), std::string::npos);
+}
+
+TEST(ProcessRunner, LargeOutputIsCollectedWhole) {
+    ProcessResult r = ProcessRunner::run("/bin/sh", {"-c", "head -c 300000 /dev/zero"});
+    ASSERT_TRUE(r.started);
+    EXPECT_EQ(r.output.size(), 300000u);
+}
+
+TEST(SafeFile, RefusesToWriteThroughAPlantedLink) {
+    TempDir dir;
+    std::string victim = dir.path() + "/victim";
+    ASSERT_TRUE(SafeFile::replace(victim, "precious"));
+    std::string link = dir.path() + "/log.txt";
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+
+    std::string error;
+    EXPECT_FALSE(SafeFile::append(link, "evil", &error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos);
+    EXPECT_FALSE(SafeFile::openForTruncate(link).valid());
+    EXPECT_FALSE(LaunchingUser::handBackPath(link, &error));
+    EXPECT_EQ(*SafeFile::read(victim), "precious");
+
+    // A whole-file replacement swaps the link itself, never its target.
+    ASSERT_TRUE(SafeFile::replace(link, "new"));
+    EXPECT_EQ(*SafeFile::read(victim), "precious");
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST(SafeFile, ReplaceLeavesNoTemporaryFiles) {
+    TempDir dir;
+    std::string path = dir.path() + "/a.siz";
+    ASSERT_TRUE(SafeFile::replace(path, "one"));
+    ASSERT_TRUE(SafeFile::replace(path, "two"));
+    EXPECT_EQ(*SafeFile::read(path), "two");
+    EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+TEST(SafeFile, CreateExclusiveRefusesExistingFile) {
+    TempDir dir;
+    std::string path = dir.path() + "/x";
+    EXPECT_TRUE(SafeFile::createExclusive(path).valid());
+    EXPECT_FALSE(SafeFile::createExclusive(path).valid());
+}
+
+TEST(PosixRawDevice, ReadsAnImageAtUnalignedOffsets) {
+    TempDir dir;
+    std::string image = dir.path() + "/disk.img";
+    std::string content(65536, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i / 512);
+    }
+    ASSERT_TRUE(SafeFile::replace(image, content));
+    auto dev = PosixRawDevice::open(image, PosixRawDevice::Access::ReadOnly);
+    ASSERT_TRUE(dev);
+    EXPECT_EQ(dev->reportedSize(), 65536);
+    char buf[1024];
+    ASSERT_EQ(dev->seek(512 * 3), 512 * 3);
+    ASSERT_EQ(dev->read(buf, 1024), 1024);
+    EXPECT_EQ(buf[0], 3);
+    EXPECT_EQ(buf[600], 4);
+    // A read that runs past the end answers what is there, then 0.
+    ASSERT_EQ(dev->seek(65536 - 512), 65536 - 512);
+    EXPECT_EQ(dev->read(buf, 1024), 512);
+    EXPECT_EQ(dev->read(buf, 1024), 0);
+}
+
+TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
+    TempDir dir;
+    int err = 0;
+    std::string message;
+    EXPECT_EQ(PosixRawDevice::open(dir.path(), PosixRawDevice::Access::ReadOnly, &err, &message),
+              nullptr);
+    EXPECT_EQ(err, EISDIR);
+    EXPECT_EQ(PosixRawDevice::open(dir.path() + "/none", PosixRawDevice::Access::ReadOnly, &err),
+              nullptr);
+    EXPECT_EQ(err, ENOENT);
+}
+
+TEST(System, ReleaseNames) {
+    EXPECT_EQ(System::releaseName("13.4.0"), "Mavericks");
+    EXPECT_EQ(System::releaseName("6.1.0-18-amd64"), "UNKNOWN");
+    EXPECT_EQ(System::releaseName("20.1.0"), "UNKNOWN");
+}
+
+TEST(System, ExitHookSeesTheStatus) {
+    int seen = -1;
+    System::setExitHook([&](int s) { seen = s; });
+    System::terminate(7);
+    System::resetExitHook();
+    EXPECT_EQ(seen, 7);
+}
