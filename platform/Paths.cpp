@@ -69,4 +69,8 @@ std::string resourcesDirectory() {
     return stripTrailingSlashes(envOr("TOLVARIN_RESOURCES", executableDirectory() + "/../Resources"));
 }
 
+std::string diskToolPath() {
+    return envOr("TOLVARIN_DISKTOOL", resourcesDirectory() + "/tolvarin-disktool");
+}
+
 } // namespace Paths

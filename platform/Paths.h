@@ -18,6 +18,9 @@ std::string homeDirectory();
 // The folder holding the modules, the disk tool adapter and the report
 // template: TOLVARIN_RESOURCES, else ../Resources next to the executable.
 std::string resourcesDirectory();
+// The disk tool program: TOLVARIN_DISKTOOL, else tolvarin-disktool in the
+// resources folder.
+std::string diskToolPath();
 // The directory of the running executable.
 std::string executableDirectory();
 
