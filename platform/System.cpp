@@ -2,7 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <utility>
 #include <mutex>
 #include <sys/time.h>
 #include <sys/utsname.h>
@@ -40,19 +40,24 @@ std::string kernelRelease() {
 }
 
 std::string releaseName(const std::string& release) {
-    // Major kernel versions of the releases the program knows by name.
-    static const std::map<std::string, std::string> names = {
-        {"8", "Tiger"},         {"9", "Leopard"},  {"10", "Snow Leopard"},
-        {"11", "Lion"},         {"12", "Mountain Lion"}, {"13", "Mavericks"},
+    // Kernel release prefixes of the desktop releases the program knows by
+    // name, tested in this order.
+    static const std::pair<const char*, const char*> names[] = {
+        {"13.", "Mavericks"}, {"12.", "Mountain Lion"}, {"11.", "Lion"},
+        {"10.", "Snow Leopard"}, {"9.", "Leopard"}, {"8.", "Tiger"},
+        {"7.", "Panther"}, {"6.", "Jaguar"}, {"5.", "Puma"},
     };
-    auto dot = release.find('.');
-    std::string major = release.substr(0, dot);
-    // A Linux release such as 6.1.0-18-amd64 carries a dash; never match it.
+    // A Linux release (6.1.0-18-amd64) carries a distribution suffix and
+    // would otherwise read as one of the old names.
     if (release.find('-') != std::string::npos) {
         return "UNKNOWN";
     }
-    auto it = names.find(major);
-    return it == names.end() ? "UNKNOWN" : it->second;
+    for (const auto& [prefix, name] : names) {
+        if (release.rfind(prefix, 0) == 0) {
+            return name;
+        }
+    }
+    return "UNKNOWN";
 }
 
 void consoleLog(const std::string& text) {

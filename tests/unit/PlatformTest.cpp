@@ -131,6 +131,8 @@ TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
 
 TEST(System, ReleaseNames) {
     EXPECT_EQ(System::releaseName("13.4.0"), "Mavericks");
+    EXPECT_EQ(System::releaseName("9.8.0"), "Leopard");
+    EXPECT_EQ(System::releaseName("4.1"), "UNKNOWN");
     EXPECT_EQ(System::releaseName("6.1.0-18-amd64"), "UNKNOWN");
     EXPECT_EQ(System::releaseName("20.1.0"), "UNKNOWN");
 }
