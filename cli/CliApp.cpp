@@ -1,29 +1,28 @@
 #include "cli/CliApp.h"
 
+#include "cli/CliOptions.h"
+
 #include <cstdio>
 #include <string>
-
-namespace {
-
-int usage() {
-    std::fprintf(stderr, "usage: tolvarin-cli version\n");
-    return 2;
-}
-
-} // namespace
+#include <vector>
 
 namespace CliApp {
 
 int run(int argc, char** argv) {
-    if (argc < 2) {
-        return usage();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    auto options = parseCliOptions(args, &error);
+    if (!options) {
+        std::fprintf(stderr, "tolvarin-cli: %s\n%s", error.c_str(), cliUsage());
+        return 2;
     }
-    std::string command = argv[1];
-    if (command == "version") {
+    if (options->command == "version") {
         std::printf("tolvarin-cli %s\n", TOLVARIN_VERSION);
         return 0;
     }
-    return usage();
+    std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n",
+                 options->command.c_str());
+    return 2;
 }
 
 } // namespace CliApp
