@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+// The ten buttons of the main window, by the names the hub uses for them.
+enum class GUIButton {
+    normalPauseScan,
+    normalStartScan,
+    normalStopScan,
+    cursoryPauseScan,
+    cursoryStartScan,
+    cursoryStopScan,
+    cursoryOptionsButton,
+    configureDiagnosticsButton,
+    startDiagnosticsButton,
+    stopDiagnosticsButton,
+};
+constexpr int kGUIButtonCount = 10;
+
+// The stall spinners, one per pane.
+enum class GUISpinner { normal, cursory, diagnostics };
+
+// What the hub asks of a face (the Qt main window, the terminal). The hub
+// never draws; a face never decides.
+class GUIView {
+public:
+    virtual ~GUIView() = default;
+
+    virtual void setButtonEnabled(GUIButton button, bool enabled) = 0;
+    // The progress fields changed (after "UpdateTestStatusWindow"); the face
+    // reads them from the hub. May be called from a worker thread: a face
+    // with a main thread hops there and waits.
+    virtual void testStatsChanged() = 0;
+    virtual void setSpinnerAnimating(GUISpinner spinner, bool animating) = 0;
+
+    // The save panel for the log file: answers the chosen path, or nullopt
+    // when the user cancelled.
+    virtual std::optional<std::string> askLogFileName(const std::string& directory,
+                                                      const std::string& proposedName) = 0;
+
+    // A short modal notice while a service is switched (the progress sheet).
+    virtual void startPullDownSheetWithMessage(const std::string& message) = 0;
+    virtual void endPullDownSheet() = 0;
+
+    // Runs work on the face's main thread and waits for it to finish.
+    virtual void performOnMainThreadAndWait(const std::function<void()>& work) { work(); }
+};
