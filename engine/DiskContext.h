@@ -1,0 +1,142 @@
+#pragma once
+
+#include "platform/AlignedBuffer.h"
+#include "platform/RawDevice.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One scan section of the device: its byte range and the statistics the
+// surface scan records for it (the data-file keys in comments).
+struct ScanSection {
+    int64_t start = 0;           // first byte
+    int64_t end = 0;             // last byte, inclusive
+    int count = 0;               // total number of sections
+    int index = 0;               // 0-based
+    double minTime = 0;          // MN, seconds
+    double maxTime = 0;          // MX
+    double avgTime = 0;          // A
+    double totalTime = 0;        // T
+    double spare = 0;            // kept for the record layout
+    double stdDev = 0;           // S
+    int passed = 1;              // E: 1 = no read error
+    int clean = 0;               // O: 1 = no irregularity
+    int errorCount = 0;          // EC
+    int irregularityCount = 0;   // OC
+    int64_t maxTimePosition = 0; // MXP: absolute offset of the slowest read
+    int64_t endPosition = 0;     // where reading stopped, or the failed read
+    int endReadIndex = 0;        // reads done when it stopped
+};
+
+// One pair of seek locations and its timings.
+struct SeekPair {
+    int64_t offsetA = 0;
+    int64_t offsetB = 0;
+    double minTime = 0;
+    double maxTime = 0;
+    double avgTime = 0;
+    double totalTime = 0;
+    int passed = 0; // E
+    int clean = 0;  // O
+};
+
+// The per-test device context: buffers, sizes, the section and seek tables,
+// the counters and the indices of one test of one unit. The scan controller
+// owns it from preparation to the post-test reset.
+struct DiskContext {
+    static constexpr std::size_t kDataDirectorySize = 256;
+    static constexpr std::size_t kFilePrefixSize = 128;
+    static constexpr std::size_t kRawDevicePathSize = 128;
+    static constexpr std::size_t kLogFilePathSize = 512;
+
+    static constexpr int64_t kSectorReadSize = 512;
+    static constexpr int64_t kScanReadSize = 262144;
+    static constexpr int64_t kSeekReadSize = 1024;
+    static constexpr int64_t kSizingStep = 1073741824;
+    static constexpr int kSeekLocationCount = 30;
+
+    // The descriptor number of a POSIX device, or a positive stand-in for a
+    // simulated one; the engine reads through device.
+    int fd = 0;
+    AlignedBuffer sectorBuffer;
+    int64_t sectorReadSize = kSectorReadSize;
+    AlignedBuffer scanBuffer;
+    AlignedBuffer seekBuffer;
+    int64_t scanReadSize = kScanReadSize;
+    int64_t seekReadSize = kSeekReadSize;
+    int64_t lastReadResult = 1;
+    int64_t sizingStep = kSizingStep;
+    int64_t position = 0;
+    int64_t readCount = 0;
+    int64_t deviceSize = 0;
+    int64_t sectorCount = 0;
+    int64_t scanUnitCount = 0;
+    int64_t scanUnitRemainder = 0;
+    int64_t sectionSize = 0;
+    int64_t lastSectionSize = 0;
+    int64_t detectedSize = 0;
+    int sectionCount = 0;
+    std::vector<ScanSection> sections;
+    std::array<double, 8> surfaceSummary{};
+    std::vector<SeekPair> seekPairs;
+    char dataDirectory[kDataDirectorySize] = {};
+    char filePrefix[kFilePrefixSize] = {};
+    char rawDevicePath[kRawDevicePathSize] = {};
+    char logFilePath[kLogFilePathSize] = {};
+    int sizingErrors = 0;
+    int surfaceErrors = 0;
+    int seekErrors = 0;
+    int surfaceIrregularities = 0;
+    int seekIrregularities = 0;
+    int totalErrors = 0;
+    int totalIrregularities = 0;
+    int seekLocationCount = kSeekLocationCount;
+    double surfaceLinearRPI = 0;
+    double surfaceRatioRPI = 0;
+    double seekLinearRPI = 0;
+    double seekRatioRPI = 0;
+
+    // The opened unit. Released (and so closed) with the context.
+    std::unique_ptr<RawDevice> device;
+
+    // Copies text into one of the fixed text areas, cut to fit and always
+    // terminated. Answers false when it had to cut.
+    template <std::size_t N> static bool copyText(char (&area)[N], const std::string& text) {
+        return copyTextInto(area, N, text);
+    }
+    static bool copyTextInto(char* area, std::size_t size, const std::string& text);
+
+    void setDataDirectory(const std::string& text) { copyText(dataDirectory, text); }
+    void setFilePrefix(const std::string& text) { copyText(filePrefix, text); }
+    void setRawDevicePath(const std::string& text) { copyText(rawDevicePath, text); }
+    void setLogFilePath(const std::string& text) { copyText(logFilePath, text); }
+};
+
+// Puts every field at its initial value, allocates the three buffers and
+// clears the text areas, tables and counters. A device already installed is
+// closed.
+void initialize(DiskContext& disk);
+
+// Releases the context and everything it holds, closing the device; the
+// pointer is empty afterwards. Safe on an empty pointer.
+void deInitialize(std::unique_ptr<DiskContext>& disk);
+
+// Result codes of doLowLevelSeekTest.
+constexpr int kSeekTestPassed = 1;
+constexpr int kSeekTestSlow = 2;
+constexpr int kSeekTestReadFailed = -1;
+constexpr int kSeekTestSeekFailed = -2;
+// A cycle longer than this (strictly) makes the test slow.
+constexpr double kSeekCycleThreshold = 0.5;
+
+// The timed seek test between two offsets: 25 cycles of 5 back-and-forth
+// trips from A to B. Fills the out values (seconds) and answers 1 (passed) or
+// 2 (slowest cycle above 0.5 s); on the first failing seek -2, on the first
+// failing read -1, leaving the out values untouched. The caller holds the
+// scan controller's lock.
+int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, DiskContext& disk,
+                       int64_t offsetA, int64_t offsetB);
