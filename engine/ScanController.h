@@ -1,0 +1,262 @@
+#pragma once
+
+#include "engine/DiskContext.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ScanHost;
+class NotificationCenter;
+class Quarrykit;
+class DriveProcessor;
+class FileProcessor;
+class IntegrityChecker;
+class CurrentDriveInfo;
+
+// Runs one test of one unit: holds the test's device context and file paths,
+// runs the scan thread, feeds progress to its owner, keeps the error count
+// against the limit, watches the unit's SMART status and appends findings to
+// the unit's diagnostics file. The scans themselves (surface, seek, the normal
+// and cursory sequences) live in their own files and work on this object.
+class ScanController {
+  public:
+    // Process exit status after a SMART failure. Non-zero: the test did not
+    // run to its end, and a script must not read the end as a success.
+    static constexpr int kSMARTFailureExitStatus = 3;
+    // Seconds between two SMART checks.
+    static constexpr int64_t kSMARTCheckInterval = 300;
+    // Message numbers this class raises.
+    static constexpr int kErrorLimitMessage = 2;
+    static constexpr int kSMARTFailureMessage = 5000;
+
+    // initWithGUIController: the owner, whose notification centre updateGUI
+    // posts to. Counts and fractions start at zero, both flags clear.
+    explicit ScanController(ScanHost& guiController);
+    // Joins a scan thread that is still running.
+    virtual ~ScanController();
+    ScanController(const ScanController&) = delete;
+    ScanController& operator=(const ScanController&) = delete;
+
+    // --- the scan thread ---------------------------------------------------
+    // Clears the stop flag and starts the scan thread, which runs
+    // doFormalScanTest() for a normal scan, else doCursoryScanTest(), and ends
+    // when that returns. Answers false, starting nothing, while an earlier
+    // scan thread is still running.
+    bool startScanThread();
+    // Waits for the scan thread to end (no-op without one, or when called on
+    // the scan thread itself).
+    void joinScanThread();
+    bool scanThreadRunning() const { return running_.load(); }
+    // Sets the stop flag; the running scan asks the stop question.
+    void stopThread() { stopFlag_.store(true); }
+
+    // The two thread bodies. By default each runs the body installed with
+    // the setter below (the normal and the cursory sequence install theirs);
+    // with none installed it returns at once.
+    using ScanBody = std::function<void(ScanController&)>;
+    void setFormalScanBody(ScanBody body);
+    void setCursoryScanBody(ScanBody body);
+    virtual void doFormalScanTest();
+    virtual void doCursoryScanTest();
+
+    // --- flags, shared with the main thread --------------------------------
+    bool stopFlag() const { return stopFlag_.load(); }
+    void setStopFlag(bool value) { stopFlag_.store(value); }
+    bool pauseFlag() const { return pauseFlag_.load(); }
+    void setPauseFlag(bool value) { pauseFlag_.store(value); }
+    bool hasSMART() const { return hasSMART_.load(); }
+    void setHasSMART(bool value) { hasSMART_.store(value); }
+
+    // The lock the scans hold around every timed device access.
+    std::recursive_mutex& scanLock() { return scanLock_; }
+
+    // --- the test's device context -----------------------------------------
+    // Null before a test is prepared and after the post-test reset.
+    DiskContext* disk() { return disk_.get(); }
+    const DiskContext* disk() const { return disk_.get(); }
+    // Replaces the context with a new, initialised one and answers it.
+    DiskContext& prepareDiskContext();
+    void setDisk(std::unique_ptr<DiskContext> disk) { disk_ = std::move(disk); }
+    // Releases the context (and closes its device).
+    void releaseDiskContext() { deInitialize(disk_); }
+
+    // --- the owner and collaborators ---------------------------------------
+    ScanHost& guiController() { return host_; }
+    NotificationCenter& notificationCenter() { return notificationCenter_; }
+    std::shared_ptr<DriveProcessor> driveProcessor() const;
+    void setDriveProcessor(std::shared_ptr<DriveProcessor> value);
+    // Not owned: the hub keeps the one Quarrykit object.
+    Quarrykit* quarrykit() const { return quarrykit_.load(); }
+    void setQuarrykit(Quarrykit* value) { quarrykit_.store(value); }
+    std::shared_ptr<FileProcessor> fileProcessor() const;
+    void setFileProcessor(std::shared_ptr<FileProcessor> value);
+    std::shared_ptr<IntegrityChecker> fileChecker() const;
+    void setFileChecker(std::shared_ptr<IntegrityChecker> value);
+    using DataFileList = std::vector<std::shared_ptr<CurrentDriveInfo>>;
+    DataFileList dataFileList() const;
+    void setDataFileList(DataFileList value);
+
+    // --- unit and file paths -----------------------------------------------
+    std::string rawTargetDrive() const;
+    void setRawTargetDrive(const std::string& value);
+    std::string tolvarinDir() const;
+    void setTolvarinDir(const std::string& value);
+    std::string filePrefix() const;
+    void setFilePrefix(const std::string& value);
+
+    std::string surfaceScanFile() const; // .iss
+    void setSurfaceScanFile(const std::string& value);
+    std::string seekScanFile() const; // .isk
+    void setSeekScanFile(const std::string& value);
+    std::string surfaceScanAvgFile() const; // .ssa
+    void setSurfaceScanAvgFile(const std::string& value);
+    std::string seekScanAvgFile() const; // .ska
+    void setSeekScanAvgFile(const std::string& value);
+    std::string prevSurfaceScanFile() const; // .pss
+    void setPrevSurfaceScanFile(const std::string& value);
+    std::string prevSeekScanFile() const; // .psk
+    void setPrevSeekScanFile(const std::string& value);
+    std::string curSurfaceScanFile() const; // .css
+    void setCurSurfaceScanFile(const std::string& value);
+    std::string curSeekScanFile() const; // .csk
+    void setCurSeekScanFile(const std::string& value);
+    std::string tmpSurfaceScanAvgFile() const; // .sst
+    void setTmpSurfaceScanAvgFile(const std::string& value);
+    std::string tmpSeekScanAvgFile() const; // .skt
+    void setTmpSeekScanAvgFile(const std::string& value);
+    std::string diagFile() const; // .dia
+    void setDiagFile(const std::string& value);
+
+    // --- progress ----------------------------------------------------------
+    double surfacePercentDone() const { return surfacePercentDone_.load(); }
+    void setSurfacePercentDone(double value) { surfacePercentDone_.store(value); }
+    double seekPercentDone() const { return seekPercentDone_.load(); }
+    void setSeekPercentDone(double value) { seekPercentDone_.store(value); }
+    std::string typeOfTest() const;
+    void setTypeOfTest(const std::string& value);
+    std::string currentTestRange() const;
+    void setCurrentTestRange(const std::string& value);
+
+    // --- counts ------------------------------------------------------------
+    int deviceState() const { return deviceState_.load(); }
+    void setDeviceState(int value) { deviceState_.store(value); }
+    int errorCount() const { return errorCount_.load(); }
+    void setErrorCount(int value) { errorCount_.store(value); }
+    int errorLimit() const { return errorLimit_.load(); }
+    void setErrorLimit(int value) { errorLimit_.store(value); }
+
+    // --- performance indices, read from the data files for the report -----
+    double initialRPISSLIN() const { return initialRPISSLIN_; }
+    void setInitialRPISSLIN(double value) { initialRPISSLIN_ = value; }
+    double initialRPISSRAT() const { return initialRPISSRAT_; }
+    void setInitialRPISSRAT(double value) { initialRPISSRAT_ = value; }
+    double initialRPISKLIN() const { return initialRPISKLIN_; }
+    void setInitialRPISKLIN(double value) { initialRPISKLIN_ = value; }
+    double initialRPISKRAT() const { return initialRPISKRAT_; }
+    void setInitialRPISKRAT(double value) { initialRPISKRAT_ = value; }
+    double currentRPISSLIN() const { return currentRPISSLIN_; }
+    void setCurrentRPISSLIN(double value) { currentRPISSLIN_ = value; }
+    double currentRPISSRAT() const { return currentRPISSRAT_; }
+    void setCurrentRPISSRAT(double value) { currentRPISSRAT_ = value; }
+    double currentRPISKLIN() const { return currentRPISKLIN_; }
+    void setCurrentRPISKLIN(double value) { currentRPISKLIN_ = value; }
+    double currentRPISKRAT() const { return currentRPISKRAT_; }
+    void setCurrentRPISKRAT(double value) { currentRPISKRAT_ = value; }
+
+    // --- services used by the scans ----------------------------------------
+    // Copies the progress into the owner, then posts "UpdateTestStatusWindow".
+    void updateGUI();
+    // Counts one error; above the limit asks message 2: Continue resets the
+    // count, anything else sets the stop flag.
+    void updateErrorCount();
+    // Periodic SMART check of device (a raw path or identifier the disk tool
+    // takes). The first call of the program only remembers the time; later
+    // ones check at most every 300 s. A failing unit ends the program after
+    // message 5000. Answers false only when that end did not happen (a test's
+    // exit hook returned): the scan must then stop.
+    bool checkSMARTStatusOnDisk(const std::string& device);
+    // Forgets the SMART watch's remembered time (tests).
+    static void resetSMARTWatch();
+    // Sum of the bits of the unit's data files present in the data directory.
+    int determineDeviceState();
+    // The device-state bit of a data-file suffix (".hdr" 1 ... ".skt" 8192),
+    // 0 for any other suffix.
+    static int deviceStateBitForSuffix(const std::string& suffix);
+    // Ends a test: counters and fractions to zero, the owner's buttons reset,
+    // the device context released.
+    void doPostTestReset();
+
+    // Diagnostics file records, one line each, appended to diagFile(). A
+    // record that cannot be written is lost (answer false), never misplaced.
+    bool writeSurfaceStartTimeToDiagFile(const char* timeStamp);
+    bool writeSurfaceErrorToDiagFile(int64_t offset, int sectionIndex);
+    bool writeSurfaceIrregularityToFile(int64_t offset, double seconds, int sectionIndex);
+    bool writeSeekStartTimeToDiagFile(const char* timeStamp);
+    bool writeSeekErrorToDiagFile(int64_t offsetA, int64_t offsetB);
+    bool writeSeekIrregularityToFile(int64_t offsetA, int64_t offsetB);
+
+  private:
+    void runScanThread();
+    bool appendDiagRecord(const std::string& line);
+
+    ScanHost& host_;
+    NotificationCenter& notificationCenter_;
+
+    // Text fields are set on one thread and read on another (the window
+    // shows some of them), so they sit behind a lock and are copied out.
+    mutable std::mutex fieldsMutex_;
+    DataFileList dataFileList_;
+    std::string rawTargetDrive_;
+    std::string surfaceScanFile_;
+    std::string seekScanFile_;
+    std::string surfaceScanAvgFile_;
+    std::string seekScanAvgFile_;
+    std::string prevSurfaceScanFile_;
+    std::string prevSeekScanFile_;
+    std::string curSurfaceScanFile_;
+    std::string curSeekScanFile_;
+    std::string tmpSurfaceScanAvgFile_;
+    std::string tmpSeekScanAvgFile_;
+    std::string diagFile_;
+    std::string typeOfTest_;
+    std::string currentTestRange_;
+    std::string tolvarinDir_;
+    std::string filePrefix_;
+    std::shared_ptr<DriveProcessor> driveProcessor_;
+    std::shared_ptr<FileProcessor> fileProcessor_;
+    std::shared_ptr<IntegrityChecker> fileChecker_;
+    ScanBody formalBody_;
+    ScanBody cursoryBody_;
+
+    std::atomic<int> deviceState_{0};
+    std::atomic<int> errorCount_{0};
+    std::atomic<int> errorLimit_{0};
+    std::atomic<double> seekPercentDone_{0.0};
+    std::atomic<double> surfacePercentDone_{0.0};
+    std::atomic<Quarrykit*> quarrykit_{nullptr};
+    std::unique_ptr<DiskContext> disk_;
+    std::atomic<bool> stopFlag_{false};
+    std::atomic<bool> pauseFlag_{false};
+    std::atomic<bool> hasSMART_{false};
+
+    double initialRPISSLIN_ = 0;
+    double initialRPISSRAT_ = 0;
+    double initialRPISKLIN_ = 0;
+    double initialRPISKRAT_ = 0;
+    double currentRPISSLIN_ = 0;
+    double currentRPISSRAT_ = 0;
+    double currentRPISKLIN_ = 0;
+    double currentRPISKRAT_ = 0;
+
+    std::recursive_mutex scanLock_;
+
+    std::mutex threadMutex_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+};
