@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class NotificationCenter;
@@ -30,4 +31,21 @@ public:
 
     // Which sequence the scan thread runs.
     virtual bool normalScan() const = 0;
+
+    // Surface scan and sizing
+    // Option flags, read each time the scan needs them.
+    virtual bool probeInto() const = 0;
+    virtual bool attemptToRepairBadSectors() const = 0;
+    // Stall spinners of the surface scan; locations are absolute byte offsets.
+    virtual void startNormalSurfaceScanSpinnerThread() = 0;
+    virtual void stopNormalSurfaceScanSpinnerThread() = 0;
+    virtual void setNormalSurfaceScanSpinnerLocation(int64_t location) = 0;
+    virtual void startCursorySurfaceScanSpinnerThread() = 0;
+    virtual void stopCursorySurfaceScanSpinnerThread() = 0;
+    virtual void setCursorySurfaceScanSpinnerLocation(int64_t location) = 0;
+    // The stop question answered "cancel": the buttons return to running.
+    virtual void resumeFormalTest() = 0;
+    virtual void resumeCursoryTest() = 0;
+    // Turns the system services back on (on the main thread) and waits.
+    virtual void enableSystemItemsFromScanController() = 0;
 };
