@@ -1,0 +1,118 @@
+#include "app/Utils.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/TempDir.h"
+
+#include <ctime>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+// Local time follows TZ; glibc reads it again only on tzset().
+class ScopedTimeZone {
+  public:
+    explicit ScopedTimeZone(const std::string& zone)
+        : env_(std::make_unique<ScopedEnv>("TZ", zone)) {
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        env_.reset();
+        ::tzset();
+    }
+
+  private:
+    std::unique_ptr<ScopedEnv> env_;
+};
+
+} // namespace
+
+TEST(UtilsTimeStamp, FileStampIsMonthDayYearTimeInLocalTime) {
+    FakeClock clock; // 2026-12-06 18:35:54 UTC
+    {
+        ScopedTimeZone utc("UTC");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(Utils::createTimeStamp(), "12-06-2026-18-35-54");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "The local time is 2026-12-06 18:35:54 +0000\n");
+    }
+    {
+        // Two hours east of UTC, and every field below ten keeps its zero.
+        ScopedTimeZone east("UTC-2");
+        clock.setSeconds(1798765445); // 2027-01-01 01:04:05 UTC
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(Utils::createTimeStamp(), "01-01-2027-03-04-05");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "The local time is 2027-01-01 03:04:05 +0200\n");
+    }
+}
+
+TEST(UtilsTimeStamp, PrintableStampIsTimeCommaDate) {
+    FakeClock clock;
+    ScopedTimeZone utc("UTC");
+    EXPECT_EQ(Utils::createPrintableTimeStamp(), "18:35:54, Sun. Dec.  6, 2026");
+    clock.advance(3600LL * 1000000);
+    EXPECT_EQ(Utils::createPrintableTimeStamp(), "19:35:54, Sun. Dec.  6, 2026");
+    EXPECT_EQ(Utils::createDateDescription(), "2026-12-06 19:35:54 +0000");
+}
+
+TEST(UtilsStrings, ReplacesEveryOccurrence) {
+    EXPECT_EQ(Utils::modifyString("disk0s2", "disk0", ""), "s2");
+    EXPECT_EQ(Utils::modifyString("no target here", "disk0", "x"), "no target here");
+    EXPECT_EQ(Utils::modifyString("a-b-c-", "-", "--"), "a--b--c--");
+    // The replacement is not searched again, so a replacement holding the
+    // target cannot loop.
+    EXPECT_EQ(Utils::modifyString("aa", "a", "aa"), "aaaa");
+    EXPECT_EQ(Utils::modifyString("aaa", "aa", "b"), "ba");
+    EXPECT_EQ(Utils::modifyString("text", "", "x"), "text");
+    EXPECT_EQ(Utils::modifyString("", "a", "b"), "");
+}
+
+TEST(UtilsStrings, DeletesEveryOccurrence) {
+    EXPECT_EQ(Utils::deleteSubstringFromString("UUID: 1234 UUID: 5678", "UUID: "), "1234 5678");
+    EXPECT_EQ(Utils::deleteSubstringFromString("abc", "x"), "abc");
+    EXPECT_EQ(Utils::deleteSubstringFromString("xxx", "x"), "");
+    EXPECT_EQ(Utils::deleteSubstringFromString("abc", ""), "abc");
+}
+
+TEST(UtilsPrint, PrintsLinesToTheirStreams) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    Utils::print("to out");
+    Utils::printErrMessage("to err");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to out\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to err\n");
+}
+
+TEST(UtilsPrint, FormattedSubstitutesObjectPlaceholders) {
+    testing::internal::CaptureStdout();
+    Utils::printFormatted("User ID: %@", "501");
+    Utils::printFormatted("User ID: %@");
+    Utils::printFormatted("%@ of %@ at 100%% (%@)", std::string("3"), "5");
+    Utils::printFormatted("%@%@%@%@%@", "a", "b", "c", "d", "e");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "User ID: 501\n"
+                                                      "User ID: %@\n"
+                                                      "3 of 5 at 100% (%@)\n"
+                                                      "abcde\n");
+    // Without arguments the text is the format itself, percent signs and all.
+    EXPECT_EQ(Utils::formatted("100%% %@", {}), "100%% %@");
+    EXPECT_EQ(Utils::formatted("trailing %", {"x"}), "trailing %");
+}
+
+TEST(UtilsServices, SwitchWordsOtherThanOnAndOffAreRefused) {
+    ScopedEnv console("TOLVARIN_CONSOLE", "1");
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Utils::turnSpotlightOnOrOff("OFF"));
+    EXPECT_TRUE(Utils::turnSpotlightOnOrOff("ON"));
+    EXPECT_FALSE(Utils::turnSpotlightOnOrOff("on"));
+    EXPECT_TRUE(Utils::turnTimeMachineOnOrOff("OFF"));
+    EXPECT_FALSE(Utils::turnTimeMachineOnOrOff(""));
+    EXPECT_FALSE(Utils::turnDriveSleepOnOrOff("SOMETIMES", "/dev/sdz"));
+    EXPECT_TRUE(Utils::legacyTurnSpotlightOnOrOff("OFF"));
+    testing::internal::GetCapturedStdout();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("TOLVARIN - MDSInterface: Spotlight indexing is not present on this "
+                       "system; not turned OFF."),
+              std::string::npos);
+    EXPECT_NE(log.find("Time Machine backups are not present"), std::string::npos);
+}
