@@ -48,4 +48,23 @@ public:
     virtual void resumeCursoryTest() = 0;
     // Turns the system services back on (on the main thread) and waits.
     virtual void enableSystemItemsFromScanController() = 0;
+
+    // Seek and cursory scans
+    // The cursory options: which scans run, and the limited surface range in
+    // whole gigabytes of 1,000,000,000 bytes (the names say "Byte" as the
+    // window's fields always did).
+    virtual bool doSurfaceScan() const = 0;
+    virtual bool doSeekScan() const = 0;
+    virtual bool cursoryLimitedScanSelected() const = 0;
+    virtual int limitedCursoryScanStartByte() const = 0;
+    virtual int limitedCursoryScanEndByte() const = 0;
+    // A scan under way (YES) or ended (NO).
+    virtual void setUnderTest(bool value) = 0;
+    // Stall spinners of the seek scan; the location is offset B of the pair.
+    virtual void startNormalSeekScanSpinnerThread() = 0;
+    virtual void stopNormalSeekScanSpinnerThread() = 0;
+    virtual void setNormalSeekScanSpinnerLocation(int64_t location) = 0;
+    virtual void startCursorySeekScanSpinnerThread() = 0;
+    virtual void stopCursorySeekScanSpinnerThread() = 0;
+    virtual void setCursorySeekScanSpinnerLocation(int64_t location) = 0;
 };
