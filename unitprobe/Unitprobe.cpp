@@ -1,0 +1,469 @@
+#include "unitprobe/Unitprobe.h"
+
+#include "platform/Paths.h"
+#include "platform/System.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+bool beginsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Byte offsets at which the characters of a UTF-8 line begin. A stray
+// continuation byte stays with the character before it; nothing is dropped.
+std::vector<size_t> characterStarts(const std::string& line) {
+    std::vector<size_t> starts;
+    starts.reserve(line.size());
+    for (size_t b = 0; b < line.size(); ++b) {
+        auto byte = static_cast<unsigned char>(line[b]);
+        if (b == 0 || (byte & 0xC0) != 0x80) {
+            starts.push_back(b);
+        }
+    }
+    return starts;
+}
+
+// The types that make row 0 a volume of its own (the whole disk is formatted).
+bool isWholeDiskVolumeType(const std::string& type) {
+    return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
+           beginsWith(type, "Microsoft") || type == "Linux_Filesystem";
+}
+
+// The partition types that yield a volume record.
+bool isRecognisedVolumeType(const std::string& type) {
+    return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
+           type == "Apple_CoreStorage" || beginsWith(type, "Microsoft") ||
+           type == "Linux_Filesystem";
+}
+
+// The device path of a listing header: the header up to its first blank, so
+// that a header carrying a remark after the path still names the device.
+std::string headerDevice(const std::string& header) {
+    return header.substr(0, header.find_first_of(" \t"));
+}
+
+// A line of tool output shown in a message: short, and only printable bytes.
+std::string quoted(const std::string& line) {
+    std::string shown;
+    for (char c : line.substr(0, 60)) {
+        auto byte = static_cast<unsigned char>(c);
+        shown += (byte < 0x20 || byte == 0x7f) ? '?' : c;
+    }
+    return "\"" + shown + (line.size() > 60 ? "...\"" : "\"");
+}
+
+std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        auto at = text.find(separator, start);
+        if (at == std::string::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, at - start));
+        start = at + separator.size();
+    }
+}
+
+} // namespace
+
+// --- helpers ------------------------------------------------------------------
+
+std::vector<std::string> Unitprobe::splitLines(const std::string& text) {
+    return splitAt(text, "\n");
+}
+
+bool Unitprobe::isDeviceHeader(const std::string& line) {
+    return beginsWith(line, "/dev/");
+}
+
+std::string Unitprobe::column(const std::string& line, size_t from, size_t to) {
+    auto starts = characterStarts(line);
+    size_t count = starts.size();
+    to = std::min(to, count);
+    if (from >= count || to <= from) {
+        return "";
+    }
+    size_t begin = starts[from];
+    size_t end = to < count ? starts[to] : line.size();
+    return StringProcessor().trim(line.substr(begin, end - begin));
+}
+
+std::string Unitprobe::extractString(const std::string& line) {
+    auto first = line.find(':');
+    if (first == std::string::npos) {
+        return "";
+    }
+    auto second = line.find(':', first + 1);
+    std::string value = second == std::string::npos ? line.substr(first + 1)
+                                                    : line.substr(first + 1, second - first - 1);
+    return StringProcessor().trim(value);
+}
+
+bool Unitprobe::testIfOptical(const std::vector<std::string>& report) {
+    return std::any_of(report.begin(), report.end(), [](const std::string& line) {
+        return beginsWith(line, "   Drive Type:") || beginsWith(line, "   Optical Drive Type:");
+    });
+}
+
+bool Unitprobe::isFATVolume(const std::string& partitionType) {
+    std::string upper = partitionType;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    for (const char* word : {"DOS", "FAT", "MSDOS", "FDISK", "MICROSOFT", "WINDOWS", "NTFS"}) {
+        if (contains(upper, word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- running the disk tool ------------------------------------------------------
+
+std::string Unitprobe::kernelRelease() const {
+    return System::kernelRelease();
+}
+
+std::string Unitprobe::OSVersion() const {
+    std::string name = System::releaseName(kernelRelease());
+    // Standard error, so that a terminal listing on standard output stays clean.
+    std::fprintf(stderr, "Unitprobe reports OS release as: %s\n", name.c_str());
+    return name;
+}
+
+std::vector<std::string> Unitprobe::runDiskTool(std::unique_ptr<CmdProcessor>& runner,
+                                                const std::vector<std::string>& args) {
+    runner = std::make_unique<CmdProcessor>();
+    runner->setCommand(Paths::diskToolPath());
+    runner->setArgs(args);
+    runner->processCommand(runner->command(), runner->args());
+    return splitLines(runner->returnData());
+}
+
+std::vector<std::string> Unitprobe::listMediaToVector() {
+    return runDiskTool(generalCP_, {"list"});
+}
+
+std::vector<std::string> Unitprobe::listMediaDetailsToVector(const std::string& device) {
+    return runDiskTool(detailCP_, {"info", device});
+}
+
+// --- enumeration ----------------------------------------------------------------
+
+void Unitprobe::initWithOSString(const std::string& /*osString*/) {
+    osString_ = OSVersion();
+    hasAppleRAID_ = false;
+    mediaStructureArray_.clear();
+    raidDetails_.clear();
+    diskToolProblem_.clear();
+    setColumnLayout();
+
+    // The listing, without the blocks of software-RAID members.
+    output_ = listMediaToVector();
+    mediaCount_ = 0;
+    std::string lastHeader;
+    std::vector<std::string> raidMembers;
+    for (const std::string& line : output_) {
+        if (isDeviceHeader(line)) {
+            ++mediaCount_;
+            lastHeader = line;
+        }
+        if (contains(line, "Apple_RAID")) {
+            hasAppleRAID_ = true;
+            --mediaCount_;
+            // A member row before any header belongs to no disk.
+            if (!lastHeader.empty()) {
+                raidMembers.push_back(lastHeader);
+            }
+        }
+    }
+    noteListingProblem(output_);
+    std::vector<std::string> listing = output_;
+    removeRaidMembers(listing, raidMembers);
+    if (!raidMembers.empty() && osString_ == "Leopard") {
+        setRaidDetails();
+    }
+
+    buildRecords(groupListing(listing));
+    if (diskToolProblem_.empty() && mediaStructureArray_.empty()) {
+        diskToolProblem_ = "the disk tool " + Paths::diskToolPath() +
+                           " listed no usable disk (optical drives and RAID members are left out)";
+    }
+}
+
+void Unitprobe::noteListingProblem(const std::vector<std::string>& lines) {
+    const std::string tool = Paths::diskToolPath();
+    if (generalCP_ && !generalCP_->started()) {
+        diskToolProblem_ = "the disk tool could not be started: " + generalCP_->error();
+        return;
+    }
+    std::string status;
+    if (generalCP_ && generalCP_->exitStatus() != 0) {
+        status = " and exited with status " + std::to_string(generalCP_->exitStatus());
+    }
+    auto firstText = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find_first_not_of(" \t\r") != std::string::npos;
+    });
+    if (firstText == lines.end()) {
+        diskToolProblem_ = "the disk tool " + tool + " printed nothing" + status;
+        return;
+    }
+    if (std::none_of(lines.begin(), lines.end(), isDeviceHeader)) {
+        diskToolProblem_ = "the disk tool " + tool + " listed no disk" + status + "; it printed " +
+                           quoted(*firstText);
+    }
+}
+
+void Unitprobe::setColumnLayout() {
+    if (osString_ == "Tiger" || osString_ == "Panther") {
+        listIndex_ = {0, 5, 28, 48, 58, 80};
+    } else {
+        listIndex_ = {0, 5, 32, 56, 68, 80};
+    }
+}
+
+void Unitprobe::removeRaidMembers(std::vector<std::string>& lines,
+                                  const std::vector<std::string>& members) const {
+    for (const std::string& header : members) {
+        auto first = std::find(lines.begin(), lines.end(), header);
+        if (first == lines.end()) {
+            continue;
+        }
+        auto next = std::find_if(first + 1, lines.end(), isDeviceHeader);
+        lines.erase(first, next);
+    }
+}
+
+std::vector<std::vector<std::string>>
+Unitprobe::groupListing(const std::vector<std::string>& lines) {
+    std::vector<std::vector<std::string>> groups;
+    for (const std::string& line : lines) {
+        if (isDeviceHeader(line)) {
+            groups.emplace_back();
+        }
+        if (line.empty() || groups.empty()) {
+            continue;
+        }
+        groups.back().push_back(line);
+    }
+    mediaCount_ = static_cast<int>(groups.size()) - 1;
+    return groups;
+}
+
+void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups) {
+    constexpr size_t kColumns = 5;
+    for (const auto& group : groups) {
+        MediaStructure::Text savedID = "";
+        MediaStructure::Text savedSize = "";
+        MediaStructure::Text savedMediaType = "";
+        MediaStructure::Text savedScheme = "";
+        bool wholeDiskVolume = false;
+
+        // A volume record carries its disk's size, scheme and media type.
+        auto volumeRecord = [&](const std::string& identifier) {
+            MediaStructure volume;
+            output_ = listMediaDetailsToVector(identifier);
+            setMediaStructureElements(output_, volume);
+            volume.setIsPrimaryDisk(false);
+            volume.setVolumeDiskID(identifier);
+            volume.setPrimaryDiskID(savedID);
+            volume.setPrimaryDiskPartitionType(savedScheme);
+            volume.setPrimaryDiskSize(savedSize);
+            volume.setMediaType(savedMediaType);
+            return volume;
+        };
+
+        for (size_t j = 1; j < group.size(); ++j) {
+            const std::string& line = group[j];
+            std::array<std::string, kColumns> columns{};
+            if (!beginsWith(line, "   #:")) {
+                listIndex_[5] = characterStarts(line).size();
+                for (size_t c = 0; c < kColumns; ++c) {
+                    size_t to = c + 1 == kColumns ? listIndex_[5] : listIndex_[c + 1];
+                    columns[c] = column(line, listIndex_[c], to);
+                }
+            }
+            const std::string& index = columns[0];
+            std::string type = columns[1];
+            const std::string& name = columns[2];
+            const std::string& size = columns[3];
+            const std::string& identifier = columns[4];
+
+            if (index == "0:" || beginsWith(index, "0: ")) {
+                if (isWholeDiskVolumeType(type)) {
+                    wholeDiskVolume = true;
+                }
+                MediaStructure disk;
+                output_ = listMediaDetailsToVector(headerDevice(group[0]));
+                if (testIfOptical(output_)) {
+                    break;
+                }
+                disk.setIsPrimaryDisk(true);
+                disk.setPrimaryDiskPartitionType(type);
+                disk.setPrimaryDiskSize(size);
+                disk.setPrimaryDiskID(identifier);
+                savedID = identifier;
+                setMediaStructureElements(output_, disk);
+                savedSize = disk.primaryDiskSize();
+                savedMediaType = disk.mediaType();
+                savedScheme = disk.primaryDiskPartitionType();
+                disk.setVolumeDiskID("N/A");
+                disk.setVolumePartitionType("N/A");
+                disk.setVolumeFileSystem("N/A");
+                disk.setVolumeName("N/A");
+                disk.setVolumePartitionSize("N/A");
+                disk.setVolumePartitionFreeSpace("N/A");
+                mediaStructureArray_.push_back(std::move(disk));
+
+                if (wholeDiskVolume) {
+                    MediaStructure volume = volumeRecord(identifier);
+                    volume.setVolumeName(name);
+                    mediaStructureArray_.push_back(std::move(volume));
+                }
+            } else if (wholeDiskVolume) {
+                // The row after a formatted whole disk describes the same volume.
+                wholeDiskVolume = false;
+            } else {
+                if (isFATVolume(type)) {
+                    type = "Microsoft or Generic";
+                }
+                if (isRecognisedVolumeType(type)) {
+                    // The name comes from the report here, not from the listing.
+                    mediaStructureArray_.push_back(volumeRecord(identifier));
+                }
+            }
+        }
+    }
+}
+
+void Unitprobe::setMediaStructureElements(const std::vector<std::string>& report,
+                                          MediaStructure& record) {
+    record.setUUID("");
+    bool sawSMART = false;
+    for (const std::string& line : report) {
+        auto value = [&] { return extractString(line); };
+        if (beginsWith(line, "   Protocol:")) {
+            record.setInterfaceType(value());
+        }
+        if (beginsWith(line, "   Device Identifier:")) {
+            record.setPrimaryDiskID(value());
+        }
+        if (beginsWith(line, "   Volume Name:")) {
+            record.setVolumeName(value());
+        }
+        if (beginsWith(line, "   File System:") ||
+            beginsWith(line, "   File System Personality:")) {
+            record.setVolumeFileSystem(value());
+        }
+        if (beginsWith(line, "   Partition Type:")) {
+            record.setVolumePartitionType(value());
+            if (record.volumePartitionType() == "Apple Core Storage") {
+                record.setVolumeName("Apple Core Storage");
+            }
+        }
+        if (beginsWith(line, "   Media Type:") || beginsWith(line, "   Media Type (Bundle):")) {
+            record.setMediaType(value());
+        }
+        if (beginsWith(line, "   SMART Status:")) {
+            record.setSMARTStatus(value());
+            sawSMART = true;
+        }
+        if (beginsWith(line, "   UUID:") || beginsWith(line, "   Volume UUID:")) {
+            record.setUUID(value());
+        }
+        if (beginsWith(line, "   Volume Free Space:") || beginsWith(line, "   Free Space:")) {
+            record.setVolumePartitionFreeSpace(value());
+        }
+        if (beginsWith(line, "   Bootable:") || beginsWith(line, "   OS Can Be Installed:")) {
+            std::string bootable = value();
+            if (bootable == "Not bootable" || bootable == "No") {
+                record.setIsBootable("NO");
+            } else if (bootable == "Is bootable" || bootable == "Yes") {
+                record.setIsBootable("YES");
+            } else {
+                record.setIsBootable("---");
+            }
+        }
+        if (beginsWith(line, "   Total Size:")) {
+            record.setVolumePartitionSize(value());
+        }
+        if (beginsWith(line, "   Ejectable:")) {
+            record.setIsEjectable(value());
+        }
+        if (beginsWith(line, "   Internal:")) {
+            record.setIsInternal(value());
+        }
+        if (beginsWith(line, "   Optical Media Type:")) {
+            record.setMediaType(value());
+        }
+    }
+    if (!sawSMART) {
+        record.setSMARTStatus("");
+    }
+    if (osString_ == "Leopard" && hasAppleRAID_ && !raidDetails_.empty()) {
+        // A RAID set shows the SMART status, interface and internal flag of
+        // its first member. Each fact needs three entries after the node.
+        for (size_t q = 0; q + 3 < raidDetails_.size(); ++q) {
+            if (record.primaryDiskID() == raidDetails_[q]) {
+                record.setSMARTStatus(raidDetails_[q + 1]);
+                record.setInterfaceType(raidDetails_[q + 2]);
+                record.setIsInternal(raidDetails_[q + 3]);
+            }
+        }
+    }
+}
+
+void Unitprobe::setRaidDetails() {
+    raidDetails_.clear();
+    std::vector<std::string> lines = runDiskTool(generalCP_, {"listRAID"});
+    std::string node;
+    std::string smart;
+    std::string protocol;
+    std::string internal;
+    for (const std::string& line : lines) {
+        if (beginsWith(line, "Device Node:")) {
+            node = extractString(line);
+        }
+        if (!beginsWith(line, "0  ")) {
+            continue;
+        }
+        std::vector<std::string> parts = splitAt(line, "  ");
+        if (parts.size() < 2) {
+            continue;
+        }
+        std::string member = StringProcessor().trim(parts[1]);
+        // disk1s2 -> disk1: the first "s" after "disk" starts the slice.
+        std::string wholeDisk = member.substr(0, member.find('s', 3));
+        for (const std::string& report : runDiskTool(generalCP_, {"info", wholeDisk})) {
+            if (beginsWith(report, "   Protocol:")) {
+                protocol = extractString(report);
+                internal = (protocol == "FireWire" || protocol == "USB") ? "No" : "Yes";
+            }
+            if (beginsWith(report, "   SMART Status:")) {
+                smart = extractString(report);
+            }
+        }
+        raidDetails_.insert(raidDetails_.end(), {node, smart, protocol, internal});
+    }
+}
+
+const std::vector<MediaStructure>& Unitprobe::mediaStructureArray() const {
+    return mediaStructureArray_;
+}
+
+void Unitprobe::setMediaStructureArray(const std::vector<MediaStructure>& array) {
+    mediaStructureArray_ = array;
+}
+
+std::string Unitprobe::diskToolProblem() const {
+    return diskToolProblem_;
+}
