@@ -206,6 +206,10 @@ bool Preferences::parseValue(const std::string& text, long long* value) {
 }
 
 bool Preferences::load(std::string* error) {
+    // A key taken out of the file reads as its default again.
+    for (const KeyRange& range : kRanges) {
+        values_[range.key] = range.defaultValue;
+    }
     std::string contents;
     FileState state = readFile(filePath_, &contents, error);
     if (state != FileState::Read) {

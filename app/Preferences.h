@@ -44,9 +44,10 @@ class Preferences {
 
     const std::string& filePath() const { return filePath_; }
 
-    // Reads the file. A missing file leaves the defaults and is no error; a
-    // file that cannot be read (a link, a directory, no permission) leaves
-    // the defaults and answers false with the reason.
+    // Reads the file; keys it does not hold take their defaults. A missing
+    // file is no error; a file that cannot be read (a link, a directory, no
+    // permission) leaves every key at its default and answers false with the
+    // reason.
     bool load(std::string* error = nullptr);
     // Writes the five values into the file, keeping its other contents, by
     // whole-file replacement. A file that exists but cannot be read is not

@@ -69,6 +69,12 @@ TEST_F(PreferencesTest, WritesTheGeneralSectionAndReadsItBack) {
     Preferences again;
     ASSERT_TRUE(again.load());
     EXPECT_EQ(again.dictionary(), prefs.dictionary());
+
+    // Reading again forgets values the file no longer holds.
+    plant("[General]\nprobeKey=1\n");
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(again.integerForKey(Preferences::errorLimitKey), 10);
+    EXPECT_EQ(again.integerForKey(Preferences::probeKey), 1);
 }
 
 TEST_F(PreferencesTest, GarbageAndOutOfRangeValuesFallBack) {

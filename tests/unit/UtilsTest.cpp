@@ -74,15 +74,6 @@ TEST(UtilsStrings, DeletesEveryOccurrence) {
     EXPECT_EQ(Utils::deleteSubstringFromString("abc", ""), "abc");
 }
 
-TEST(UtilsPrint, PrintsLinesToTheirStreams) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    Utils::print("to out");
-    Utils::printErrMessage("to err");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to out\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to err\n");
-}
-
 TEST(UtilsPrint, FormattedSubstitutesObjectPlaceholders) {
     testing::internal::CaptureStdout();
     Utils::printFormatted("User ID: %@", "501");
