@@ -1,0 +1,274 @@
+#include "logging/Logger.h"
+#include "app/Media.h"
+#include "app/Utils.h"
+#include "platform/SafeFile.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class RecordingViewer : public LogViewerSink {
+  public:
+    bool active = true;
+    int activeQueries = 0;
+    std::vector<std::string> pieces;
+
+    bool logViewerIsActive() override {
+        ++activeQueries;
+        return active;
+    }
+    void updateLogViewer(const std::string& text) override { pieces.push_back(text); }
+};
+
+Media volumeMedia() {
+    Media m;
+    m.setIsPrimaryDisk(false);
+    m.setPrimaryDiskID(std::string("sdb"));
+    m.setPrimaryDiskSize(std::string("500.1 GB"));
+    m.setPrimaryDiskPartitionType(std::string("GUID_partition_scheme"));
+    m.setVolumeDiskID(std::string("sdb2"));
+    m.setVolumePartitionType(std::string("Linux_Filesystem"));
+    m.setVolumeFileSystem(std::string("ext4"));
+    m.setVolumeName(std::string("Data"));
+    m.setVolumePartitionSize(std::string("499.8 GB"));
+    m.setVolumePartitionFreeSpace(std::string("120.0 GB"));
+    m.setSMARTStatus(std::string("Verified"));
+    m.setUUID(std::string("0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0"));
+    m.setIsInternal(std::string("Yes"));
+    m.setInterfaceType(std::string("SATA"));
+    m.setMediaType(std::string("Rotational"));
+    m.setIsBootable(std::string("No"));
+    m.setIsEjectable(std::string("No"));
+    return m;
+}
+
+class LoggerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Logger::resetForTests();
+        Logger::initWithUserDir(home.path());
+        logPath = home.path() + "/test-log.txt";
+        Logger::setUserLogFileNameAndPathWithString(logPath);
+    }
+    void TearDown() override { Logger::resetForTests(); }
+
+    std::string logText() { return SafeFile::read(logPath).value_or("<no log>"); }
+
+    TempDir home;
+    std::string logPath;
+};
+
+} // namespace
+
+TEST_F(LoggerTest, UpdateLogAddsANewlineAndTheCRFormDoesNot) {
+    EXPECT_TRUE(Logger::updateLog("abc"));
+    EXPECT_EQ(logText(), "abc\n");
+    EXPECT_TRUE(Logger::updateLogWithCRString("abc"));
+    EXPECT_EQ(logText(), "abc\nabc");
+    EXPECT_TRUE(Logger::printSeparator());
+    EXPECT_EQ(logText(), "abc\nabc\n" + std::string(79, '-') + "\n\n");
+}
+
+TEST_F(LoggerTest, FormattedAppendsAreCutAt254Characters) {
+    std::string dataFile = home.path() + "/unit.cur";
+    std::string exact(254, 'x');
+    std::string longer(400, 'y');
+
+    EXPECT_TRUE(Logger::writeDataToLogFile(logPath.c_str(), "%s", exact.c_str()));
+    EXPECT_TRUE(Logger::writeDataToLogFile(logPath, "%s|%d", longer.c_str(), 7));
+    EXPECT_EQ(logText(), exact + std::string(254, 'y'));
+
+    EXPECT_TRUE(writeData(dataFile.c_str(), "%d %s\n", 12, "ab"));
+    EXPECT_TRUE(writeData(dataFile, "%s", longer.c_str()));
+    EXPECT_EQ(*SafeFile::read(dataFile), "12 ab\n" + std::string(254, 'y'));
+
+    // Nothing is written through a missing path or format.
+    EXPECT_FALSE(Logger::writeDataToLogFile(static_cast<const char*>(nullptr), "x"));
+    EXPECT_FALSE(writeData(home.path() + "/no/such/dir/file", "x"));
+}
+
+TEST_F(LoggerTest, NamesFollowTheUserFolderAndTheTimeStamp) {
+    FakeClock clock;
+    EXPECT_EQ(Logger::versionString(), "1.7.5.10");
+    EXPECT_EQ(Logger::tolvarinDir(), home.path() + "//Library/Application Support/Tolvarin");
+    EXPECT_EQ(Logger::documentDir(), home.path() + "/Documents");
+
+    std::string stamp = Utils::createTimeStamp();
+    Logger::setLogFileNameAndPath();
+    EXPECT_EQ(Logger::currentTimeStamp(), stamp);
+    EXPECT_EQ(Logger::logFileNameAndPath(), home.path() + "/Documents/Log" + stamp + ".txt");
+    EXPECT_EQ(Logger::charLogFileNameAndPath(), Logger::logFileNameAndPath());
+
+    clock.advance(61 * 1000000LL);
+    std::string later = Utils::createTimeStamp();
+    ASSERT_NE(later, stamp);
+    Logger::setReportFileNameAndPath();
+    EXPECT_EQ(Logger::reportFileNameAndPath(), home.path() + "/Documents/Report" + later + ".rtf");
+}
+
+TEST_F(LoggerTest, TheCFormOfTheLogPathFollowsTheUsersChoice) {
+    Logger::setLogFileNameAndPath();
+    std::string chosen = home.path() + "/chosen.txt";
+    Logger::setUserLogFileNameAndPathWithString(chosen);
+    EXPECT_EQ(Logger::logFileNameAndPath(), chosen);
+    EXPECT_EQ(Logger::charLogFileNameAndPath(), chosen);
+
+    // The error-limit lines and the ordinary lines land in the same file.
+    Logger::updateLog("line");
+    Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(), "\nERROR LIMIT EXCEEDED\n");
+    EXPECT_EQ(*SafeFile::read(chosen), "line\n\nERROR LIMIT EXCEEDED\n");
+}
+
+TEST_F(LoggerTest, HeaderOfAWholeDisk) {
+    FakeClock clock;
+    Media disk = volumeMedia();
+    disk.setIsPrimaryDisk(true);
+    Logger::setFilePrefix("DISK001");
+    ASSERT_TRUE(SafeFile::replace(logPath, "left over from an earlier test\n"));
+
+    ASSERT_TRUE(Logger::startLoggingOnDrive("/dev/sdb", disk));
+    std::string expected = "\n\n                 Tolvarin for Linux, version number 1.7.5.10\n\n"
+                           "Log started: " +
+                           Utils::createPrintableTimeStamp() +
+                           "\n"
+                           "The device under test is a primary drive with a drive ID of: sdb\n"
+                           "Raw device designation: /dev/sdb\n\n"
+                           "Device Characteristics:\n\n"
+                           "Primary Disk Data:\n"
+                           " Primary Disk/Volume Status: Primary Disk\n"
+                           " Primary Disk ID:  sdb\n"
+                           " Primary Disk Size:  500.1 GB\n"
+                           " Primary Disk Partition Type:   GUID_partition_scheme\n"
+                           "\nVolume/Partition Information (if applicable):\n"
+                           " Volume ID:   sdb2\n"
+                           " Volume Partition Type:   Linux_Filesystem\n"
+                           " Volume File System Type:  ext4\n"
+                           " Volume Name:  Data\n"
+                           " Volume Partition Size:  499.8 GB\n"
+                           " Volume Free Space:   120.0 GB\n"
+                           "\nGeneral Information About This Device:\n"
+                           " S.M.A.R.T. Status:  Verified\n"
+                           " UUID:  N/A\n"
+                           " Drive Is Internal:   Yes\n"
+                           " Drive Interface Type:  SATA\n"
+                           " Drive Media:   Rotational\n"
+                           " Media is Bootable:   No\n"
+                           " Media is Ejectable:   No\n\n"
+                           " Tolvarin File Prefix: DISK001\n\n" +
+                           std::string(79, '-') + "\n\n";
+    EXPECT_EQ(logText(), expected);
+}
+
+TEST_F(LoggerTest, HeaderOfAVolumeCarriesItsNameAndUUID) {
+    ASSERT_TRUE(Logger::startLoggingOnDrive("/dev/sdb2", volumeMedia()));
+    std::string log = logText();
+    EXPECT_NE(log.find("The device under test is a volume named: Data\n"), std::string::npos);
+    EXPECT_NE(log.find(" Primary Disk/Volume Status: Volume\n"), std::string::npos);
+    EXPECT_NE(log.find(" UUID: 0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0\n"), std::string::npos);
+    EXPECT_EQ(log.find("N/A"), std::string::npos);
+}
+
+TEST_F(LoggerTest, StartingALogInDocumentsCreatesTheFolder) {
+    Logger::setLogFileNameAndPath();
+    ASSERT_TRUE(Logger::startLoggingOnDrive("/dev/sdb2", volumeMedia()));
+    struct stat st {};
+    ASSERT_EQ(::stat(Logger::documentDir().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(SafeFile::read(Logger::logFileNameAndPath()).has_value());
+}
+
+TEST_F(LoggerTest, APlantedLinkAtTheLogIsRefusedAndReported) {
+    std::string victim = home.path() + "/victim";
+    ASSERT_TRUE(SafeFile::replace(victim, "precious"));
+    ASSERT_EQ(::symlink(victim.c_str(), logPath.c_str()), 0);
+    auto viewer = std::make_shared<RecordingViewer>();
+    Logger::setLogViewerController(viewer);
+
+    ScopedEnv console("TOLVARIN_CONSOLE", "1");
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(Logger::startLoggingOnDrive("/dev/sdb2", volumeMedia()));
+    EXPECT_FALSE(Logger::updateLog("evil"));
+    EXPECT_FALSE(Logger::writeDataToLogFile(logPath, "%s", "evil"));
+    EXPECT_FALSE(Logger::adjustFileOwnershipOnFile(logPath));
+    std::string reported = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(*SafeFile::read(victim), "precious");
+    EXPECT_NE(reported.find("symbolic link"), std::string::npos) << reported;
+    // What was not written is not shown either.
+    EXPECT_TRUE(viewer->pieces.empty());
+}
+
+TEST_F(LoggerTest, AnActiveViewerGetsEveryPieceInOrder) {
+    auto viewer = std::make_shared<RecordingViewer>();
+    Logger::setLogViewerController(viewer);
+    Logger::updateLog("one");
+    Logger::updateLogWithCRString("two");
+    Logger::writeDataToLogFile(logPath, "three %d\n", 3);
+    writeData(logPath, "data line\n"); // data-file writer: never mirrored
+    Logger::printSeparator();
+    EXPECT_EQ(viewer->pieces, (std::vector<std::string>{"one\n", "two", "three 3\n",
+                                                        "\n" + std::string(79, '-') + "\n\n"}));
+}
+
+TEST_F(LoggerTest, AClosedViewerGetsNoText) {
+    auto viewer = std::make_shared<RecordingViewer>();
+    viewer->active = false;
+    Logger::setLogViewerController(viewer);
+    Logger::updateLog("one");
+    Logger::writeDataToLogFile(logPath, "two");
+    EXPECT_TRUE(viewer->pieces.empty());
+    EXPECT_EQ(logText(), "one\ntwo");
+
+    // Reopened, it gets what follows.
+    viewer->active = true;
+    Logger::updateLog("three");
+    EXPECT_EQ(viewer->pieces, std::vector<std::string>{"three\n"});
+
+    Logger::setLogViewerController(nullptr);
+    EXPECT_TRUE(Logger::updateLog("four"));
+    EXPECT_EQ(viewer->pieces.size(), 1u);
+}
+
+TEST_F(LoggerTest, LinesFromSeveralThreadsStayWhole) {
+    const int perThread = 200;
+    auto writer = [&](char tag) {
+        for (int i = 0; i < perThread; ++i) {
+            Logger::updateLog(std::string(40, tag));
+            Logger::setSurfaceErrors(i);
+        }
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+    std::string log = logText();
+    ASSERT_EQ(log.size(), 2u * perThread * 41);
+    for (size_t at = 0; at < log.size(); at += 41) {
+        std::string line = log.substr(at, 41);
+        EXPECT_TRUE(line == std::string(40, 'a') + "\n" || line == std::string(40, 'b') + "\n")
+            << "line at " << at << ": " << line;
+    }
+    EXPECT_EQ(Logger::surfaceErrors(), perThread - 1);
+}
+
+TEST_F(LoggerTest, ResultsAreKeptUntilReset) {
+    Logger::setTotalErrors(3);
+    Logger::setCurrentRPISSLIN(41.5);
+    Logger::setIsInitialScan(true);
+    Logger::setTypeOfTest("Normal");
+    EXPECT_EQ(Logger::totalErrors(), 3);
+    EXPECT_DOUBLE_EQ(Logger::currentRPISSLIN(), 41.5);
+    EXPECT_TRUE(Logger::isInitialScan());
+    EXPECT_EQ(Logger::typeOfTest(), "Normal");
+    Logger::resetForTests();
+    EXPECT_EQ(Logger::totalErrors(), 0);
+    EXPECT_EQ(Logger::typeOfTest(), "");
+    EXPECT_EQ(Logger::logFileNameAndPath(), "");
+    EXPECT_FALSE(Logger::updateLog("nowhere"));
+}
