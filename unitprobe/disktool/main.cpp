@@ -1,0 +1,73 @@
+// tolvarin-disktool: the disk tool on Linux. Runs lsblk (and smartctl for a
+// report), hands their JSON to DiskToolFormatter and prints the answer.
+
+#include "platform/ProcessRunner.h"
+#include "unitprobe/DiskToolFormatter.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The tools are looked up in the system's own folders, never through PATH:
+// this program runs with root rights on behalf of the application.
+std::string findSystemTool(const char* name) {
+    static const std::array<const char*, 6> folders = {
+        "/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"};
+    for (const char* folder : folders) {
+        std::string candidate = std::string(folder) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::string("/usr/bin/") + name;
+}
+
+std::optional<std::string> readMountTable() {
+    std::ifstream in("/proc/self/mounts");
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool writeAll(FILE* stream, const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+
+    DiskToolFormatter::Sources sources;
+    sources.listBlockDevices = [] {
+        return ProcessRunner::run(findSystemTool("lsblk"),
+                                  {"--json", "--bytes", "-o", DiskToolFormatter::lsblkColumns});
+    };
+    std::string smartctl = findSystemTool("smartctl");
+    if (::access(smartctl.c_str(), X_OK) == 0) {
+        sources.smartHealth = [smartctl](const std::string& devicePath) {
+            return ProcessRunner::run(smartctl, {"--json", "-H", devicePath});
+        };
+    }
+    sources.mountTable = readMountTable;
+
+    DiskToolFormatter::Result result = DiskToolFormatter::run(args, sources);
+    bool written = writeAll(stdout, result.out) && std::fflush(stdout) == 0;
+    writeAll(stderr, result.err);
+    if (!written) {
+        std::fputs("tolvarin-disktool: could not write the answer\n", stderr);
+        return 1;
+    }
+    return result.status;
+}
