@@ -93,17 +93,32 @@ class SurfaceScan {
     size_t timeTableSize() const { return times_.size(); }
 
   private:
+    // Per-section running values of the timed reads, in microseconds.
+    struct SectionRun {
+        int64_t minimum = 0;
+        int64_t maximum = 0;
+        int64_t sum = 0;
+        bool firstRead = true;
+        bool lastReadGood = true;
+        bool errorCounted = false; // by the probe sweep or the repair
+    };
+
+    void endRun();
+    int sectionCount() const;
     bool scanOneSection(int index, Wording wording);
+    bool readError(int index, Wording wording);
     bool probeSection(int index, Wording wording);
-    void closeSection(int index, bool lastReadGood, bool errorCounted, Wording wording);
+    void closeSection(int index, Wording wording);
+    void logPending(const char* heading);
     void finishScan();
+    bool askToStop(Wording wording, std::string* stamp);
+    StopDecision stopProtocol(bool normal, const std::string& dataFile, const char* dataFileLine,
+                              bool enableSystemItems, std::string* stamp);
     void terminate(const std::string& stamp, Wording wording);
     void waitWhilePaused();
     void refreshProgress(int64_t offset);
     void setSpinnerLocation(int64_t offset);
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void data(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void appendEndOfFile();
 
     ScanController& controller_;
     ScanHost& host_;
@@ -117,6 +132,7 @@ class SurfaceScan {
     std::vector<int64_t> times_;
     std::vector<std::string> pending_;
     int64_t refreshCounter_ = 0;
+    SectionRun section_;
 };
 
 // Section statistics: minimum, maximum and total time from the microsecond

@@ -108,8 +108,12 @@ void FakeScanHost::setTotalIrregularitiesString(const std::string& text) {
 void FakeScanHost::setSurfacePercentage(double fraction) {
     record("setSurfacePercentage", "", fraction);
 }
-void FakeScanHost::setSeekPercentage(double fraction) { record("setSeekPercentage", "", fraction); }
-void FakeScanHost::resetButtons() { record("resetButtons"); }
+void FakeScanHost::setSeekPercentage(double fraction) {
+    record("setSeekPercentage", "", fraction);
+}
+void FakeScanHost::resetButtons() {
+    record("resetButtons");
+}
 
 void FakeScanHost::startNormalSurfaceScanSpinnerThread() {
     record("startNormalSurfaceScanSpinnerThread");
@@ -129,8 +133,12 @@ void FakeScanHost::stopCursorySurfaceScanSpinnerThread() {
 void FakeScanHost::setCursorySurfaceScanSpinnerLocation(int64_t location) {
     record("setCursorySurfaceScanSpinnerLocation", "", static_cast<double>(location));
 }
-void FakeScanHost::resumeFormalTest() { record("resumeFormalTest"); }
-void FakeScanHost::resumeCursoryTest() { record("resumeCursoryTest"); }
+void FakeScanHost::resumeFormalTest() {
+    record("resumeFormalTest");
+}
+void FakeScanHost::resumeCursoryTest() {
+    record("resumeCursoryTest");
+}
 void FakeScanHost::enableSystemItemsFromScanController() {
     record("enableSystemItemsFromScanController");
 }

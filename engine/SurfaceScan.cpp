@@ -1,0 +1,694 @@
+#include "engine/SurfaceScan.h"
+
+#include "engine/Clock.h"
+#include "engine/DiskContext.h"
+#include "engine/ScanController.h"
+#include "engine/ScanHost.h"
+#include "logging/Logger.h"
+#include "logging/MessageCenter.h"
+#include "platform/System.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+constexpr int kStopQuestionNormal = 3;
+constexpr int kStopQuestionCursory = 6;
+constexpr int kDontSaveQuestion = 9;
+constexpr size_t kStandardTableSize = 4000;
+constexpr int64_t kFirstRangeBytes = 2621440;
+constexpr int64_t kRefreshRangeBytes = 1310720;
+// The clock counts whole microseconds: a reading of 0 means "below one".
+constexpr double kClockResolution = 1e-6;
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    char buffer[256];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+void appendTo(const std::string& path, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void appendTo(const std::string& path, const char* fmt, ...) {
+    if (path.empty()) {
+        return;
+    }
+    // Data-file lines are short; writeData keeps its own 254-character cut.
+    char buffer[1024];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    writeData(path, "%s", buffer);
+}
+
+std::string lastElementOfPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void appendEndOfFileTo(const std::string& path) {
+    appendTo(path, "END OF FILE %s\n", lastElementOfPath(path).c_str());
+}
+
+double fractionOf(int64_t offset, int64_t deviceSize) {
+    return deviceSize > 0 ? static_cast<double>(offset) / static_cast<double>(deviceSize) : 0.0;
+}
+
+} // namespace
+
+SurfaceScan::SurfaceScan(ScanController& controller, ScanHost& host)
+    : controller_(controller), host_(host) {}
+
+void SurfaceScan::log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Logger::vwriteDataToLogFile(logFile_, format, args);
+    va_end(args);
+}
+
+void SurfaceScan::beginRun(const std::string& dataFile) {
+    normal_ = host_.normalScan();
+    dataFile_ = normal_ ? dataFile : std::string();
+    logFile_ = Logger::charLogFileNameAndPath();
+    if (logFile_.empty() && controller_.disk() != nullptr) {
+        logFile_ = controller_.disk()->logFilePath;
+    }
+    pending_.clear();
+    refreshCounter_ = 0;
+    section_ = SectionRun{};
+
+    // One slot per read unit of the longest section: the standard 4,000, or
+    // more for a recorded layout with larger sections. Short reads can still
+    // need more; the table then grows (outside the timed bracket).
+    size_t units = kStandardTableSize;
+    if (DiskContext* disk = controller_.disk()) {
+        int64_t unit = std::max<int64_t>(disk->scanReadSize, 1);
+        for (const ScanSection& s : disk->sections) {
+            int64_t length = s.end - s.start + 1;
+            units = std::max(units, static_cast<size_t>((length + unit - 1) / unit));
+        }
+        if (disk->scanBuffer.size() < static_cast<size_t>(disk->scanReadSize)) {
+            disk->scanBuffer.allocate(static_cast<size_t>(disk->scanReadSize));
+        }
+    }
+    times_.assign(units, 0);
+
+    controller_.setTypeOfTest("Surface Scan");
+    controller_.setCurrentTestRange("");
+}
+
+void SurfaceScan::endRun() {
+    times_.clear();
+    times_.shrink_to_fit();
+    pending_.clear();
+    controller_.setCurrentTestRange("");
+}
+
+bool SurfaceScan::doSurfaceScanTestUsingFile(const std::string& dataFile) {
+    beginRun(dataFile);
+    DiskContext* disk = controller_.disk();
+    if (disk == nullptr || !disk->device) {
+        log("SURFACE SCAN ERROR: No unit is open for scanning.\n\n");
+        System::consoleLog("Surface scan started without an open unit");
+        endRun();
+        host_.resetButtons();
+        return false;
+    }
+
+    std::string stamp = getTimeStamp();
+    log("START OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
+    int first = 0;
+    if (normal_) {
+        controller_.writeSurfaceStartTimeToDiagFile(stamp.c_str());
+        if (store_.extractSurfaceDataFromFile) {
+            first = store_.extractSurfaceDataFromFile(dataFile_);
+        }
+    }
+    int count = sectionCount();
+    first = std::clamp(first, 0, count);
+
+    showFirstProgress();
+    if (!scanSections(first, count - 1, Wording::Full)) {
+        return false;
+    }
+    finishScan();
+    return true;
+}
+
+int SurfaceScan::sectionCount() const {
+    const DiskContext* disk = controller_.disk();
+    if (disk == nullptr) {
+        return 0;
+    }
+    return std::clamp(disk->sectionCount, 0, static_cast<int>(disk->sections.size()));
+}
+
+void SurfaceScan::showFirstProgress() {
+    DiskContext& disk = *controller_.disk();
+    double upper = static_cast<double>(kFirstRangeBytes) / 1e9;
+    if (sectionCount() == 1 && disk.deviceSize <= kFirstRangeBytes) {
+        upper = static_cast<double>(disk.deviceSize) / 1e9;
+    }
+    controller_.setCurrentTestRange(format("Scanning from %.3f GB to %.3f GB", 0.0, upper));
+    controller_.updateGUI();
+    if (normal_) {
+        host_.startNormalSurfaceScanSpinnerThread();
+    } else {
+        host_.startCursorySurfaceScanSpinnerThread();
+    }
+}
+
+void SurfaceScan::stopSpinner() {
+    if (normal_) {
+        host_.stopNormalSurfaceScanSpinnerThread();
+    } else {
+        host_.stopCursorySurfaceScanSpinnerThread();
+    }
+}
+
+void SurfaceScan::setSpinnerLocation(int64_t offset) {
+    if (normal_) {
+        host_.setNormalSurfaceScanSpinnerLocation(offset);
+    } else {
+        host_.setCursorySurfaceScanSpinnerLocation(offset);
+    }
+}
+
+void SurfaceScan::waitWhilePaused() {
+    while (controller_.pauseFlag()) {
+        clockSleepMicroseconds(kPauseMicros);
+    }
+}
+
+void SurfaceScan::refreshProgress(int64_t offset) {
+    DiskContext& disk = *controller_.disk();
+    controller_.setCurrentTestRange(format("Scanning from %.3f GB to %.3f GB",
+                                           static_cast<double>(offset) / 1e9,
+                                           static_cast<double>(offset + kRefreshRangeBytes) / 1e9));
+    controller_.setSurfacePercentDone(fractionOf(offset, disk.deviceSize));
+    controller_.updateGUI();
+    if (controller_.hasSMART() &&
+        !controller_.checkSMARTStatusOnDisk(controller_.rawTargetDrive())) {
+        System::consoleLog("SMART STATUS FAILED, SHUTTING DOWN APPLICATION");
+        controller_.setStopFlag(true);
+    }
+}
+
+bool SurfaceScan::scanSections(int first, int last, Wording wording) {
+    last = std::min(last, sectionCount() - 1);
+    for (int index = std::max(first, 0); index <= last; ++index) {
+        if (!scanOneSection(index, wording)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SurfaceScan::askToStop(Wording wording, std::string* stamp) {
+    // The limited scan only ever asks the cursory question.
+    bool normal = normal_ && wording == Wording::Full;
+    StopDecision decision =
+        stopProtocol(normal, dataFile_, "Surface Scan Terminated by User\n\n", true, stamp);
+    return decision == StopDecision::Terminate;
+}
+
+bool SurfaceScan::scanOneSection(int index, Wording wording) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    RawDevice& device = *disk.device;
+    void* buffer = disk.scanBuffer.data();
+
+    log("Scan start - Start Byte: %lld End Byte: %lld Index: %d\n", static_cast<long long>(s.start),
+        static_cast<long long>(s.end), index);
+    waitWhilePaused();
+
+    disk.position = 0;
+    disk.readCount = 0;
+    section_ = SectionRun{};
+    s.passed = 1;
+    s.clean = 1;
+    s.errorCount = 0;
+    s.irregularityCount = 0;
+
+    while (s.start + disk.position < s.end) {
+        waitWhilePaused();
+        if (controller_.stopFlag()) {
+            std::string stamp;
+            if (askToStop(wording, &stamp)) {
+                terminate(stamp, wording);
+                return false;
+            }
+        }
+        if (refreshCounter_++ % kRefreshEvery == 0) {
+            refreshProgress(s.start + disk.position);
+        }
+
+        int64_t offset = s.start + disk.position;
+        int64_t seekResult = 0;
+        int64_t readResult = 0;
+        int64_t duration = 0;
+        for (;;) {
+            setSpinnerLocation(offset);
+            int64_t t0 = 0;
+            int64_t t1 = 0;
+            {
+                std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
+                t0 = getTimeInLongLong();
+                seekResult = device.seek(offset);
+                readResult = seekResult == -1 ? -1 : device.read(buffer, disk.scanReadSize);
+                t1 = getTimeInLongLong();
+            }
+            disk.lastReadResult = readResult;
+            duration = t1 - t0;
+            // A clock stepped back during a good read: measure it again.
+            if (seekResult == -1 || readResult == -1 || duration >= 0) {
+                break;
+            }
+        }
+        // A failed read is not repeated; a backward step there just counts
+        // as no time.
+        duration = std::max<int64_t>(duration, 0);
+
+        int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
+        if (section_.firstRead) {
+            section_.minimum = duration;
+            section_.maximum = duration;
+            s.maxTimePosition = slotPosition;
+            section_.firstRead = false;
+        } else {
+            if (duration < section_.minimum) {
+                section_.minimum = duration;
+            }
+            if (duration > section_.maximum) {
+                section_.maximum = duration;
+                s.maxTimePosition = slotPosition;
+            }
+        }
+        section_.sum += duration;
+        auto slot = static_cast<size_t>(disk.readCount);
+        if (slot >= times_.size()) {
+            times_.resize(std::max(slot + 1, times_.size() * 2));
+        }
+        times_[slot] = duration;
+
+        // A read that brings no data at all lies beyond the end of the unit
+        // (a recorded layout larger than the unit): it cannot advance, so
+        // the section ends there as a failure.
+        if (seekResult == -1 || readResult <= 0) {
+            if (!readError(index, wording)) {
+                return false;
+            }
+            break;
+        }
+        if (duration > kIrregularMicros) {
+            double seconds = convertLongLongTimeToDecimal(duration);
+            pending_.push_back(format("      Irregularity at byte %lld, response time %f",
+                                      static_cast<long long>(offset), seconds));
+            disk.totalIrregularities += 1;
+            disk.surfaceIrregularities += 1;
+            s.irregularityCount += 1;
+            s.clean = 0;
+            controller_.updateGUI();
+            if (normal_ && wording == Wording::Full) {
+                controller_.writeSurfaceIrregularityToFile(offset, seconds, index);
+            }
+        }
+        disk.position += readResult;
+        disk.readCount += 1;
+    }
+    closeSection(index, wording);
+    return true;
+}
+
+bool SurfaceScan::readError(int index, Wording wording) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    bool limited = wording == Wording::Limited;
+    bool writeRecords = normal_ && !limited;
+
+    section_.lastReadGood = false;
+    s.endPosition = s.start + disk.position;
+    s.endReadIndex = static_cast<int>(disk.readCount);
+    s.passed = 0;
+    log("   SCAN FAILED - Start Byte: %lld End Byte: %lld Index: %d\n",
+        static_cast<long long>(s.start), static_cast<long long>(s.end), index);
+    log(limited ? "   BAD DATA DETECTED BETWEEN %lld and %lld BYTES.\n"
+                : "   BAD DATA DETECTED BETWEEN %lld AND %lld BYTES.\n",
+        static_cast<long long>(s.endPosition),
+        static_cast<long long>(s.endPosition + disk.scanReadSize));
+    controller_.updateErrorCount();
+    if (writeRecords) {
+        controller_.writeSurfaceErrorToDiagFile(s.endPosition, index);
+    }
+
+    bool repair = host_.attemptToRepairBadSectors();
+    if (host_.probeInto() && !repair) {
+        disk.surfaceErrors += 1;
+        s.errorCount += 1;
+        disk.totalErrors += 1;
+        section_.errorCounted = true;
+        controller_.updateGUI();
+        if (limited) {
+            controller_.updateErrorCount();
+        }
+        if (!probeSection(index, wording)) {
+            return false;
+        }
+    }
+    if (repair && !normal_ && repair_) {
+        // The repair counts what it cannot mend.
+        section_.errorCounted = true;
+        repair_(index, logFile_.c_str());
+    }
+    // Past the section end: the section closes after this step.
+    disk.position = s.end - s.start + 1;
+    return true;
+}
+
+bool SurfaceScan::probeSection(int index, Wording wording) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    RawDevice& device = *disk.device;
+    bool limited = wording == Wording::Limited;
+
+    log(limited ? "\n***** PROBING SCAN SECTION *****\n"
+                : "\n   ***** PROBING SCAN SECTION *****\n");
+    // The failed read that started the sweep is its first sample, and a
+    // failed one: the rate can then never exceed 100%.
+    int samples = 1;
+    int failures = 1;
+    while (s.start + disk.position < s.end) {
+        if (controller_.stopFlag()) {
+            std::string stamp;
+            if (askToStop(wording, &stamp)) {
+                terminate(stamp, wording);
+                return false;
+            }
+        }
+        disk.position += kProbeStride;
+        int64_t at = s.start + disk.position;
+        controller_.setCurrentTestRange(
+            format("   Probing disk at byte %.3f GB", static_cast<double>(at) / 1e9));
+        controller_.setSurfacePercentDone(fractionOf(at, disk.deviceSize));
+        controller_.updateGUI();
+
+        log(limited ? "Probing sweep section at byte: %lld\n"
+                    : "   Probing sweep section at byte: %lld\n",
+            static_cast<long long>(at));
+        setSpinnerLocation(at);
+        int64_t result = -1;
+        {
+            std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
+            if (device.seek(at) != -1) {
+                result = device.read(disk.scanBuffer.data(), disk.scanReadSize);
+            }
+        }
+        disk.lastReadResult = result;
+        if (result == -1) {
+            disk.surfaceErrors += 1;
+            s.errorCount += 1;
+            disk.totalErrors += 1;
+            controller_.updateErrorCount();
+            failures += 1;
+            log("        SCAN FAILED AT: %lld\n", static_cast<long long>(at));
+            controller_.updateGUI();
+            if (normal_ && !limited) {
+                controller_.writeSurfaceErrorToDiagFile(at, index);
+            }
+        }
+        samples += 1;
+    }
+    log("\n   FAILURE EVALUATION\n");
+    log("   Evaluation Start: %lld\n", static_cast<long long>(s.endPosition));
+    log("   Evaluation End: %lld\n", static_cast<long long>(s.end));
+    log("   Number of samples: %d\n", samples);
+    log("   Number of failures: %d\n", failures);
+    log("   Failure rate in this sweep section: %f%%\n", failures * 100.0 / samples);
+    log("\n   ***** PROBING COMPLETE *****\n\n");
+    return true;
+}
+
+void SurfaceScan::logPending(const char* heading) {
+    if (!pending_.empty()) {
+        log("%s", heading);
+        for (const std::string& text : pending_) {
+            log("%s\n", text.c_str());
+        }
+    }
+    log("\n");
+    pending_.clear();
+}
+
+void SurfaceScan::closeSection(int index, Wording wording) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    bool limited = wording == Wording::Limited;
+    bool writeRecords = normal_ && !limited;
+    auto start = static_cast<long long>(s.start);
+    auto end = static_cast<long long>(s.end);
+
+    if (section_.lastReadGood) {
+        s.endPosition = s.start + disk.position;
+        s.endReadIndex = static_cast<int>(disk.readCount);
+        if (s.clean == 0) {
+            log(limited ? "\n   Scan passed(I) - Start Byte: %lld End Byte: %lld Index: %d\n"
+                        : "   Scan Passed(I) - Start Byte: %lld End Byte: %lld Index: %d\n",
+                start, end, index);
+            logPending("   PASSING SCAN HAS IRREGULARITIES:\n");
+        } else {
+            log("   Scan passed - Start Byte: %lld End Byte: %lld Index: %d\n\n", start, end,
+                index);
+        }
+        processStatData(disk, index, times_, disk.readCount, section_.minimum, section_.maximum,
+                        section_.sum);
+        if (writeRecords) {
+            appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:%f S:%f T:%f O:%d E:%d OC:%d EC:%d\n",
+                     index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
+                     s.avgTime, s.stdDev, s.totalTime, s.clean, s.passed, s.irregularityCount,
+                     s.errorCount);
+        }
+        return;
+    }
+
+    if (s.clean == 0) {
+        logPending("   FAILED SCAN ALSO HAS IRREGULARITIES:\n");
+    } else {
+        log("Scan FAILED - Start Byte: %lld End Byte: %lld Index: %d\n", start, end, index);
+    }
+    processStatData(disk, index, times_, disk.readCount, section_.minimum, section_.maximum,
+                    section_.sum);
+    // Counted here unless the probe sweep or the repair has counted it.
+    if (!section_.errorCounted) {
+        disk.surfaceErrors += 1;
+        s.errorCount += 1;
+        disk.totalErrors += 1;
+    }
+    if (writeRecords) {
+        appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:N/A S:N/A T:%f O:%d E:%d OC:%d EC:%d\n",
+                 index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
+                 s.totalTime, s.clean, s.passed, s.irregularityCount, s.errorCount);
+    }
+    controller_.updateGUI();
+    if (limited) {
+        controller_.updateErrorCount();
+    }
+}
+
+int SurfaceScan::logSectionVerdicts(int first, int last) {
+    DiskContext& disk = *controller_.disk();
+    first = std::max(first, 0);
+    last = std::min(last, sectionCount() - 1);
+    auto line = [&](const ScanSection& s) {
+        log("   Start: %-14lld   End: %-14lld   Index: %d\n", static_cast<long long>(s.start),
+            static_cast<long long>(s.end), s.index);
+    };
+    int failed = 0;
+    log("\nThe following subsections PASSED surface scanning tests:\n\n");
+    for (int i = first; i <= last; ++i) {
+        if (disk.sections[static_cast<size_t>(i)].passed == 1) {
+            line(disk.sections[static_cast<size_t>(i)]);
+        }
+    }
+    log("\nThe following scan sections ***FAILED*** surface scanning tests:\n\n");
+    for (int i = first; i <= last; ++i) {
+        if (disk.sections[static_cast<size_t>(i)].passed == 0) {
+            line(disk.sections[static_cast<size_t>(i)]);
+            ++failed;
+        }
+    }
+    if (failed == 0) {
+        log("   THERE WERE NO FAILURES DETECTED IN THIS TEST.\n");
+    } else {
+        log("\nTHERE WERE A TOTAL OF %d SCAN SECTIONS EVALUATED, AND %d HAD FAILURES.\n\n",
+            std::max(last - first + 1, 0), failed);
+    }
+    return failed;
+}
+
+void SurfaceScan::finishScan() {
+    DiskContext& disk = *controller_.disk();
+    controller_.setSurfacePercentDone(1.0);
+    stopSpinner();
+    controller_.updateGUI();
+
+    logSectionVerdicts(0, sectionCount() - 1);
+    processSummaryData(disk);
+    disk.surfaceLinearRPI = disk.surfaceSummary[2];
+    disk.surfaceRatioRPI = std::log10(disk.surfaceSummary[7]);
+    if (normal_) {
+        appendTo(dataFile_, "\nRPISSLIN: %f\n", disk.surfaceLinearRPI);
+        appendTo(dataFile_, "RPISSRAT: %f\n\n", disk.surfaceRatioRPI);
+    }
+    log("\n\nSurface Scan Relative Performance Indices\n\n");
+    log("   Surface Scan Linear RPI: %f\n", disk.surfaceLinearRPI);
+    log("   Surface Scan Ratio RPI: %f\n", disk.surfaceRatioRPI);
+    std::string stamp = getTimeStamp();
+    log("\nEND OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
+    log("%s\n", std::string(79, '-').c_str());
+    if (normal_) {
+        appendTo(dataFile_, "Surface Scan Complete\n\n");
+        appendEndOfFileTo(dataFile_);
+    }
+    endRun();
+}
+
+void SurfaceScan::terminate(const std::string& stamp, Wording wording) {
+    stopSpinner();
+    log(wording == Wording::Limited ? "\nLimited Surface Scan Terminated by User at: %s\n\n"
+                                    : "\nSurface Scan Terminated by User at: %s\n\n",
+        stamp.c_str());
+    endRun();
+    host_.resetButtons();
+}
+
+SurfaceScan::StopDecision SurfaceScan::runStopProtocol(const std::string& dataFile,
+                                                       const char* dataFileLine,
+                                                       bool enableSystemItems, std::string* stamp) {
+    if (logFile_.empty()) {
+        logFile_ = Logger::charLogFileNameAndPath();
+    }
+    return stopProtocol(host_.normalScan(), dataFile, dataFileLine, enableSystemItems, stamp);
+}
+
+SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::string& dataFile,
+                                                    const char* dataFileLine,
+                                                    bool enableSystemItems, std::string* stamp) {
+    auto call = [](const std::function<void(const std::string&)>& hook, const std::string& prefix) {
+        if (hook) {
+            hook(prefix);
+        }
+    };
+    for (;;) {
+        std::string now = getTimeStamp();
+        if (stamp != nullptr) {
+            *stamp = now;
+        }
+        int answer = MessageCenter::generateAlertDialogWithNumber(normal ? kStopQuestionNormal
+                                                                         : kStopQuestionCursory);
+        if (answer == 0) {
+            if (normal) {
+                host_.resumeFormalTest();
+            } else {
+                host_.resumeCursoryTest();
+            }
+            controller_.setStopFlag(false);
+            return StopDecision::Resume;
+        }
+        if (!normal) {
+            return StopDecision::Terminate;
+        }
+        std::string prefix = controller_.filePrefix();
+        if (answer == 1) {
+            // Save: the file stays incomplete so that a later normal scan
+            // offers to resume it.
+            call(store_.deleteCurrentBackupFilesWithFilePrefix, prefix);
+            appendTo(dataFile, "%s", dataFileLine != nullptr ? dataFileLine : "");
+            appendEndOfFileTo(dataFile);
+        } else if (answer == -1) {
+            int second = MessageCenter::generateAlertDialogWithNumber(kDontSaveQuestion);
+            if (second == 1) {
+                continue; // "Go Back": ask the stop question again.
+            }
+            if (second == -1) {
+                call(store_.restorePreviousTestFilesWithFilePrefix, prefix);
+            } else if (second == 0) {
+                call(store_.deleteAllFilesWithFilePrefix, prefix);
+            }
+        }
+        // However a normal scan ends here, the system services it turned off
+        // must come back on: the sequence that ran it ends at once.
+        if (enableSystemItems) {
+            host_.enableSystemItemsFromScanController();
+        }
+        return StopDecision::Terminate;
+    }
+}
+
+void processStatData(DiskContext& disk, int index, const std::vector<int64_t>& times, int64_t n,
+                     int64_t minimum, int64_t maximum, int64_t sum) {
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    s.minTime = static_cast<double>(minimum) / 1e6;
+    s.maxTime = static_cast<double>(maximum) / 1e6;
+    s.totalTime = static_cast<double>(sum) / 1e6;
+    n = std::min<int64_t>(n, static_cast<int64_t>(times.size()));
+    if (n <= 0) {
+        // No good read (a section whose first read failed, or one too short
+        // to read): no mean to speak of.
+        s.avgTime = 0;
+        s.stdDev = 0;
+        return;
+    }
+    s.avgTime = s.totalTime / static_cast<double>(n);
+    double squares = 0;
+    for (int64_t i = 0; i < n; ++i) {
+        double d = static_cast<double>(times[static_cast<size_t>(i)]) / 1e6 - s.avgTime;
+        squares += d * d / static_cast<double>(n);
+    }
+    s.stdDev = std::sqrt(squares);
+}
+
+void processSummaryData(DiskContext& disk) {
+    double sumMin = 0;
+    double sumMax = 0;
+    double sumTotal = 0;
+    double sumAvg = 0;
+    double sumStd = 0;
+    double smallest = 10000.0;
+    double largest = 0;
+    size_t n = std::min(static_cast<size_t>(std::max(disk.sectionCount, 0)), disk.sections.size());
+    for (size_t i = 0; i < n; ++i) {
+        const ScanSection& s = disk.sections[i];
+        sumMin += s.minTime;
+        sumMax += s.maxTime;
+        sumTotal += s.totalTime;
+        sumAvg += s.avgTime;
+        sumStd += s.stdDev;
+        if (s.minTime < smallest) {
+            smallest = s.minTime;
+        }
+        if (s.maxTime > largest) {
+            largest = s.maxTime;
+        }
+    }
+    auto& out = disk.surfaceSummary;
+    double count = n > 0 ? static_cast<double>(n) : 1.0;
+    out[0] = sumMin / count;
+    out[1] = sumMax / count;
+    out[2] = sumTotal / count;
+    out[3] = sumAvg / count;
+    out[4] = sumStd / count;
+    out[5] = smallest;
+    out[6] = largest;
+    // Readings below the clock's resolution count as one tick, so that a
+    // very fast unit gives a finite ratio rather than a division by zero.
+    out[7] =
+        n > 0 ? std::max(largest, kClockResolution) / std::max(smallest, kClockResolution) : 1.0;
+}
