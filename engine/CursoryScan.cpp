@@ -1,0 +1,138 @@
+#include "engine/CursoryScan.h"
+
+#include "diagnostics/BadBlockRepair.h"
+#include "engine/Clock.h"
+#include "engine/DiskContext.h"
+#include "engine/ScanController.h"
+#include "engine/ScanHost.h"
+#include "engine/SeekScan.h"
+#include "engine/SizingSweep.h"
+#include "engine/SurfaceScan.h"
+#include "logging/Logger.h"
+#include "logging/MessageCenter.h"
+#include "platform/System.h"
+
+#include <cstdarg>
+
+CursoryScan::CursoryScan(ScanController& controller, ScanHost& host)
+    : controller_(controller), host_(host) {}
+
+void CursoryScan::installOn(ScanController& controller) {
+    controller.setCursoryScanBody(
+        [](ScanController& c) { CursoryScan(c, c.guiController()).doCursoryScanTest(); });
+}
+
+void CursoryScan::doCursoryScanTest() {
+    logFile_ = Logger::logFileNameAndPath();
+    DiskContext* disk = controller_.disk();
+    if (disk == nullptr) {
+        // Nothing was prepared (the preparation failed or was cancelled).
+        System::consoleLog("TOLVARIN - Cursory test without a prepared unit; nothing scanned.");
+        host_.resetButtons();
+        return;
+    }
+
+    SizingSweep::doSweepSectorAllocationWithFile(*disk, "", logFile_.c_str());
+
+    bool ok = true;
+    if (host_.doSurfaceScan()) {
+        controller_.setTypeOfTest("Surface Scan");
+        host_.setUnderTest(true);
+        if (host_.cursoryLimitedScanSelected()) {
+            ok = doLimitedSurfaceScanTest();
+        } else {
+            SurfaceScan surface(controller_, host_);
+            surface.setRepairHook([this](int index, const char* logFile) {
+                BadBlockRepair(controller_).doDiskRepairOnIndex(index, logFile);
+            });
+            ok = surface.doSurfaceScanTestUsingFile("");
+        }
+    }
+    if (host_.doSeekScan() && ok) {
+        controller_.setTypeOfTest("Seek Scan");
+        host_.setUnderTest(true);
+        SeekScan(controller_, host_).doSeekScanTestUsingSeekFile("", "");
+    }
+
+    host_.enableSystemItemsFromScanController();
+    MessageCenter::generateAlertDialogWithNumber(kTestCompletedMessage);
+    controller_.doPostTestReset();
+}
+
+std::optional<std::pair<int, int>> CursoryScan::limitedSectionRange(const DiskContext& disk,
+                                                                    int64_t start, int64_t end) {
+    if (disk.sections.empty() || start < 0 || end < start) {
+        return std::nullopt;
+    }
+    auto holding = [&](int64_t byte) -> int {
+        for (std::size_t i = 0; i < disk.sections.size(); ++i) {
+            if (disk.sections[i].start <= byte && byte <= disk.sections[i].end) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    int first = holding(start);
+    if (first < 0) {
+        return std::nullopt;
+    }
+    int last = holding(end);
+    if (last < 0) {
+        // Beyond the unit: up to its last section.
+        last = static_cast<int>(disk.sections.size()) - 1;
+    }
+    return std::make_pair(first, last);
+}
+
+bool CursoryScan::doLimitedSurfaceScanTest() {
+    logFile_ = Logger::logFileNameAndPath();
+    DiskContext* disk = controller_.disk();
+    const int64_t start = static_cast<int64_t>(host_.limitedCursoryScanStartByte()) * kGigabyte;
+    const int64_t end = static_cast<int64_t>(host_.limitedCursoryScanEndByte()) * kGigabyte;
+
+    std::optional<std::pair<int, int>> range;
+    if (disk != nullptr) {
+        range = limitedSectionRange(*disk, start, end);
+    }
+    if (!range) {
+        // The options window refuses such a range; a range from elsewhere
+        // is refused here rather than scanning sections nobody asked for.
+        log("LIMITED SURFACE SCAN ERROR: No scan section of this unit lies in the range from "
+            "%lld to %lld bytes.\n\n",
+            static_cast<long long>(start), static_cast<long long>(end));
+        return false;
+    }
+    auto [first, last] = *range;
+
+    SurfaceScan surface(controller_, host_);
+    surface.setRepairHook([this](int index, const char* logFile) {
+        BadBlockRepair(controller_).doDiskRepairOnIndex(index, logFile);
+    });
+    surface.beginRun("");
+
+    char stamp[kTimeStampBufferSize] = {};
+    getTimeStamp(stamp);
+    log("START OF LIMITED SURFACE SCAN TEST: %s\n\n", stamp);
+    surface.showFirstProgress();
+
+    if (!surface.scanSections(first, last, SurfaceScan::Wording::Limited)) {
+        return false;
+    }
+
+    controller_.setSurfacePercentDone(1.0);
+    controller_.updateGUI();
+    surface.stopSpinner();
+    surface.logSectionVerdicts(first, last);
+    processSummaryData(*disk);
+    getTimeStamp(stamp);
+    log("\nEND OF LIMITED SURFACE SCAN TEST: %s\n\n", stamp);
+    log("%s\n", std::string(79, '-').c_str());
+    return true;
+}
+
+void CursoryScan::log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Logger::vwriteDataToLogFile(logFile_, format, args);
+    va_end(args);
+}
