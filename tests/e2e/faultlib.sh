@@ -99,7 +99,7 @@ cat >plan <<EOF
 target $work/image
 eio 1M 0x101000
 eio 0x180000 0x181000 sticky
-slow 2M 0x201000 30000000
+slow 2M 0x201000 30000000   # half a minute a read
 short 3M 0x301000 512
 seekfail 0x380000 0x381000
 writefail 0x3C0000 0x3C1000

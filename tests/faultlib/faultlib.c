@@ -90,17 +90,17 @@ typedef void timezone_arg;
 typedef struct timezone timezone_arg;
 #endif
 
+/* Off_t is 64 bits wide on the platforms this runs on, so every *64 entry
+ * point is the same function as its plain twin (glibc makes them aliases too). */
+_Static_assert(sizeof(off_t) == 8, "64-bit file offsets expected");
+
 /* ---- the real functions ------------------------------------------------- */
 
 static struct {
     int (*open)(const char*, int, ...);
-    int (*open64)(const char*, int, ...);
     int (*openat)(int, const char*, int, ...);
-    int (*openat64)(int, const char*, int, ...);
     int (*open_2)(const char*, int);
-    int (*open64_2)(const char*, int);
     int (*openat_2)(int, const char*, int);
-    int (*openat64_2)(int, const char*, int);
     int (*close)(int);
     int (*dup)(int);
     int (*dup2)(int, int);
@@ -108,15 +108,11 @@ static struct {
     ssize_t (*read)(int, void*, size_t);
     ssize_t (*read_chk)(int, void*, size_t, size_t);
     ssize_t (*pread)(int, void*, size_t, off_t);
-    ssize_t (*pread64)(int, void*, size_t, off64_t);
     ssize_t (*pread_chk)(int, void*, size_t, off_t, size_t);
-    ssize_t (*pread64_chk)(int, void*, size_t, off64_t, size_t);
     ssize_t (*readv)(int, const struct iovec*, int);
     off_t (*lseek)(int, off_t, int);
-    off64_t (*lseek64)(int, off64_t, int);
     ssize_t (*write)(int, const void*, size_t);
     ssize_t (*pwrite)(int, const void*, size_t, off_t);
-    ssize_t (*pwrite64)(int, const void*, size_t, off64_t);
     ssize_t (*writev)(int, const struct iovec*, int);
     int (*gettimeofday)(struct timeval*, timezone_arg*);
     int (*clock_gettime)(clockid_t, struct timespec*);
@@ -134,13 +130,9 @@ static struct {
 static void resolve_real(void) {
 #define RESOLVE(member, symbol) *(void**)(&real.member) = dlsym(RTLD_NEXT, symbol)
     RESOLVE(open, "open");
-    RESOLVE(open64, "open64");
     RESOLVE(openat, "openat");
-    RESOLVE(openat64, "openat64");
     RESOLVE(open_2, "__open_2");
-    RESOLVE(open64_2, "__open64_2");
     RESOLVE(openat_2, "__openat_2");
-    RESOLVE(openat64_2, "__openat64_2");
     RESOLVE(close, "close");
     RESOLVE(dup, "dup");
     RESOLVE(dup2, "dup2");
@@ -148,15 +140,11 @@ static void resolve_real(void) {
     RESOLVE(read, "read");
     RESOLVE(read_chk, "__read_chk");
     RESOLVE(pread, "pread");
-    RESOLVE(pread64, "pread64");
     RESOLVE(pread_chk, "__pread_chk");
-    RESOLVE(pread64_chk, "__pread64_chk");
     RESOLVE(readv, "readv");
     RESOLVE(lseek, "lseek");
-    RESOLVE(lseek64, "lseek64");
     RESOLVE(write, "write");
     RESOLVE(pwrite, "pwrite");
-    RESOLVE(pwrite64, "pwrite64");
     RESOLVE(writev, "writev");
     RESOLVE(gettimeofday, "gettimeofday");
     RESOLVE(clock_gettime, "clock_gettime");
@@ -173,15 +161,28 @@ static void resolve_real(void) {
 }
 
 /* Until dlsym has answered (a call made from inside our own start-up), the
- * basic calls go to the kernel directly. */
+ * file calls go to the kernel directly. */
 static ssize_t pass_read(int fd, void* buf, size_t n) {
     return real.read ? real.read(fd, buf, n) : syscall(SYS_read, fd, buf, n);
+}
+static ssize_t pass_pread(int fd, void* buf, size_t n, off_t offset) {
+    return real.pread ? real.pread(fd, buf, n, offset) : syscall(SYS_pread64, fd, buf, n, offset);
+}
+static ssize_t pass_readv(int fd, const struct iovec* iov, int count) {
+    return real.readv ? real.readv(fd, iov, count) : syscall(SYS_readv, fd, iov, count);
 }
 static ssize_t pass_write(int fd, const void* buf, size_t n) {
     return real.write ? real.write(fd, buf, n) : syscall(SYS_write, fd, buf, n);
 }
-static off64_t pass_lseek(int fd, off64_t off, int whence) {
-    return real.lseek64 ? real.lseek64(fd, off, whence) : syscall(SYS_lseek, fd, off, whence);
+static ssize_t pass_pwrite(int fd, const void* buf, size_t n, off_t offset) {
+    return real.pwrite ? real.pwrite(fd, buf, n, offset)
+                       : syscall(SYS_pwrite64, fd, buf, n, offset);
+}
+static ssize_t pass_writev(int fd, const struct iovec* iov, int count) {
+    return real.writev ? real.writev(fd, iov, count) : syscall(SYS_writev, fd, iov, count);
+}
+static off_t pass_lseek(int fd, off_t offset, int whence) {
+    return real.lseek ? real.lseek(fd, offset, whence) : syscall(SYS_lseek, fd, offset, whence);
 }
 static int pass_clock_gettime(clockid_t clock, struct timespec* ts) {
     return real.clock_gettime ? real.clock_gettime(clock, ts)
@@ -297,6 +298,12 @@ static char* plan_relative(const char* plan, const char* path) {
     return joined;
 }
 
+/* The next word of a range line; a word starting with '#' ends the line. */
+static char* next_word(char** save) {
+    char* word = strtok_r(NULL, " \t", save);
+    return word != NULL && word[0] == '#' ? NULL : word;
+}
+
 static void parse_line(const char* plan, unsigned number, char* line) {
     char* save = NULL;
     char* keyword = strtok_r(line, " \t", &save);
@@ -345,15 +352,15 @@ static void parse_line(const char* plan, unsigned number, char* line) {
     }
 
     struct range r = {kinds[k].kind, 0, 0, 0, 0};
-    if (parse_number(strtok_r(NULL, " \t", &save), &r.start) != 0 ||
-        parse_number(strtok_r(NULL, " \t", &save), &r.end) != 0) {
+    if (parse_number(next_word(&save), &r.start) != 0 ||
+        parse_number(next_word(&save), &r.end) != 0) {
         plan_error(plan, number, "expected START END as byte counts");
     }
     if (r.start >= r.end) {
         plan_error(plan, number, "START must be below END");
     }
     if (kinds[k].with_value) {
-        if (parse_number(strtok_r(NULL, " \t", &save), &r.value) != 0) {
+        if (parse_number(next_word(&save), &r.value) != 0) {
             plan_error(plan, number,
                        r.kind == SLOW_RANGE ? "slow needs MICROSECONDS" : "short needs BYTES");
         }
@@ -361,10 +368,10 @@ static void parse_line(const char* plan, unsigned number, char* line) {
             plan_error(plan, number, "MICROSECONDS is too large");
         }
     }
-    char* extra = strtok_r(NULL, " \t", &save);
+    char* extra = next_word(&save);
     if (extra != NULL && r.kind == EIO_RANGE && strcmp(extra, "sticky") == 0) {
         r.sticky = 1;
-        extra = strtok_r(NULL, " \t", &save);
+        extra = next_word(&save);
     }
     if (extra != NULL) {
         plan_error(plan, number, "unexpected text after the directive");
@@ -646,15 +653,11 @@ static uint64_t iov_length(const struct iovec* iov, int count) {
     return total;
 }
 
-/* ---- descriptors ------------------------------------------------------------ */
-
-static int open_mode_needed(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-}
+/* ---- descriptors ------------------------------------------------------- */
 
 #define MODE_ARG(flags, mode)                                                                      \
     mode_t mode = 0;                                                                               \
-    if (open_mode_needed(flags)) {                                                                 \
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {                              \
         va_list args;                                                                              \
         va_start(args, flags);                                                                     \
         mode = (mode_t)va_arg(args, int);                                                          \
@@ -668,14 +671,7 @@ int open(const char* path, int flags, ...) {
     }
     return opened(real.open(path, flags, mode));
 }
-
-int open64(const char* path, int flags, ...) {
-    MODE_ARG(flags, mode);
-    if (!ready() || real.open64 == NULL) {
-        return (int)syscall(SYS_openat, AT_FDCWD, path, flags | O_LARGEFILE, mode);
-    }
-    return opened(real.open64(path, flags, mode));
-}
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 int openat(int dir, const char* path, int flags, ...) {
     MODE_ARG(flags, mode);
@@ -684,29 +680,16 @@ int openat(int dir, const char* path, int flags, ...) {
     }
     return opened(real.openat(dir, path, flags, mode));
 }
+int openat64(int dir, const char* path, int flags, ...) __attribute__((alias("openat")));
 
-int openat64(int dir, const char* path, int flags, ...) {
-    MODE_ARG(flags, mode);
-    if (!ready() || real.openat64 == NULL) {
-        return (int)syscall(SYS_openat, dir, path, flags | O_LARGEFILE, mode);
-    }
-    return opened(real.openat64(dir, path, flags, mode));
-}
-
-/* The fortified forms that _FORTIFY_SOURCE builds call instead of open. */
+/* The checked forms that _FORTIFY_SOURCE builds call instead of open. */
 int __open_2(const char* path, int flags) {
     if (!ready() || real.open_2 == NULL) {
         return open(path, flags);
     }
     return opened(real.open_2(path, flags));
 }
-
-int __open64_2(const char* path, int flags) {
-    if (!ready() || real.open64_2 == NULL) {
-        return open64(path, flags);
-    }
-    return opened(real.open64_2(path, flags));
-}
+int __open64_2(const char* path, int flags) __attribute__((alias("__open_2")));
 
 int __openat_2(int dir, const char* path, int flags) {
     if (!ready() || real.openat_2 == NULL) {
@@ -714,13 +697,7 @@ int __openat_2(int dir, const char* path, int flags) {
     }
     return opened(real.openat_2(dir, path, flags));
 }
-
-int __openat64_2(int dir, const char* path, int flags) {
-    if (!ready() || real.openat64_2 == NULL) {
-        return openat64(dir, path, flags);
-    }
-    return opened(real.openat64_2(dir, path, flags));
-}
+int __openat64_2(int dir, const char* path, int flags) __attribute__((alias("__openat_2")));
 
 int close(int fd) {
     int result = (ready() && real.close) ? real.close(fd) : (int)syscall(SYS_close, fd);
@@ -747,13 +724,13 @@ int dup3(int fd, int to, int flags) {
     return result;
 }
 
-/* ---- reads ---------------------------------------------------------------- */
+/* ---- reads ------------------------------------------------------------- */
 
-static ssize_t target_aware_read(int fd, void* buf, size_t n) {
-    if (!ready() || !is_target(fd)) {
-        return pass_read(fd, buf, n);
+static ssize_t faulty_read(int fd, void* buf, size_t n) {
+    int64_t offset = -1;
+    if (ready() && is_target(fd)) {
+        offset = current_offset(fd);
     }
-    int64_t offset = current_offset(fd);
     if (offset < 0) {
         return pass_read(fd, buf, n);
     }
@@ -765,96 +742,65 @@ static ssize_t target_aware_read(int fd, void* buf, size_t n) {
 }
 
 ssize_t read(int fd, void* buf, size_t n) {
-    return target_aware_read(fd, buf, n);
+    return faulty_read(fd, buf, n);
 }
 
 ssize_t __read_chk(int fd, void* buf, size_t n, size_t size) {
     if (n > size && ready() && real.read_chk != NULL) {
         return real.read_chk(fd, buf, n, size); /* reports the overflow */
     }
-    return target_aware_read(fd, buf, n);
+    return faulty_read(fd, buf, n);
 }
 
-static ssize_t real_pread(int fd, void* buf, size_t n, int64_t offset, int wide) {
-    if (wide && real.pread64 != NULL) {
-        return real.pread64(fd, buf, n, offset);
-    }
-    if (!wide && real.pread != NULL) {
-        return real.pread(fd, buf, n, (off_t)offset);
-    }
-    return syscall(SYS_pread64, fd, buf, n, offset);
-}
-
-static ssize_t positional_read(int fd, void* buf, size_t n, int64_t offset, int wide) {
+static ssize_t faulty_pread(int fd, void* buf, size_t n, off_t offset) {
     if (!ready() || offset < 0 || !is_target(fd)) {
-        return real_pread(fd, buf, n, offset, wide);
+        return pass_pread(fd, buf, n, offset);
     }
     struct verdict v = judge_read(offset, n);
     if (v.fail) {
         return fail_eio();
     }
-    return trim(fd, offset, real_pread(fd, buf, n, offset, wide), v.limit, 0);
+    return trim(fd, offset, pass_pread(fd, buf, n, offset), v.limit, 0);
 }
 
 ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
-    return positional_read(fd, buf, n, offset, 0);
+    return faulty_pread(fd, buf, n, offset);
 }
-
-ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
-    return positional_read(fd, buf, n, offset, 1);
-}
+ssize_t pread64(int fd, void* buf, size_t n, off_t offset) __attribute__((alias("pread")));
 
 ssize_t __pread_chk(int fd, void* buf, size_t n, off_t offset, size_t size) {
     if (n > size && ready() && real.pread_chk != NULL) {
         return real.pread_chk(fd, buf, n, offset, size);
     }
-    return positional_read(fd, buf, n, offset, 0);
+    return faulty_pread(fd, buf, n, offset);
 }
-
-ssize_t __pread64_chk(int fd, void* buf, size_t n, off64_t offset, size_t size) {
-    if (n > size && ready() && real.pread64_chk != NULL) {
-        return real.pread64_chk(fd, buf, n, offset, size);
-    }
-    return positional_read(fd, buf, n, offset, 1);
-}
+ssize_t __pread64_chk(int fd, void* buf, size_t n, off_t offset, size_t size)
+    __attribute__((alias("__pread_chk")));
 
 ssize_t readv(int fd, const struct iovec* iov, int count) {
-    if (!ready() || real.readv == NULL) {
-        return syscall(SYS_readv, fd, iov, count);
+    int64_t offset = -1;
+    if (ready() && is_target(fd)) {
+        offset = current_offset(fd);
     }
-    if (!is_target(fd)) {
-        return real.readv(fd, iov, count);
-    }
-    int64_t offset = current_offset(fd);
     if (offset < 0) {
-        return real.readv(fd, iov, count);
+        return pass_readv(fd, iov, count);
     }
     struct verdict v = judge_read(offset, iov_length(iov, count));
     if (v.fail) {
         return fail_eio();
     }
-    return trim(fd, offset, real.readv(fd, iov, count), v.limit, 1);
+    return trim(fd, offset, pass_readv(fd, iov, count), v.limit, 1);
 }
 
-/* ---- seeks ---------------------------------------------------------------- */
+/* ---- seeks ------------------------------------------------------------- */
 
-static off64_t real_seek(int fd, off64_t offset, int whence, int wide) {
-    if (wide && real.lseek64 != NULL) {
-        return real.lseek64(fd, offset, whence);
-    }
-    if (!wide && real.lseek != NULL) {
-        return real.lseek(fd, (off_t)offset, whence);
-    }
-    return syscall(SYS_lseek, fd, offset, whence);
-}
-
-static off64_t seek(int fd, off64_t offset, int whence, int wide) {
+off_t lseek(int fd, off_t offset, int whence) {
     int asks_only = whence == SEEK_CUR && offset == 0;
     if (!ready() || asks_only || !is_target(fd)) {
-        return real_seek(fd, offset, whence, wide);
+        return pass_lseek(fd, offset, whence);
     }
-    int64_t before = current_offset(fd);
-    off64_t after = real_seek(fd, offset, whence, wide);
+    off_t before = current_offset(fd);
+    off_t after = pass_lseek(fd, offset, whence);
     if (after >= 0 && before >= 0 && in_kind(SEEKFAIL_RANGE, after, 0, 1)) {
         pass_lseek(fd, before, SEEK_SET);
         atomic_fetch_add(&hits_seekfail, 1);
@@ -862,89 +808,64 @@ static off64_t seek(int fd, off64_t offset, int whence, int wide) {
     }
     return after;
 }
+off_t lseek64(int fd, off_t offset, int whence) __attribute__((alias("lseek")));
 
-off_t lseek(int fd, off_t offset, int whence) {
-    return (off_t)seek(fd, offset, whence, 0);
+/* ---- writes ------------------------------------------------------------ */
+
+/* Whether a write of [offset, offset + length) may go ahead. */
+static int write_allowed(int64_t offset, uint64_t length) {
+    if (in_kind(WRITEFAIL_RANGE, offset, length, 0)) {
+        atomic_fetch_add(&hits_writefail, 1);
+        errno = EIO;
+        return 0;
+    }
+    return 1;
 }
 
-off64_t lseek64(int fd, off64_t offset, int whence) {
-    return seek(fd, offset, whence, 1);
+static ssize_t healing(int64_t offset, ssize_t written) {
+    if (written > 0) {
+        heal(offset, written);
+    }
+    return written;
 }
-
-/* ---- writes --------------------------------------------------------------- */
 
 ssize_t write(int fd, const void* buf, size_t n) {
-    if (!ready() || !is_target(fd)) {
-        return pass_write(fd, buf, n);
+    int64_t offset = -1;
+    if (ready() && is_target(fd)) {
+        offset = current_offset(fd);
     }
-    int64_t offset = current_offset(fd);
     if (offset < 0) {
         return pass_write(fd, buf, n);
     }
-    if (in_kind(WRITEFAIL_RANGE, offset, n, 0)) {
-        atomic_fetch_add(&hits_writefail, 1);
-        return fail_eio();
+    if (!write_allowed(offset, n)) {
+        return -1;
     }
-    ssize_t written = pass_write(fd, buf, n);
-    if (written > 0) {
-        heal(offset, written);
-    }
-    return written;
-}
-
-static ssize_t real_pwrite(int fd, const void* buf, size_t n, int64_t offset, int wide) {
-    if (wide && real.pwrite64 != NULL) {
-        return real.pwrite64(fd, buf, n, offset);
-    }
-    if (!wide && real.pwrite != NULL) {
-        return real.pwrite(fd, buf, n, (off_t)offset);
-    }
-    return syscall(SYS_pwrite64, fd, buf, n, offset);
-}
-
-static ssize_t positional_write(int fd, const void* buf, size_t n, int64_t offset, int wide) {
-    if (!ready() || offset < 0 || !is_target(fd)) {
-        return real_pwrite(fd, buf, n, offset, wide);
-    }
-    if (in_kind(WRITEFAIL_RANGE, offset, n, 0)) {
-        atomic_fetch_add(&hits_writefail, 1);
-        return fail_eio();
-    }
-    ssize_t written = real_pwrite(fd, buf, n, offset, wide);
-    if (written > 0) {
-        heal(offset, written);
-    }
-    return written;
+    return healing(offset, pass_write(fd, buf, n));
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
-    return positional_write(fd, buf, n, offset, 0);
+    if (!ready() || offset < 0 || !is_target(fd)) {
+        return pass_pwrite(fd, buf, n, offset);
+    }
+    if (!write_allowed(offset, n)) {
+        return -1;
+    }
+    return healing(offset, pass_pwrite(fd, buf, n, offset));
 }
-
-ssize_t pwrite64(int fd, const void* buf, size_t n, off64_t offset) {
-    return positional_write(fd, buf, n, offset, 1);
-}
+ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) __attribute__((alias("pwrite")));
 
 ssize_t writev(int fd, const struct iovec* iov, int count) {
-    if (!ready() || real.writev == NULL) {
-        return syscall(SYS_writev, fd, iov, count);
+    int64_t offset = -1;
+    if (ready() && is_target(fd)) {
+        offset = current_offset(fd);
     }
-    if (!is_target(fd)) {
-        return real.writev(fd, iov, count);
-    }
-    int64_t offset = current_offset(fd);
     if (offset < 0) {
-        return real.writev(fd, iov, count);
+        return pass_writev(fd, iov, count);
     }
-    if (in_kind(WRITEFAIL_RANGE, offset, iov_length(iov, count), 0)) {
-        atomic_fetch_add(&hits_writefail, 1);
-        return fail_eio();
+    if (!write_allowed(offset, iov_length(iov, count))) {
+        return -1;
     }
-    ssize_t written = real.writev(fd, iov, count);
-    if (written > 0) {
-        heal(offset, written);
-    }
-    return written;
+    return healing(offset, pass_writev(fd, iov, count));
 }
 
 /* ---- the clock ------------------------------------------------------------ */
