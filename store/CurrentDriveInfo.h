@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One attached drive matched to its header file in the data directory.
+class CurrentDriveInfo {
+  public:
+    // Disk identifier of the drive (sda, nvme0n1).
+    const std::string& currentDisk() const { return currentDisk_; }
+    void setCurrentDisk(const std::string& value);
+    // Raw device path the scan engine opens (/dev/sda, /dev/sda2).
+    const std::string& scanningString() const { return scanningString_; }
+    void setScanningString(const std::string& value);
+    // true for a whole disk, false for a volume.
+    bool isPrimary() const { return isPrimary_; }
+    void setIsPrimary(bool value);
+    // Full path of the drive's header file.
+    const std::string& fullDataFileName() const { return fullDataFileName_; }
+    void setFullDataFileName(const std::string& value);
+    // The drive entry this record was made from.
+    const std::vector<std::string>& driveInfo() const { return driveInfo_; }
+    void setDriveInfo(const std::vector<std::string>& value);
+
+  private:
+    std::string currentDisk_;
+    std::string scanningString_;
+    bool isPrimary_ = false;
+    std::string fullDataFileName_;
+    std::vector<std::string> driveInfo_;
+};
