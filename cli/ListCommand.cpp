@@ -1,0 +1,83 @@
+#include "cli/ListCommand.h"
+
+#include "app/DriveListLoader.h"
+#include "platform/System.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace {
+
+constexpr size_t kColumns = 5;
+using Row = std::array<std::string, kColumns>;
+
+std::string trimmed(const std::string& text) {
+    auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return "";
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string orDash(const std::string& text) {
+    std::string value = trimmed(text);
+    return value.empty() ? "-" : value;
+}
+
+// Display width of UTF-8 text: one column per character.
+size_t displayWidth(const std::string& text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+Row rowFor(const Media& m) {
+    if (m.isPrimaryDisk()) {
+        return {m.primaryDiskID(), orDash(m.primaryDiskSize()), orDash(m.interfaceType()),
+                orDash(m.SMARTStatus()), "Primary Drive " + m.primaryDiskID()};
+    }
+    return {"  " + m.volumeDiskID(), orDash(m.volumePartitionSize()), orDash(m.interfaceType()),
+            orDash(m.SMARTStatus()), orDash(m.volumeName())};
+}
+
+} // namespace
+
+std::string formatDriveTable(const std::vector<Media>& media) {
+    std::vector<Row> rows{{"IDENTIFIER", "SIZE", "INTERFACE", "SMART", "NAME"}};
+    for (const Media& m : media) {
+        rows.push_back(rowFor(m));
+    }
+    std::array<size_t, kColumns> widths{};
+    for (const Row& row : rows) {
+        for (size_t c = 0; c < kColumns; ++c) {
+            widths[c] = std::max(widths[c], displayWidth(row[c]));
+        }
+    }
+    std::string table;
+    for (const Row& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < kColumns; ++c) {
+            line += row[c];
+            if (c + 1 < kColumns) {
+                line.append(widths[c] - displayWidth(row[c]) + 2, ' ');
+            }
+        }
+        table += line + "\n";
+    }
+    return table;
+}
+
+int runListCommand() {
+    DriveListLoader loader([](const std::string& reason) {
+        std::fprintf(stderr, "tolvarin-cli: %s\n", reason.c_str());
+    });
+    std::vector<Media> media = loader.loadMediaList(System::releaseName(System::kernelRelease()));
+    if (media.empty()) {
+        std::fprintf(stderr, "tolvarin-cli: no disks found: %s\n", loader.problem().c_str());
+        return 3;
+    }
+    std::fputs(formatDriveTable(media).c_str(), stdout);
+    std::fflush(stdout);
+    return 0;
+}
