@@ -1,0 +1,131 @@
+#include "store/DriveProcessor.h"
+#include "app/DriveListLoader.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Media disk(const std::string& id, const std::string& size, const std::string& interface,
+           const std::string& uuid = "") {
+    Media m;
+    m.setIsPrimaryDisk(true);
+    m.setPrimaryDiskID(id);
+    m.setPrimaryDiskSize(size);
+    m.setInterfaceType(interface);
+    m.setUUID(uuid);
+    return m;
+}
+
+Media volume(const Media& on, const std::string& id, const std::string& size,
+             const std::string& uuid) {
+    Media m;
+    m.setIsPrimaryDisk(false);
+    m.setPrimaryDiskID(on.primaryDiskID());
+    m.setPrimaryDiskSize(on.primaryDiskSize());
+    m.setInterfaceType(on.interfaceType());
+    m.setVolumeDiskID(id);
+    m.setVolumePartitionSize(size);
+    m.setUUID(uuid);
+    return m;
+}
+
+using Entry = std::vector<std::string>;
+
+} // namespace
+
+TEST(DriveProcessor, DiskWithOneVolumeGivesTwoEntriesNamingTheVolumeTwice) {
+    Media disk0 = disk("disk0", "232.9 GB", "Serial ATA Hard Drive");
+    Media hfs = volume(disk0, "disk0s2", "232.6 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
+    DriveProcessor p({disk0, hfs}, "alice", "/home/alice");
+
+    EXPECT_EQ(p.primaryDrives(), Entry{"DISK:disk0 DES:D IFC:SAT SIZE:232.9 GB"});
+    const std::string v = "DISK:disk0 DES:V IFC:SAT UUID:5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C "
+                          "PART:s2 SIZE:232.6 GB ";
+    EXPECT_EQ(p.volumes(), Entry{v});
+    EXPECT_EQ(p.driveList(), (std::vector<Entry>{{"disk:232.9", v}, {"volume:232.6", v}}));
+}
+
+TEST(DriveProcessor, PartIsTheVolumeIdentifierWithoutTheDisk) {
+    Media sda = disk("sda", "500.1 GB", "Serial ATA Hard Drive");
+    Media nvme = disk("nvme0n1", "1.0 TB", "Unidentified Media");
+    Media loop1 = disk("loop1", "1.0 GB", "Unidentified Media");
+    Media loop10 = disk("loop10", "2.0 GB", "Unidentified Media");
+    DriveProcessor p({sda, volume(sda, "sda2", "499.5 GB ", "u1"), nvme,
+                      volume(nvme, "nvme0n1p2", "1.0 TB ", "u2"), loop1, loop10,
+                      volume(loop10, "loop10p1", "2.0 GB ", "")},
+                     "alice", "/home/alice");
+    ASSERT_EQ(p.volumes().size(), 3u);
+    EXPECT_NE(p.volumes()[0].find(" PART:2 "), std::string::npos) << p.volumes()[0];
+    EXPECT_NE(p.volumes()[1].find(" PART:p2 "), std::string::npos) << p.volumes()[1];
+    EXPECT_EQ(p.volumes()[2], "DISK:loop10 DES:V IFC:UND UUID:EMPTY PART:p1 SIZE:2.0 GB ");
+
+    // Each disk holds only its own volumes: loop1 is not loop10.
+    ASSERT_EQ(p.driveList().size(), 7u);
+    EXPECT_EQ(p.driveList()[2], (Entry{"disk:1.0", "DISK:loop1 DES:D IFC:UND UUID:EMPTY PART: "
+                                                   "SIZE:1.0 GB"}));
+    EXPECT_EQ(p.driveList()[3], (Entry{"disk:2.0", p.volumes()[2]}));
+    EXPECT_EQ(p.driveList()[6], (Entry{"volume:2.0", p.volumes()[2]}));
+}
+
+TEST(DriveProcessor, InterfaceCodes) {
+    EXPECT_EQ(DriveProcessor::interfaceCode("Parallel ATA Hard Drive"), "ATA");
+    EXPECT_EQ(DriveProcessor::interfaceCode("Serial ATA Hard Drive"), "SAT");
+    EXPECT_EQ(DriveProcessor::interfaceCode("USB External Media"), "USB");
+    EXPECT_EQ(DriveProcessor::interfaceCode("Firewire External Media"), "FIR");
+    EXPECT_EQ(DriveProcessor::interfaceCode("FireWire External Media"), "UND");
+    EXPECT_EQ(DriveProcessor::interfaceCode("ATAPI Optical Drive"), "UND");
+    EXPECT_EQ(DriveProcessor::interfaceCode("Unavailable"), "UND");
+}
+
+TEST(DriveProcessor, DiskWithoutVolumesCarriesItsOwnIdentityLine) {
+    DriveProcessor p({disk("sdb", "2.0 TB", "USB External Media", "0x5000c500a1b2c3d4"),
+                      disk("sdc", "16.0 GB", "USB External Media"),
+                      disk("sdd", "1.0 TB", "Serial ATA Hard Drive", "  WD-WX 1234 ")},
+                     "alice", "/home/alice");
+    ASSERT_EQ(p.driveList().size(), 3u);
+    EXPECT_EQ(
+        p.driveList()[0],
+        (Entry{"disk:2.0", "DISK:sdb DES:D IFC:USB UUID:0x5000c500a1b2c3d4 PART: SIZE:2.0 TB"}));
+    EXPECT_EQ(p.driveList()[1],
+              (Entry{"disk:16.0", "DISK:sdc DES:D IFC:USB UUID:EMPTY PART: SIZE:16.0 GB"}));
+    // A serial number with blanks stays one field of the line.
+    EXPECT_EQ(p.driveList()[2][1], "DISK:sdd DES:D IFC:SAT UUID:WD-WX_1234 PART: SIZE:1.0 TB");
+    // The identity line stands in for volumes only: no entry of its own.
+    EXPECT_TRUE(p.volumes().empty());
+}
+
+TEST(DriveProcessor, AbsentValuesReadAsTheirDefaults) {
+    MediaStructure record; // a volume whose report said nothing
+    record.setPrimaryDiskID("sde");
+    record.setVolumeDiskID("sde1");
+    record.setUUID("");
+    record.setSMARTStatus("");
+    Media m = DriveListLoader::mediaFromRecord(record);
+    EXPECT_EQ(m.volumeName(), "Generic");
+    EXPECT_EQ(m.mediaType(), "Generic");
+    EXPECT_EQ(m.interfaceType(), "Unavailable");
+    EXPECT_EQ(m.volumePartitionSize(), "Unavailable");
+    EXPECT_EQ(m.isEjectable(), "Unavailable");
+    EXPECT_EQ(m.primaryDiskSize(), "");
+
+    DriveProcessor p({m}, "alice", "/home/alice");
+    EXPECT_EQ(p.volumes(), Entry{"DISK:sde DES:V IFC:UND UUID:EMPTY PART:1 SIZE:Unavailable"});
+    EXPECT_EQ(p.driveList(), (std::vector<Entry>{{"volume:Unavailable", p.volumes()[0]}}));
+}
+
+TEST(DriveProcessor, PrintsRecordsAndUserData) {
+    Media m = disk("sda", "500.1 GB", "Serial ATA Hard Drive", "wwn");
+    DriveProcessor p({m}, "alice", "/home/alice");
+    testing::internal::CaptureStdout();
+    DriveProcessor::dumpCurrentMediaArray({m});
+    p.showUserData();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("-----BEGIN ARRAY DUMP-----\nPRIMARY DISK DATA:\n\n isPrimaryDisk = 1\n "
+                        "primaryDiskID = sda\n",
+                        0),
+              0u)
+        << out;
+    EXPECT_NE(out.find(" interfaceType = Serial ATA Hard Drive\n"), std::string::npos);
+    EXPECT_NE(out.find(" isEjectable = \n\n\n\n-----END ARRAY DUMP-----\n"), std::string::npos);
+    EXPECT_NE(out.find("User ID: alice\nUser Home Directory: /home/alice\n"), std::string::npos);
+}
