@@ -142,3 +142,25 @@ void FakeScanHost::resumeCursoryTest() {
 void FakeScanHost::enableSystemItemsFromScanController() {
     record("enableSystemItemsFromScanController");
 }
+
+void FakeScanHost::setUnderTest(bool value) {
+    record("setUnderTest", "", value ? 1 : 0);
+}
+void FakeScanHost::startNormalSeekScanSpinnerThread() {
+    record("startNormalSeekScanSpinnerThread");
+}
+void FakeScanHost::stopNormalSeekScanSpinnerThread() {
+    record("stopNormalSeekScanSpinnerThread");
+}
+void FakeScanHost::setNormalSeekScanSpinnerLocation(int64_t location) {
+    record("setNormalSeekScanSpinnerLocation", "", static_cast<double>(location));
+}
+void FakeScanHost::startCursorySeekScanSpinnerThread() {
+    record("startCursorySeekScanSpinnerThread");
+}
+void FakeScanHost::stopCursorySeekScanSpinnerThread() {
+    record("stopCursorySeekScanSpinnerThread");
+}
+void FakeScanHost::setCursorySeekScanSpinnerLocation(int64_t location) {
+    record("setCursorySeekScanSpinnerLocation", "", static_cast<double>(location));
+}

@@ -26,6 +26,11 @@ class FakeScanHost : public ScanHost {
     std::atomic<bool> normalScanValue{false};
     std::atomic<bool> probeIntoValue{false};
     std::atomic<bool> attemptToRepairBadSectorsValue{false};
+    std::atomic<bool> doSurfaceScanValue{true};
+    std::atomic<bool> doSeekScanValue{true};
+    std::atomic<bool> cursoryLimitedScanSelectedValue{false};
+    std::atomic<int> limitedCursoryScanStartByteValue{0};
+    std::atomic<int> limitedCursoryScanEndByteValue{0};
 
     // Called after each recorded call (on the caller's thread, outside the
     // record lock): lets a test press Stop or Pause at a chosen moment.
@@ -71,6 +76,24 @@ class FakeScanHost : public ScanHost {
     void resumeFormalTest() override;
     void resumeCursoryTest() override;
     void enableSystemItemsFromScanController() override;
+
+    bool doSurfaceScan() const override { return doSurfaceScanValue.load(); }
+    bool doSeekScan() const override { return doSeekScanValue.load(); }
+    bool cursoryLimitedScanSelected() const override {
+        return cursoryLimitedScanSelectedValue.load();
+    }
+    int limitedCursoryScanStartByte() const override {
+        return limitedCursoryScanStartByteValue.load();
+    }
+    int limitedCursoryScanEndByte() const override { return limitedCursoryScanEndByteValue.load(); }
+    // Recorded with number 1 (YES) or 0 (NO).
+    void setUnderTest(bool value) override;
+    void startNormalSeekScanSpinnerThread() override;
+    void stopNormalSeekScanSpinnerThread() override;
+    void setNormalSeekScanSpinnerLocation(int64_t location) override;
+    void startCursorySeekScanSpinnerThread() override;
+    void stopCursorySeekScanSpinnerThread() override;
+    void setCursorySeekScanSpinnerLocation(int64_t location) override;
 
   protected:
     void record(const std::string& name, const std::string& text = "", double number = 0);
