@@ -26,6 +26,15 @@ std::string rangeText(const char* format, double a, double b) {
     return text;
 }
 
+// The test's log: the logger's, or the one the context was prepared with.
+std::string testLogFile(const DiskContext* disk) {
+    std::string path = Logger::charLogFileNameAndPath();
+    if (path.empty() && disk != nullptr) {
+        path = disk->logFilePath;
+    }
+    return path;
+}
+
 std::string lastPathElement(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -148,12 +157,12 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     DiskContext* disk = controller_.disk();
     normal_ = host_.normalScan();
     seekFile_ = seekFile;
-    logFile_ = Logger::logFileNameAndPath();
+    logFile_ = testLogFile(disk);
     controller_.setTypeOfTest("Seek Scan");
     controller_.setCurrentTestRange("");
 
-    if (disk == nullptr) {
-        return refuse("No unit has been prepared for the seek scan.", "");
+    if (disk == nullptr || !disk->device) {
+        return refuse("No unit is open for the seek scan.", "");
     }
 
     // Where the locations lie.
