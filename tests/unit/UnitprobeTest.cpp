@@ -65,7 +65,6 @@ TEST(Unitprobe, GuidDiskGivesItsRecordThenItsHfsVolume) {
     auto e = enumerate("guid", kMavericks);
     ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
                                                              "P disk1 N/A", "V disk1 disk1s1"}));
-
     const MediaStructure& disk = e.records()[0];
     EXPECT_EQ(disk.primaryDiskSize(), "500.1 GB");
     EXPECT_EQ(disk.primaryDiskPartitionType(), "GUID Partition Scheme");
@@ -73,28 +72,18 @@ TEST(Unitprobe, GuidDiskGivesItsRecordThenItsHfsVolume) {
     EXPECT_EQ(disk.SMARTStatus(), "Verified");
     EXPECT_EQ(disk.UUID(), "");
     EXPECT_EQ(disk.isBootable(), "NO");
-    EXPECT_EQ(disk.isInternal(), "Yes");
-    for (const auto& field :
-         {disk.volumePartitionType(), disk.volumeFileSystem(), disk.volumeName(),
-          disk.volumePartitionSize(), disk.volumePartitionFreeSpace()}) {
-        EXPECT_EQ(field, "N/A");
-    }
+    EXPECT_EQ(disk.volumePartitionFreeSpace(), "N/A");
 
     const MediaStructure& volume = e.records()[1];
     EXPECT_EQ(volume.volumeName(), "Macintosh HD");
     EXPECT_EQ(volume.volumePartitionType(), "Apple HFS Volume");
-    EXPECT_EQ(volume.volumeFileSystem(), "Journaled HFS+");
     EXPECT_EQ(volume.volumePartitionSize(), "499.8 GB ");
-    EXPECT_EQ(volume.volumePartitionFreeSpace(), "123.4 GB ");
     EXPECT_EQ(volume.UUID(), "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
-    EXPECT_EQ(volume.isBootable(), "YES");
     // The disk's size, scheme and media type, not the partition report's.
     EXPECT_EQ(volume.primaryDiskSize(), "500.1 GB");
     EXPECT_EQ(volume.primaryDiskPartitionType(), "GUID Partition Scheme");
     EXPECT_EQ(volume.mediaType(), "Generic");
-
     EXPECT_EQ(e.records()[3].volumePartitionType(), "Boot or Recovery Volume");
-    EXPECT_EQ(e.records()[3].interfaceType(), "USB External Media");
     // Whole disks are asked about by device path, partitions by identifier;
     // the EFI and swap rows are never looked at.
     EXPECT_EQ(e.tool->calls(), (std::vector<std::string>{"list", "info /dev/disk0", "info disk0s2",
@@ -104,19 +93,11 @@ TEST(Unitprobe, GuidDiskGivesItsRecordThenItsHfsVolume) {
 TEST(Unitprobe, WholeDiskVolumeIsNamedFromTheListingAndSwallowsTheNextRow) {
     auto e = enumerate("wholehfs", kLeopard);
     ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk1 N/A", "V disk1 disk1"}));
-    const MediaStructure& disk = e.records()[0];
-    EXPECT_EQ(disk.primaryDiskSize(), "931.5 GB");
-    EXPECT_EQ(disk.primaryDiskPartitionType(), "Apple HFS");
-    EXPECT_EQ(disk.interfaceType(), "Firewire External Media");
-    EXPECT_EQ(disk.volumeName(), "N/A");
-
-    const MediaStructure& volume = e.records()[1];
-    EXPECT_EQ(volume.volumeName(), "Backup");
-    EXPECT_EQ(volume.volumePartitionType(), "Apple HFS Volume");
-    EXPECT_EQ(volume.volumePartitionSize(), "931.5 GB ");
-    EXPECT_EQ(volume.volumePartitionFreeSpace(), "412.0 GB ");
-    EXPECT_EQ(volume.UUID(), "D1B2C3A4-1111-2222-3333-444455556666");
-    EXPECT_EQ(volume.primaryDiskPartitionType(), "Apple HFS");
+    EXPECT_EQ(e.records()[0].primaryDiskSize(), "931.5 GB");
+    EXPECT_EQ(e.records()[0].primaryDiskPartitionType(), "Apple HFS");
+    EXPECT_EQ(e.records()[0].interfaceType(), "Firewire External Media");
+    EXPECT_EQ(e.records()[1].volumeName(), "Backup");
+    EXPECT_EQ(e.records()[1].volumePartitionFreeSpace(), "412.0 GB ");
     EXPECT_FALSE(ran(*e.tool, "info disk1s1"));
 }
 
@@ -125,64 +106,51 @@ TEST(Unitprobe, FatNtfsAndMicrosoftPartitionsAreVolumesTypedByTheirReports) {
     ASSERT_EQ(whoAll(e.records()),
               (std::vector<std::string>{"P disk2 N/A", "V disk2 disk2s1", "V disk2 disk2s2",
                                         "V disk2 disk2s3"}));
-    EXPECT_EQ(e.records()[0].primaryDiskPartitionType(), "FDisk_partition_scheme");
     EXPECT_EQ(e.records()[1].volumePartitionType(), "Unidentified Volume Format");
-    EXPECT_EQ(e.records()[2].volumePartitionType(), "Unidentified Volume Format");
     EXPECT_EQ(e.records()[3].volumePartitionType(), "Microsoft Windows/DOS Volume");
-    EXPECT_EQ(e.records()[1].volumeName(), "STICK");
-    EXPECT_EQ(e.records()[2].UUID(), "");
-    EXPECT_EQ(e.records()[3].volumeFileSystem(), "ExFAT");
     EXPECT_FALSE(ran(*e.tool, "info disk2s4"));
 }
 
-TEST(Unitprobe, RaidMembersAreLeftOutAndTheSetShowsItsFirstMember) {
-    auto e = enumerate("raid", kLeopard);
-    ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
-                                                             "P disk3 N/A", "V disk3 disk3"}));
-    EXPECT_TRUE(e.probe->hasAppleRAID());
-    EXPECT_EQ(e.probe->raidDetails(),
-              (std::vector<std::string>{"disk3", "Verified", "SATA", "Yes"}));
-    for (const MediaStructure* set : {&e.records()[2], &e.records()[3]}) {
-        EXPECT_EQ(set->SMARTStatus(), "Verified");
-        EXPECT_EQ(set->interfaceType(), "Serial ATA Hard Drive");
-        EXPECT_EQ(set->isInternal(), "Yes");
+TEST(Unitprobe, RaidMembersAreLeftOutAndOnLeopardTheSetShowsItsFirstMember) {
+    for (const char* release : {kLeopard, kSnowLeopard}) {
+        bool leopard = std::string(release) == kLeopard;
+        auto e = enumerate("raid", release);
+        ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
+                                                                 "P disk3 N/A", "V disk3 disk3"}));
+        EXPECT_FALSE(ran(*e.tool, "info /dev/disk1"));
+        EXPECT_EQ(ran(*e.tool, "listRAID"), leopard);
+        EXPECT_EQ(ran(*e.tool, "info disk1"), leopard);
+        for (const MediaStructure* set : {&e.records()[2], &e.records()[3]}) {
+            EXPECT_EQ(set->SMARTStatus(), leopard ? "Verified" : "");
+            EXPECT_EQ(set->interfaceType(),
+                      leopard ? "Serial ATA Hard Drive" : "Unidentified Media");
+        }
     }
-    EXPECT_EQ(e.records()[0].primaryDiskSize(), "232.9 GB");
-    EXPECT_EQ(e.records()[3].volumeName(), "Mirror");
-    EXPECT_TRUE(ran(*e.tool, "listRAID"));
-    EXPECT_TRUE(ran(*e.tool, "info disk1"));
-    EXPECT_FALSE(ran(*e.tool, "info /dev/disk1"));
-    EXPECT_FALSE(ran(*e.tool, "info disk1s3"));
-}
-
-TEST(Unitprobe, RaidFactsAreGatheredOnlyOnLeopard) {
-    auto e = enumerate("raid", kSnowLeopard);
-    ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
-                                                             "P disk3 N/A", "V disk3 disk3"}));
-    EXPECT_TRUE(e.probe->raidDetails().empty());
-    EXPECT_EQ(e.records()[2].SMARTStatus(), "");
-    EXPECT_EQ(e.records()[2].interfaceType(), "Unidentified Media");
-    EXPECT_FALSE(ran(*e.tool, "listRAID"));
 }
 
 TEST(Unitprobe, OpticalDriveGetsNoRecordAndNoRowOfItIsExamined) {
     auto e = enumerate("optical", kMavericks);
     EXPECT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
                                                              "P disk2 N/A", "V disk2 disk2"}));
-    EXPECT_TRUE(ran(*e.tool, "info /dev/disk1"));
     EXPECT_FALSE(ran(*e.tool, "info disk1s1"));
-    EXPECT_EQ(e.records()[2].interfaceType(), "Parallel ATA Hard Drive");
 }
 
-TEST(Unitprobe, TigerListingUsesTheNarrowColumns) {
+TEST(Unitprobe, ReleaseChoosesTheColumnLayout) {
     auto e = enumerate("tiger", kTiger);
-    EXPECT_EQ(e.probe->osString(), "Tiger");
-    EXPECT_EQ(e.probe->listIndex()[2], 28u);
     ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s3"}));
     EXPECT_EQ(e.records()[0].primaryDiskSize(), "74.5 GB");
     EXPECT_EQ(e.records()[0].primaryDiskPartitionType(), "Apple Partition Scheme");
     EXPECT_EQ(e.records()[1].volumeName(), "Macintosh HD");
-    EXPECT_EQ(e.records()[1].volumePartitionFreeSpace(), "12.3 GB");
+
+    const std::pair<const char*, const char*> releases[] = {
+        {kTiger, "Tiger"}, {"7.9.0", "Panther"}, {kLeopard, "Leopard"}, {"14.0.0", "UNKNOWN"}};
+    for (const auto& [release, name] : releases) {
+        RecordedUnitprobe probe(release);
+        probe.initWithOSString("");
+        EXPECT_EQ(probe.osString(), name);
+        bool narrow = probe.osString() == "Tiger" || probe.osString() == "Panther";
+        EXPECT_EQ(probe.listIndex()[4], narrow ? 58u : 68u) << release;
+    }
 }
 
 TEST(Unitprobe, CoreStorageVolumeNameDependsOnTheReportOrder) {
@@ -190,11 +158,9 @@ TEST(Unitprobe, CoreStorageVolumeNameDependsOnTheReportOrder) {
     ASSERT_EQ(whoAll(e.records()),
               (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2", "V disk0 disk0s3",
                                         "V disk0 disk0s4"}));
-    // Name after the type: the report's name stands.
+    // Name after the type: the report's name stands; before it: the type renames it.
     EXPECT_EQ(e.records()[1].volumeName(), "Macintosh HD");
     EXPECT_EQ(e.records()[1].volumePartitionType(), "Apple Core Storage");
-    EXPECT_EQ(e.records()[2].volumePartitionType(), "Boot or Recovery Volume");
-    // Name before the type: the type renames it.
     EXPECT_EQ(e.records()[3].volumeName(), "Apple Core Storage");
 }
 
@@ -211,7 +177,6 @@ TEST(Unitprobe, LinesShorterThanTheColumnsGiveEmptyColumns) {
 
 TEST(Unitprobe, LinuxDevicesAndFilesystemsAreListed) {
     auto e = enumerate("linux", kLinux);
-    EXPECT_EQ(e.probe->osString(), "UNKNOWN");
     ASSERT_EQ(whoAll(e.records()),
               (std::vector<std::string>{"P sda N/A", "V sda sda2", "P nvme0n1 N/A",
                                         "V nvme0n1 nvme0n1p1", "P loop0 N/A", "V loop0 loop0"}));
@@ -220,47 +185,24 @@ TEST(Unitprobe, LinuxDevicesAndFilesystemsAreListed) {
     EXPECT_EQ(e.records()[1].volumeName(), "Données");
     EXPECT_EQ(e.records()[1].volumePartitionType(), "Linux Volume");
     EXPECT_EQ(e.records()[1].volumePartitionSize(), "499.5 GB ");
-    EXPECT_EQ(e.records()[2].interfaceType(), "Unidentified Media");
-    EXPECT_EQ(e.records()[2].primaryDiskSize(), "1.0 TB");
-    EXPECT_EQ(e.records()[4].primaryDiskPartitionType(), "Linux_Filesystem");
     EXPECT_EQ(e.records()[5].volumeName(), "image");
-    EXPECT_EQ(e.records()[5].volumePartitionType(), "Linux Volume");
-    EXPECT_TRUE(e.probe->diskToolProblem().empty());
-}
-
-TEST(Unitprobe, ReleaseChoosesTheColumnLayout) {
-    auto tool = FakeDiskTool::withScript("exit 0\n");
-    const std::pair<const char*, const char*> cases[] = {
-        {kLeopard, "Leopard"}, {kTiger, "Tiger"}, {"7.9.0", "Panther"}, {"14.0.0", "UNKNOWN"}};
-    for (const auto& [release, name] : cases) {
-        RecordedUnitprobe probe(release);
-        probe.initWithOSString("");
-        EXPECT_EQ(probe.osString(), name);
-        bool narrow = std::string(name) == "Tiger" || std::string(name) == "Panther";
-        EXPECT_EQ(probe.listIndex()[4], narrow ? 58u : 68u) << release;
-    }
 }
 
 TEST(Unitprobe, ABrokenDiskToolGivesAnEmptyListAndSaysWhy) {
-    struct Case {
-        const char* script;
-        const char* problem;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"exit 1\n", "printed nothing and exited with status 1"},
         {"echo 'Usage: disktool list'\n", "listed no disk; it printed \"Usage: disktool list\""},
         {"head -c 3000 /dev/urandom | tr -d '/'\n", "listed no disk"},
         {"echo /dev/sda; head -c 3000 /dev/urandom\n", "listed no usable disk"},
     };
-    for (const Case& c : cases) {
-        auto tool = FakeDiskTool::withScript(c.script);
+    for (const auto& [script, problem] : cases) {
+        auto tool = FakeDiskTool::withScript(script);
         RecordedUnitprobe probe(kLinux);
         probe.initWithOSString("");
-        EXPECT_TRUE(probe.mediaStructureArray().empty()) << c.script;
-        EXPECT_NE(probe.diskToolProblem().find(c.problem), std::string::npos)
+        EXPECT_TRUE(probe.mediaStructureArray().empty()) << script;
+        EXPECT_NE(probe.diskToolProblem().find(problem), std::string::npos)
             << probe.diskToolProblem();
     }
-
     ScopedEnv missing("TOLVARIN_DISKTOOL", "/nonexistent/disktool");
     RecordedUnitprobe probe(kLinux);
     probe.initWithOSString("");
@@ -269,23 +211,13 @@ TEST(Unitprobe, ABrokenDiskToolGivesAnEmptyListAndSaysWhy) {
 }
 
 TEST(Unitprobe, ReportAndListingHelpers) {
-    EXPECT_EQ(Unitprobe::extractString("   Volume Name:              Macintosh HD  "),
-              "Macintosh HD");
-    EXPECT_EQ(Unitprobe::extractString("   Mount Point: /Volumes/a:b"), "/Volumes/a");
-    EXPECT_TRUE(Unitprobe::testIfOptical({"x", "   Drive Type:   CD"}));
+    EXPECT_EQ(Unitprobe::extractString("   Mount Point: /Volumes/a:b "), "/Volumes/a");
     EXPECT_FALSE(Unitprobe::testIfOptical({"Optical Drive Type: CD", "   Optical Media Type: x"}));
-    for (const char* fat : {"DOS_FAT_32", "Windows_NTFS", "msdos", "FDisk", "Microsoft Basic"}) {
-        EXPECT_TRUE(Unitprobe::isFATVolume(fat)) << fat;
-    }
-    EXPECT_FALSE(Unitprobe::isFATVolume("Apple_HFS"));
-    EXPECT_TRUE(Unitprobe::isDeviceHeader("/dev/nvme0n1"));
-    EXPECT_FALSE(Unitprobe::isDeviceHeader(" /dev/sda"));
-    EXPECT_EQ(Unitprobe::splitLines(""), std::vector<std::string>{""});
-    EXPECT_EQ(Unitprobe::splitLines("a\nb\n"), (std::vector<std::string>{"a", "b", ""}));
-    // Columns count characters; past the end they are empty or cut.
+    EXPECT_TRUE(Unitprobe::isFATVolume("msdos"));
+    // Columns count characters; past the end they are empty or cut; a stray
+    // continuation byte is kept, not overrun.
     EXPECT_EQ(Unitprobe::column("ab éé cd", 3, 6), "éé");
     EXPECT_EQ(Unitprobe::column("short", 10, 20), "");
     EXPECT_EQ(Unitprobe::column("short", 2, 20), "ort");
-    // A stray continuation byte is kept, not dropped or overrun.
     EXPECT_EQ(Unitprobe::column("a\x80z", 0, 1), "a\x80");
 }
