@@ -1,8 +1,10 @@
 #include "unitprobe/CmdProcessor.h"
+#include "platform/ModuleLoader.h"
 #include "unitprobe/StringProcessor.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <memory>
 
 TEST(CmdProcessor, RunsTheStoredCommandAndKeepsBothStreamsInOrder) {
     CmdProcessor runner;
@@ -22,6 +24,18 @@ TEST(CmdProcessor, AProgramThatCannotStartLeavesAnEmptyBufferAndAReason) {
     EXPECT_TRUE(runner.returnData().empty());
     EXPECT_FALSE(runner.started());
     EXPECT_NE(runner.error().find("/nonexistent/disktool"), std::string::npos);
+}
+
+TEST(CmdProcessor, ShellgateModuleMakesAWorkingRunner) {
+    std::string error;
+    void* factory = ModuleLoader::findFactory(
+        std::string(TOLVARIN_BUILD_DIR) + "/Resources/Shellgate.so", "Shellgate", &error);
+    ASSERT_NE(factory, nullptr) << error;
+    std::unique_ptr<CmdProcessor> runner(reinterpret_cast<CmdProcessor* (*)()>(factory)());
+    runner->setCommand("/bin/echo");
+    runner->setArgs({"from the module"});
+    runner->processCommand(runner->command(), runner->args());
+    EXPECT_EQ(runner->returnData(), "from the module\n");
 }
 
 TEST(StringProcessor, TrimReplaceAndCStrings) {
