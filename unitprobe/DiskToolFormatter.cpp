@@ -498,34 +498,42 @@ bool isEjectable(const BlockDevice& disk) {
 
 // --- text layout ---------------------------------------------------------------
 
-// Cuts at most maxBytes without splitting a UTF-8 sequence.
-std::string cutUtf8(const std::string& s, size_t maxBytes) {
-    if (s.size() <= maxBytes) {
-        return s;
+// The listing's columns are counted in characters (UTF-8 sequences), so that
+// a label with accents does not shift the columns after it.
+size_t characterCount(const std::string& s) {
+    return static_cast<size_t>(std::count_if(
+        s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+// The first maxChars characters of s.
+std::string cutCharacters(const std::string& s, size_t maxChars) {
+    size_t chars = 0;
+    for (size_t b = 0; b < s.size(); ++b) {
+        if ((static_cast<unsigned char>(s[b]) & 0xC0) != 0x80 && chars++ == maxChars) {
+            return s.substr(0, b);
+        }
     }
-    size_t n = maxBytes;
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) {
-        --n;
-    }
-    return s.substr(0, n);
+    return s;
 }
 
 std::string alignRight(const std::string& s, size_t width) {
-    return s.size() >= width ? s : std::string(width - s.size(), ' ') + s;
+    size_t n = characterCount(s);
+    return n >= width ? s : std::string(width - n, ' ') + s;
 }
 
 std::string alignLeft(const std::string& s, size_t width) {
-    return s.size() >= width ? s : s + std::string(width - s.size(), ' ');
+    size_t n = characterCount(s);
+    return n >= width ? s : s + std::string(width - n, ' ');
 }
 
 std::string listingRow(const std::string& index, const std::string& type, const std::string& name,
                        const std::string& size, const std::string& identifier) {
     // The name keeps one blank before the size column; the type and the
     // index never run into the next column.
-    return alignRight(cutUtf8(index, kIndexWidth), kIndexWidth) +
-           alignRight(cutUtf8(type, kTypeWidth), kTypeWidth) + " " +
-           alignLeft(cutUtf8(name, kNameWidth - 1), kNameWidth) +
-           alignRight(cutUtf8(size, kSizeWidth), kSizeWidth) + "  " + identifier + "\n";
+    return alignRight(cutCharacters(index, kIndexWidth), kIndexWidth) +
+           alignRight(cutCharacters(type, kTypeWidth), kTypeWidth) + " " +
+           alignLeft(cutCharacters(name, kNameWidth - 1), kNameWidth) +
+           alignRight(cutCharacters(size, kSizeWidth), kSizeWidth) + "  " + identifier + "\n";
 }
 
 std::string reportLine(const std::string& key, const std::string& value) {
@@ -545,7 +553,7 @@ std::string sizeWithCounts(uint64_t bytes) {
 
 std::string firstLine(const std::string& text) {
     std::string line = clean(text.substr(0, text.find('\n')));
-    return cutUtf8(line, 200);
+    return cutCharacters(line, 200);
 }
 
 std::optional<json> parseJson(std::string_view text) {
@@ -750,6 +758,10 @@ std::optional<std::string> formatInfo(const json& lsblk, const std::string& devi
 
     std::string out;
     out += reportLine("Device Identifier", d.kname);
+    // The SMART watch of a running test takes the first line from the second
+    // on that contains "SMART Status:", anywhere in it; the real one comes
+    // before any label or model text that could hold those words.
+    out += reportLine("SMART Status", smartStatusWord(smart));
     out += reportLine("Device Node", "/dev/" + d.kname);
     out += reportLine("Whole", whole ? "Yes" : "No");
     out += reportLine("Part of Whole", disk.kname);
@@ -775,7 +787,6 @@ std::optional<std::string> formatInfo(const json& lsblk, const std::string& devi
     }
     out += reportLine("Media Type", "Generic");
     out += reportLine("Protocol", protocolWord(disk));
-    out += reportLine("SMART Status", smartStatusWord(smart));
     if (whole) {
         // The drive's own identity, for a disk that carries no volume.
         std::string id = !disk.wwn.empty() ? disk.wwn : disk.serial;
