@@ -255,7 +255,14 @@ void ScanController::resetSMARTWatch() {
     smartWatchTime().reset();
 }
 
+void ScanController::setHasSMARTFromStatus(const std::string& SMARTStatus) {
+    setHasSMART(SMARTStatus.rfind("Not Supported", 0) != 0);
+}
+
 bool ScanController::checkSMARTStatusOnDisk(const std::string& device) {
+    if (!hasSMART()) {
+        return true;
+    }
     int64_t micros = getTimeInLongLong();
     int64_t now = micros / 1000000;
     {

@@ -72,6 +72,9 @@ class ScanController {
     void setPauseFlag(bool value) { pauseFlag_.store(value); }
     bool hasSMART() const { return hasSMART_.load(); }
     void setHasSMART(bool value) { hasSMART_.store(value); }
+    // hasSMART from a media record's SMART status: every status but one that
+    // begins "Not Supported".
+    void setHasSMARTFromStatus(const std::string& SMARTStatus);
 
     // The lock the scans hold around every timed device access.
     std::recursive_mutex& scanLock() { return scanLock_; }
@@ -176,9 +179,9 @@ class ScanController {
     // count, anything else sets the stop flag.
     void updateErrorCount();
     // Periodic SMART check of device (a raw path or identifier the disk tool
-    // takes). The first call of the program only remembers the time; later
-    // ones check at most every 300 s. A failing unit ends the program after
-    // message 5000. Answers false only when that end did not happen (a test's
+    // takes); a unit without SMART is never checked. The first call of the
+    // program only remembers the time; later ones check at most every 300 s. A failing unit ends
+    // the program after message 5000. Answers false only when that end did not happen (a test's
     // exit hook returned): the scan must then stop.
     bool checkSMARTStatusOnDisk(const std::string& device);
     // Forgets the SMART watch's remembered time (tests).
