@@ -123,6 +123,11 @@ TEST_F(LoggerTest, TheCFormOfTheLogPathFollowsTheUsersChoice) {
     Logger::updateLog("line");
     Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(), "\nERROR LIMIT EXCEEDED\n");
     EXPECT_EQ(*SafeFile::read(chosen), "line\n\nERROR LIMIT EXCEEDED\n");
+
+    // A long path is kept whole, never cut to another file's name.
+    std::string deep = home.path() + "/" + std::string(200, 'd') + "/" + std::string(100, 'f');
+    Logger::setUserLogFileNameAndPathWithString(deep);
+    EXPECT_EQ(Logger::charLogFileNameAndPath(), deep);
 }
 
 TEST_F(LoggerTest, HeaderOfAWholeDisk) {
