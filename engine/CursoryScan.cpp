@@ -14,6 +14,19 @@
 
 #include <cstdarg>
 
+namespace {
+
+// The test's log: the logger's, or the one the context was prepared with.
+std::string testLogFile(const DiskContext* disk) {
+    std::string path = Logger::charLogFileNameAndPath();
+    if (path.empty() && disk != nullptr) {
+        path = disk->logFilePath;
+    }
+    return path;
+}
+
+} // namespace
+
 CursoryScan::CursoryScan(ScanController& controller, ScanHost& host)
     : controller_(controller), host_(host) {}
 
@@ -23,8 +36,8 @@ void CursoryScan::installOn(ScanController& controller) {
 }
 
 void CursoryScan::doCursoryScanTest() {
-    logFile_ = Logger::logFileNameAndPath();
     DiskContext* disk = controller_.disk();
+    logFile_ = testLogFile(disk);
     if (disk == nullptr) {
         // Nothing was prepared (the preparation failed or was cancelled).
         System::consoleLog("TOLVARIN - Cursory test without a prepared unit; nothing scanned.");
@@ -85,15 +98,16 @@ std::optional<std::pair<int, int>> CursoryScan::limitedSectionRange(const DiskCo
 }
 
 bool CursoryScan::doLimitedSurfaceScanTest() {
-    logFile_ = Logger::logFileNameAndPath();
     DiskContext* disk = controller_.disk();
+    logFile_ = testLogFile(disk);
     const int64_t start = static_cast<int64_t>(host_.limitedCursoryScanStartByte()) * kGigabyte;
     const int64_t end = static_cast<int64_t>(host_.limitedCursoryScanEndByte()) * kGigabyte;
 
-    std::optional<std::pair<int, int>> range;
-    if (disk != nullptr) {
-        range = limitedSectionRange(*disk, start, end);
+    if (disk == nullptr || !disk->device) {
+        log("LIMITED SURFACE SCAN ERROR: No unit is open for scanning.\n\n");
+        return false;
     }
+    std::optional<std::pair<int, int>> range = limitedSectionRange(*disk, start, end);
     if (!range) {
         // The options window refuses such a range; a range from elsewhere
         // is refused here rather than scanning sections nobody asked for.

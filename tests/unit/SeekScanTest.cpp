@@ -19,29 +19,6 @@
 
 namespace {
 
-// The scan host with the options and spinners of the seek and cursory scans.
-class SeekHost : public FakeScanHost {
-  public:
-    bool doSurfaceScan() const override { return true; }
-    bool doSeekScan() const override { return true; }
-    bool cursoryLimitedScanSelected() const override { return false; }
-    int limitedCursoryScanStartByte() const override { return 0; }
-    int limitedCursoryScanEndByte() const override { return 1; }
-    void setUnderTest(bool value) override { record("setUnderTest", "", value ? 1 : 0); }
-    void startNormalSeekScanSpinnerThread() override { record("startNormalSeekScanSpinnerThread"); }
-    void stopNormalSeekScanSpinnerThread() override { record("stopNormalSeekScanSpinnerThread"); }
-    void setNormalSeekScanSpinnerLocation(int64_t location) override {
-        record("setNormalSeekScanSpinnerLocation", "", static_cast<double>(location));
-    }
-    void startCursorySeekScanSpinnerThread() override {
-        record("startCursorySeekScanSpinnerThread");
-    }
-    void stopCursorySeekScanSpinnerThread() override { record("stopCursorySeekScanSpinnerThread"); }
-    void setCursorySeekScanSpinnerLocation(int64_t location) override {
-        record("setCursorySeekScanSpinnerLocation", "", static_cast<double>(location));
-    }
-};
-
 std::vector<std::string> linesWith(const std::string& text, const std::string& needle) {
     std::vector<std::string> out;
     std::istringstream in(text);
@@ -103,7 +80,7 @@ class SeekScanTest : public ::testing::Test {
 
     TempDir dir;
     FakeClock clock;
-    SeekHost host;
+    FakeScanHost host;
     ScanController controller{host};
     std::shared_ptr<ScriptedAnswerer> answers;
     SimulatedDevice* simulated = nullptr;
