@@ -195,3 +195,47 @@ TEST_F(DiskContextTest, SeekReadSizeNeverOverrunsTheBuffer) {
     EXPECT_GE(disk.seekBuffer.size(), 8192u);
     EXPECT_EQ(disk.lastReadResult, 8192);
 }
+
+// The simulated device stands in for every unit in the engine's tests; its
+// faults must fire exactly where and as often as asked.
+TEST(SimulatedDevice, FaultsFireWhereAndAsOftenAsAsked) {
+    FakeClock clock(1000);
+    const int64_t big = 500LL * 1000 * 1000 * 1000; // sparse: costs nothing
+    SimulatedDevice dev(big, 0xAA);
+    dev.setClock(&clock);
+    std::vector<uint8_t> buf(8192);
+
+    dev.setContents(65536 - 2, {1, 2, 3, 4}); // across a page boundary
+    ASSERT_EQ(dev.seek(65536 - 4), 65536 - 4);
+    ASSERT_EQ(dev.read(buf.data(), 8), 8);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 8),
+              (std::vector<uint8_t>{0xAA, 0xAA, 1, 2, 3, 4, 0xAA, 0xAA}));
+    dev.seek(big - 512);
+    EXPECT_EQ(dev.read(buf.data(), 4096), 512);
+    EXPECT_EQ(dev.read(buf.data(), 4096), 0);
+
+    dev.failReads(8192, 8193, 2); // intermittent: twice, then good
+    for (int64_t expected : {-1, -1, 4096}) {
+        dev.seek(4096);
+        EXPECT_EQ(dev.read(buf.data(), 8192) < 0 ? -1 : 4096, expected);
+    }
+    dev.shortReadAt(0, 100);
+    dev.seek(0);
+    EXPECT_EQ(dev.read(buf.data(), 4096), 100);
+
+    dev.stepClockBackAt(1 << 20, 300);
+    dev.setReadCost(100);
+    dev.seek(1 << 20);
+    dev.read(buf.data(), 512);
+    EXPECT_EQ(clock.now(), 1000 + 100 - 300);
+
+    auto engineSide = dev.sharedHandle();
+    engineSide->seek(512);
+    EXPECT_EQ(engineSide->write(std::vector<uint8_t>(512, 0).data(), 512), 512);
+    ASSERT_EQ(dev.writeLog().size(), 1u);
+    EXPECT_EQ(dev.writeLog()[0].offset, 512);
+    EXPECT_EQ(dev.contents(512, 1), std::vector<uint8_t>{0});
+    dev.setReadOnly(true);
+    EXPECT_EQ(engineSide->write(buf.data(), 512), -1);
+    EXPECT_EQ(dev.writeLog().size(), 1u);
+}
