@@ -197,12 +197,14 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     }
     pairTotal_ = pairCountFor(layout.count);
     disk->seekPairs.assign(static_cast<std::size_t>(pairTotal_), SeekPair{});
-    for (int64_t i = 0; i < pairTotal_; ++i) {
-        auto [a, b] = pairLocations(layout.count, i);
-        disk->seekPairs[static_cast<std::size_t>(i)].offsetA =
-            locations_[static_cast<std::size_t>(a)] * 512;
-        disk->seekPairs[static_cast<std::size_t>(i)].offsetB =
-            locations_[static_cast<std::size_t>(b)] * 512;
+    {
+        std::size_t i = 0;
+        for (int a = 0; a < layout.count - 1; ++a) {
+            for (int b = a + 1; b < layout.count; ++b, ++i) {
+                disk->seekPairs[i].offsetA = locations_[static_cast<std::size_t>(a)] * 512;
+                disk->seekPairs[i].offsetB = locations_[static_cast<std::size_t>(b)] * 512;
+            }
+        }
     }
 
     pairCounter_ = 0;
@@ -261,8 +263,8 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     }
     startSpinner();
 
+    auto [a, b] = pairLocations(layout.count, pairCounter_);
     for (int64_t index = pairCounter_; index < pairTotal_; ++index) {
-        auto [a, b] = pairLocations(layout.count, index);
         if (b == a + 1) {
             // Pause and stop are looked at once per row of pairs.
             while (controller_.pauseFlag()) {
@@ -281,6 +283,10 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
         }
         measurePair(locations_[static_cast<std::size_t>(a)] * 512,
                     locations_[static_cast<std::size_t>(b)] * 512);
+        if (++b == layout.count) {
+            ++a;
+            b = a + 1;
+        }
     }
 
     finish();
