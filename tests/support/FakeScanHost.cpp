@@ -2,19 +2,19 @@
 
 void FakeScanHost::setOnCall(std::function<void(const Call&)> hook) {
     std::lock_guard lock(mutex_);
-    onCall_ = std::move(hook);
+    onCall_ = hook ? std::make_shared<std::function<void(const Call&)>>(std::move(hook)) : nullptr;
 }
 
 void FakeScanHost::record(const std::string& name, const std::string& text, double number) {
     Call call{name, text, number};
-    std::function<void(const Call&)> hook;
+    std::shared_ptr<std::function<void(const Call&)>> hook;
     {
         std::lock_guard lock(mutex_);
         calls_.push_back(call);
         hook = onCall_;
     }
     if (hook) {
-        hook(call);
+        (*hook)(call);
     }
 }
 

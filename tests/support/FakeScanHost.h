@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -102,5 +103,7 @@ class FakeScanHost : public ScanHost {
     NotificationCenter note_;
     mutable std::mutex mutex_;
     std::vector<Call> calls_;
-    std::function<void(const Call&)> onCall_;
+    // Shared so that a hook with state of its own (a mutable lambda) keeps
+    // it from one call to the next although it runs outside the lock.
+    std::shared_ptr<std::function<void(const Call&)>> onCall_;
 };
