@@ -1,0 +1,449 @@
+#include "store/IntegrityChecker.h"
+
+#include "app/Utils.h"
+#include "logging/Logger.h"
+#include "logging/MessageCenter.h"
+#include "platform/SafeFile.h"
+#include "platform/System.h"
+#include "store/DataFileFormat.h"
+#include "store/Quarrykit.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char* kInitialSurfaceLine1 =
+    "SCAN CONROLLER: Initial scan file is corrupt and will be deleted at user request.";
+constexpr const char* kInitialSurfaceLine2 =
+    "Tests will begin with a new set of initial surface and seek scans.";
+constexpr const char* kInitialSurfaceAbort =
+    "SCAN CONTROLLER: Aborting scan on device with bad initial surface scan file.";
+constexpr const char* kInitialSeekAbort =
+    "SCAN CONTROLLER: Aborting scan on device with bad initial seek scan file.";
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+} // namespace
+
+IntegrityChecker::IntegrityChecker(int deviceState, const std::string& tolvarinDir,
+                                   Quarrykit& quarrykit, const std::string& filePrefix)
+    : tolvarinDir_(tolvarinDir), filePrefix_(filePrefix),
+      baseFileName_(tolvarinDir + "/" + filePrefix), quarrykit_(quarrykit),
+      deviceState_(deviceState) {
+    hdrFile_ = pathFor(".hdr");
+    sizFile_ = pathFor(".siz");
+    ssxFile_ = pathFor(".ssx");
+    skxFile_ = pathFor(".skx");
+    issFile_ = pathFor(".iss");
+    ssaFile_ = pathFor(".ssa");
+    iskFile_ = pathFor(".isk");
+    skaFile_ = pathFor(".ska");
+    cssFile_ = pathFor(".css");
+    cskFile_ = pathFor(".csk");
+    pssFile_ = pathFor(".pss");
+    pskFile_ = pathFor(".psk");
+    sstFile_ = pathFor(".sst");
+    sktFile_ = pathFor(".skt");
+    runCheck();
+}
+
+// --- checking files -----------------------------------------------------------
+
+IntegrityChecker::FileCheck IntegrityChecker::checkFileText(std::string_view text,
+                                                            const std::string& fileName) {
+    std::string_view warning =
+        DataFileFormat::kWarningLine.substr(0, DataFileFormat::kWarningCompared);
+    std::string_view firstLine = text.substr(0, text.find('\n'));
+    if (!DataFileFormat::startsWith(firstLine, warning)) {
+        return FileCheck::BadHeader;
+    }
+    std::string_view body = text;
+    if (!body.empty() && body.back() == '\n') {
+        body.remove_suffix(1);
+    }
+    std::size_t nl = body.rfind('\n');
+    std::string_view lastLine = nl == std::string_view::npos ? body : body.substr(nl + 1);
+    if (!DataFileFormat::startsWith(lastLine, DataFileFormat::trailer(fileName))) {
+        return FileCheck::BadTrailer;
+    }
+    return FileCheck::Sound;
+}
+
+bool IntegrityChecker::checkSingleFileWithSuffix(const std::string& suffix) {
+    std::string path = pathFor(suffix);
+    std::optional<std::string> text = SafeFile::read(path);
+    if (!text) {
+        return false;
+    }
+    switch (checkFileText(*text, filePrefix_ + suffix)) {
+    case FileCheck::BadHeader:
+        System::consoleLog("Tolvarin header file inconsistency: " + path);
+        return false;
+    case FileCheck::BadTrailer:
+        System::consoleLog("Tolvarin trailer file inconsistency: " + path);
+        return false;
+    case FileCheck::Sound:
+        break;
+    }
+    return true;
+}
+
+bool IntegrityChecker::checkBaseFiles() {
+    for (const char* suffix : {".hdr", ".siz", ".ssx", ".skx"}) {
+        if (!checkSingleFileWithSuffix(suffix)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// --- the walk ---------------------------------------------------------------------
+
+void IntegrityChecker::runCheck() {
+    if (!checkBaseFiles()) {
+        Logger::updateLog("SCAN CONTROLLER FAILED TO INITIALIZE: Corrupt index files.");
+        if (MessageCenter::generateAlertDialogWithNumber(1008) == 1) {
+            Logger::updateLog("SCAN CONTROLLER: Deleting all files on unit with corrupt indices.");
+            Logger::updateLog("SCAN CONTROLLER: Exiting Tolvarin at user request.");
+            deleteFilesForUnit();
+            Utils::turnSpotlightOnOrOff("ON");
+            System::terminate(kCorruptIndexExitStatus);
+            // Only a test's exit hook returns here: the unit has no files
+            // left and no scan may run.
+            deviceState_ = 0;
+            resetFlag_ = true;
+            return;
+        }
+        refuse("SCAN CONTROLLER: Aborting scan on device with bad indices");
+        return;
+    }
+    switch (deviceState_) {
+    case 31:
+    case 63:
+    case 127:
+    case 255:
+        checkEarlyState();
+        break;
+    case 1535:
+    case 2047:
+    case 3583:
+    case 6143:
+    case 11775:
+        checkLaterState();
+        break;
+    default:
+        break;
+    }
+}
+
+void IntegrityChecker::checkEarlyState() {
+    switch (deviceState_) {
+    case 31:
+        if (!checkSingleFileWithSuffix(".iss")) {
+            check31();
+        }
+        return;
+    case 63:
+        if (!checkSingleFileWithSuffix(".iss")) {
+            // Whatever the answer, there is no sound baseline to rebuild the
+            // average from.
+            check63();
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".ssa")) {
+            rebuildSurfaceAverage();
+        }
+        return;
+    case 127:
+        if (!checkSingleFileWithSuffix(".iss")) {
+            check127iss();
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".ssa") && !rebuildSurfaceAverage()) {
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".isk")) {
+            check127isk();
+        }
+        return;
+    case 255:
+        if (!checkSingleFileWithSuffix(".iss")) {
+            check255iss();
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".ssa") && !rebuildSurfaceAverage()) {
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".isk")) {
+            check255isk();
+            return;
+        }
+        if (!checkSingleFileWithSuffix(".ska") && !rebuildSeekAverage()) {
+            return;
+        }
+        // Completes the first-scan transition: the current files start as
+        // copies of the baseline.
+        if (rebuildCurrentFiles()) {
+            deviceState_ = kAtRestState;
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void IntegrityChecker::checkLaterState() {
+    std::vector<std::string> order{".iss", ".ssa", ".isk", ".ska", ".css", ".csk"};
+    std::vector<std::string> extras;
+    switch (deviceState_) {
+    case 2047:
+        order.push_back(".pss");
+        extras = {".pss"};
+        break;
+    case 3583:
+        order.push_back(".psk");
+        extras = {".psk"};
+        break;
+    case 6143:
+        order.push_back(".pss");
+        extras = {".pss", ".sst"};
+        break;
+    case 11775:
+        order.push_back(".psk");
+        extras = {".psk", ".skt"};
+        break;
+    default:
+        break;
+    }
+
+    std::string failing;
+    for (const std::string& suffix : order) {
+        if (!checkSingleFileWithSuffix(suffix)) {
+            failing = suffix;
+            break;
+        }
+    }
+
+    if (failing.empty()) {
+        // Sound files: a fold written before the interruption may be torn,
+        // and the sequence makes it again from sound files.
+        if (deviceState_ == 6143 && discard(".sst")) {
+            deviceState_ = 2047;
+        } else if (deviceState_ == 11775 && discard(".skt")) {
+            deviceState_ = 3583;
+        }
+        return;
+    }
+
+    if (!prompt(1013, "SCAN CONROLLER: Corrupt files and will be deleted at user request.",
+                "Tolvarin will roll back files to the best reproducible state.",
+                "SCAN CONTROLLER: Aborting scan on device with one or more corrupt scan files.")) {
+        return;
+    }
+
+    std::vector<std::string> doomed;
+    int state = kAtRestState;
+    if (failing == ".iss") {
+        doomed = {".iss", ".ssa", ".isk", ".ska", ".css", ".csk"};
+        state = 15;
+    } else if (failing == ".ssa") {
+        doomed = {".ssa", ".isk", ".ska", ".css", ".csk"};
+        state = 31;
+    } else if (failing == ".isk") {
+        doomed = {".isk", ".ska", ".css", ".csk"};
+        state = 63;
+    } else if (failing == ".ska") {
+        doomed = {".ska", ".css", ".csk"};
+    } else {
+        doomed = {".css", ".csk"};
+    }
+    doomed.insert(doomed.end(), extras.begin(), extras.end());
+    deleteAll(doomed);
+    deviceState_ = state;
+    if (state != kAtRestState) {
+        return;
+    }
+
+    if (failing == ".ska" && !rebuildSeekAverage()) {
+        // Baseline and surface average remain: the sequence makes the seek
+        // average again from the sound baseline.
+        deviceState_ = 127;
+        return;
+    }
+    if (!rebuildCurrentFiles()) {
+        deviceState_ = 255;
+    }
+}
+
+// --- prompts --------------------------------------------------------------------------
+
+bool IntegrityChecker::prompt(int message, const char* firstLine, const char* secondLine,
+                              const char* abortLine) {
+    if (MessageCenter::generateAlertDialogWithNumber(message) != 1) {
+        refuse(abortLine);
+        return false;
+    }
+    Logger::updateLog(firstLine);
+    Logger::updateLog(secondLine);
+    return true;
+}
+
+void IntegrityChecker::refuse(const char* line) {
+    Logger::updateLog(line);
+    resetFlag_ = true;
+}
+
+bool IntegrityChecker::check31() {
+    if (!prompt(1009, kInitialSurfaceLine1, kInitialSurfaceLine2, kInitialSurfaceAbort)) {
+        return false;
+    }
+    deleteAll({".iss"});
+    deviceState_ = 15;
+    return true;
+}
+
+bool IntegrityChecker::check63() {
+    if (!prompt(1009, kInitialSurfaceLine1, kInitialSurfaceLine2, kInitialSurfaceAbort)) {
+        return false;
+    }
+    deleteAll({".iss", ".ssa"});
+    deviceState_ = 15;
+    return true;
+}
+
+bool IntegrityChecker::check127iss() {
+    if (!prompt(1009, kInitialSurfaceLine1, kInitialSurfaceLine2, kInitialSurfaceAbort)) {
+        return false;
+    }
+    deleteAll({".iss", ".ssa", ".isk"});
+    deviceState_ = 15;
+    return true;
+}
+
+bool IntegrityChecker::check127isk() {
+    if (!prompt(1010,
+                "SCAN CONROLLER: Initial seek file is corrupt and will be deleted at user request.",
+                "Tests will begin with a new  seek scan file.", kInitialSeekAbort)) {
+        return false;
+    }
+    deleteAll({".isk"});
+    deviceState_ = 63;
+    return true;
+}
+
+bool IntegrityChecker::check255iss() {
+    if (!prompt(1011,
+                "SCAN CONROLLER: Initial scan files are corrupt and will be deleted at user "
+                "request.",
+                "Tests will begin with a new  surface scan file.", kInitialSurfaceAbort)) {
+        return false;
+    }
+    deleteAll({".isk", ".iss", ".ssa", ".ska"});
+    deviceState_ = 15;
+    return true;
+}
+
+bool IntegrityChecker::check255isk() {
+    if (!prompt(1012,
+                "SCAN CONROLLER: Initial seek scan files are corrupt and will be deleted at user "
+                "request.",
+                "Tests will begin with generation of a new seek scan file.", kInitialSeekAbort)) {
+        return false;
+    }
+    deleteAll({".isk", ".ska"});
+    deviceState_ = 63;
+    return true;
+}
+
+// --- rebuilding -------------------------------------------------------------------------
+
+bool IntegrityChecker::rebuildSurfaceAverage() {
+    if (fileProcessor_.createNewSSAFileWithFileName(ssaFile_, issFile_)) {
+        return true;
+    }
+    refuse("SCAN CONTROLLER: Could not rebuild the surface scan average file.");
+    return false;
+}
+
+bool IntegrityChecker::rebuildSeekAverage() {
+    if (fileProcessor_.createNewSKAFileWithFileName(skaFile_, iskFile_)) {
+        return true;
+    }
+    refuse("SCAN CONTROLLER: Could not rebuild the seek scan average file.");
+    return false;
+}
+
+bool IntegrityChecker::rebuildCurrentFiles() {
+    if (fileProcessor_.generateFileFromType(".iss", ".css", issFile_) &&
+        fileProcessor_.generateFileFromType(".isk", ".csk", iskFile_)) {
+        return true;
+    }
+    // Half a pair of current files is a state nothing continues from.
+    quarrykit_.deleteFile(cssFile_);
+    quarrykit_.deleteFile(cskFile_);
+    Logger::updateLog("SCAN CONTROLLER: Could not make the current scan files from the initial "
+                      "scan files.");
+    return false;
+}
+
+// --- deleting -----------------------------------------------------------------------------
+
+bool IntegrityChecker::belongsToUnit(const std::string& name, const std::string& filePrefix) {
+    return !filePrefix.empty() && name.size() > filePrefix.size() &&
+           name.compare(0, filePrefix.size(), filePrefix) == 0 && name[filePrefix.size()] == '.';
+}
+
+bool IntegrityChecker::deleteFileAsDirected(Quarrykit& quarrykit, const std::string& path) {
+    if (quarrykit.deleteFile(path)) {
+        Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(),
+                                   "SCAN CONTROLLER: Deleted file %s as directed by user\n",
+                                   path.c_str());
+        return true;
+    }
+    Logger::updateLog("SCAN CONTROLLER: Could not delete files as requested by user.");
+    return false;
+}
+
+bool IntegrityChecker::deleteSingleFileForUnitWithSuffix(const std::string& suffix) {
+    std::string path = pathFor(suffix);
+    if (filePrefix_.empty() || !exists(path)) {
+        return true;
+    }
+    return deleteFileAsDirected(quarrykit_, path);
+}
+
+bool IntegrityChecker::discard(const std::string& suffix) {
+    std::string path = pathFor(suffix);
+    if (!exists(path) || quarrykit_.deleteFile(path)) {
+        System::consoleLog("Unfinished average discarded: " + path);
+        return true;
+    }
+    refuse("SCAN CONTROLLER: Could not delete an unfinished average file.");
+    return false;
+}
+
+void IntegrityChecker::deleteAll(const std::vector<std::string>& suffixes) {
+    bool all = true;
+    for (const std::string& suffix : suffixes) {
+        all = deleteSingleFileForUnitWithSuffix(suffix) && all;
+    }
+    if (!all) {
+        // The files no longer match any state; the scan must not run on them.
+        resetFlag_ = true;
+    }
+}
+
+bool IntegrityChecker::deleteFilesForUnit() {
+    quarrykit_.setDirContents(tolvarinDir_);
+    bool all = true;
+    for (const std::string& name : quarrykit_.dirContents()) {
+        if (belongsToUnit(name, filePrefix_)) {
+            all = deleteFileAsDirected(quarrykit_, tolvarinDir_ + "/" + name) && all;
+        }
+    }
+    return all;
+}

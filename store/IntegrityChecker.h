@@ -1,0 +1,127 @@
+#pragma once
+
+#include "store/FileProcessor.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class Quarrykit;
+
+// Checks, before a normal scan, that every data file the unit's device state
+// claims is whole (its warning line and its trailer), and rolls a damaged
+// unit back to the nearest state the normal sequence can continue from: it
+// asks the user (messages 1008 to 1013), deletes the damaged file and what was
+// derived from it, rebuilds what sound files allow, and reports the new
+// state. All of it happens in the constructor; afterwards the checker only
+// answers deviceState() and resetFlag(). A refusal touches no file and sets
+// the reset flag, and so does a rollback that could not be carried out.
+//
+// Choices where the design leaves room or would go wrong:
+// - a damaged ".ska" in the later states is rebuilt as the first average of
+//   the sound ".isk", so the unit keeps a usable average (state 1535);
+// - a sound state 11775 (seek scan done, seek fold written) loses its ".skt"
+//   and continues from 3583, where the fold is made again; going to 2047
+//   would fold the surface scan into the averages a second time;
+// - after the user refuses a rollback (or the base files fail), nothing more
+//   is checked, rebuilt or asked: the scan is refused anyway;
+// - the unit's files are the names that begin with the prefix and a dot, so
+//   another unit's files never count, and an empty prefix matches nothing.
+class IntegrityChecker {
+  public:
+    // The states the checker knows (sums of the suffix bits).
+    static constexpr int kBaseState = 15;
+    static constexpr int kAtRestState = 1535;
+    // The process status when the user has the unit's files deleted after
+    // message 1008: the test did not run, which a script must not read as a
+    // success.
+    static constexpr int kCorruptIndexExitStatus = 3;
+
+    // What the file check found wrong.
+    enum class FileCheck { Sound, BadHeader, BadTrailer };
+
+    // initWithDeviceState:Path:Quarrykit:andPrefix: runs the whole check.
+    // quarrykit is not owned and must outlive the call.
+    IntegrityChecker(int deviceState, const std::string& tolvarinDir, Quarrykit& quarrykit,
+                     const std::string& filePrefix);
+
+    int deviceState() const { return deviceState_; }
+    void setDeviceState(int value) { deviceState_ = value; }
+    bool resetFlag() const { return resetFlag_; }
+
+    // The four base files, in order; the first failure answers false.
+    bool checkBaseFiles();
+    // The unit's file with this suffix is readable and whole.
+    bool checkSingleFileWithSuffix(const std::string& suffix);
+    // The check on a file's text: the first 65 bytes of its first line are
+    // the warning's, and its last line begins "END OF FILE " + fileName.
+    static FileCheck checkFileText(std::string_view text, const std::string& fileName);
+
+    // The prompts of the early states. Each asks its message; answer 1
+    // deletes and sets the new state (answer true), anything else logs the
+    // refusal and sets the reset flag (answer false).
+    bool check31();
+    bool check63();
+    bool check127iss();
+    bool check127isk();
+    bool check255iss();
+    bool check255isk();
+
+    // Deletes the unit's file with this suffix and logs it. A file that is
+    // not there is not a failure.
+    bool deleteSingleFileForUnitWithSuffix(const std::string& suffix);
+    // Deletes every file of the unit in the data directory, logging each.
+    bool deleteFilesForUnit();
+    // Deletes one file through quarrykit and logs the deletion the user
+    // asked for ("SCAN CONTROLLER: Deleted file ... as directed by user"), or
+    // the failure. Shared with the restore of the backups.
+    static bool deleteFileAsDirected(Quarrykit& quarrykit, const std::string& path);
+    // Whether name is one of the unit's files: it begins with prefix and a
+    // dot. An empty prefix owns nothing.
+    static bool belongsToUnit(const std::string& name, const std::string& filePrefix);
+
+    const std::string& tolvarinDir() const { return tolvarinDir_; }
+    const std::string& filePrefix() const { return filePrefix_; }
+    const std::string& baseFileName() const { return baseFileName_; }
+    const std::string& hdrFile() const { return hdrFile_; }
+    const std::string& sizFile() const { return sizFile_; }
+    const std::string& ssxFile() const { return ssxFile_; }
+    const std::string& skxFile() const { return skxFile_; }
+    const std::string& issFile() const { return issFile_; }
+    const std::string& ssaFile() const { return ssaFile_; }
+    const std::string& iskFile() const { return iskFile_; }
+    const std::string& skaFile() const { return skaFile_; }
+    const std::string& cssFile() const { return cssFile_; }
+    const std::string& cskFile() const { return cskFile_; }
+    const std::string& pssFile() const { return pssFile_; }
+    const std::string& pskFile() const { return pskFile_; }
+    const std::string& sstFile() const { return sstFile_; }
+    const std::string& sktFile() const { return sktFile_; }
+
+  private:
+    void runCheck();
+    void checkEarlyState();
+    void checkLaterState();
+    bool prompt(int message, const char* firstLine, const char* secondLine, const char* abortLine);
+    void deleteAll(const std::vector<std::string>& suffixes);
+    // Removes a fold the sequence makes again, without asking.
+    bool discard(const std::string& suffix);
+    // The rebuilds; each answers whether the file was made.
+    bool rebuildSurfaceAverage();
+    bool rebuildSeekAverage();
+    // .css from .iss and .csk from .isk; on failure neither is left.
+    bool rebuildCurrentFiles();
+    void refuse(const char* line);
+    std::string pathFor(const std::string& suffix) const { return baseFileName_ + suffix; }
+
+    std::string tolvarinDir_;
+    std::string filePrefix_;
+    std::string baseFileName_;
+    std::string hdrFile_, sizFile_, ssxFile_, skxFile_;
+    std::string issFile_, ssaFile_, iskFile_, skaFile_;
+    std::string cssFile_, cskFile_, pssFile_, pskFile_, sstFile_, sktFile_;
+    Quarrykit& quarrykit_;
+    FileProcessor fileProcessor_;
+    int deviceState_ = 0;
+    bool resetFlag_ = false;
+};
