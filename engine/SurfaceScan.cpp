@@ -25,14 +25,28 @@ constexpr int64_t kRefreshRangeBytes = 1310720;
 // The clock counts whole microseconds: a reading of 0 means "below one".
 constexpr double kClockResolution = 1e-6;
 
+std::string vformat(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
+std::string vformat(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int length = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    if (length <= 0) {
+        return "";
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* fmt, ...) {
-    char buffer[256];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    std::string text = vformat(fmt, args);
     va_end(args);
-    return buffer;
+    return text;
 }
 
 void appendTo(const std::string& path, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -40,13 +54,11 @@ void appendTo(const std::string& path, const char* fmt, ...) {
     if (path.empty()) {
         return;
     }
-    // Data-file lines are short; writeData keeps its own 254-character cut.
-    char buffer[1024];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    std::string text = vformat(fmt, args);
     va_end(args);
-    writeData(path, "%s", buffer);
+    writeData(path, "%s", text.c_str());
 }
 
 std::string lastElementOfPath(const std::string& path) {
