@@ -80,7 +80,7 @@ TEST_F(MessageCenterTest, Message2000ShowsTheRangeWithThreeDecimals) {
     MessageCenter::setCursoryEnd(2.0);
     script->push(2000, 1);
     EXPECT_EQ(MessageCenter::generateAlertDialogWithNumber(2000), 1);
-    const std::string& text = script->asked().at(0).text;
+    std::string text = script->asked().at(0).text;
     EXPECT_NE(text.find("             Starting Scan Range: 1.500\n"), std::string::npos) << text;
     EXPECT_NE(text.find("             Ending Scan Range: 2.000\n\n"), std::string::npos) << text;
     EXPECT_EQ(text.find('%'), std::string::npos);
