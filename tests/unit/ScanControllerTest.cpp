@@ -307,6 +307,11 @@ TEST_F(ScanControllerTest, PostTestResetZeroesTheTestAndReleasesTheDevice) {
 TEST_F(ScanControllerTest, ScanThreadRunsTheChosenBodyAndIsJoined) {
     std::thread::id bodyThread;
     std::string ran;
+    // Declared before the controller so that they outlive the scan thread,
+    // which the controller's destructor joins.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> entered;
     {
         ScanController controller(host);
         controller.setFormalScanBody([&](ScanController&) { ran += "formal "; });
@@ -328,9 +333,6 @@ TEST_F(ScanControllerTest, ScanThreadRunsTheChosenBodyAndIsJoined) {
         EXPECT_EQ(ran, "cursory formal ");
 
         // A second start while a scan runs is refused; the destructor waits.
-        std::promise<void> release;
-        std::shared_future<void> released = release.get_future().share();
-        std::promise<void> entered;
         controller.setFormalScanBody([&](ScanController&) {
             entered.set_value();
             released.wait();
