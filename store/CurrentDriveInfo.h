@@ -6,6 +6,13 @@
 // One attached drive matched to its header file in the data directory.
 class CurrentDriveInfo {
   public:
+    // The record of a drive entry matched to (or given) the header at
+    // fullDataFileName: the disk identifier from the DISK: value of the first
+    // identity line, whole disk when line 0 begins "disk:", and the raw device
+    // path of the disk, or of the volume (disk identifier + PART: value).
+    static CurrentDriveInfo forDriveEntry(const std::vector<std::string>& driveEntry,
+                                          const std::string& fullDataFileName);
+
     // Disk identifier of the drive (sda, nvme0n1).
     const std::string& currentDisk() const { return currentDisk_; }
     void setCurrentDisk(const std::string& value);

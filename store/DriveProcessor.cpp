@@ -1,6 +1,17 @@
 #include "store/DriveProcessor.h"
 
 #include "app/Utils.h"
+#include "platform/Paths.h"
+#include "platform/SafeFile.h"
+#include "platform/System.h"
+#include "store/Quarrykit.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -60,6 +71,31 @@ DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::s
     extractPrimaryDriveInfo(driveData_);
     extractVolumeInfo(driveData_);
     createDriveList();
+}
+
+DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::string& userID,
+                               const std::string& homeDir, Quarrykit& quarrykit)
+    : driveData_(driveData), userID_(userID), homeDir_(homeDir), quarrykit_(&quarrykit) {
+    setTimeStamp();
+    std::printf("START TIME: %s\n", timeStamp_.c_str());
+    std::fflush(stdout);
+    if (homeDir_.empty()) {
+        homeDir_ = Paths::homeDirectory();
+    }
+    tolvarinDir_ = homeDir_ + kDataDirectoryTail;
+    if (!verifyTolvarinDirectory(tolvarinDir_)) {
+        Utils::printErrMessage("Could not access Tolvarin storage directory.");
+        endFatally();
+        return;
+    }
+    extractPrimaryDriveInfo(driveData_);
+    extractVolumeInfo(driveData_);
+    createDriveList();
+    catalogueReady_ = true;
+    obtainValidDataFiles();
+    if (catalogueReady_) {
+        setFileDateString();
+    }
 }
 
 std::string DriveProcessor::interfaceCode(const std::string& interfaceType) {
@@ -180,4 +216,296 @@ void DriveProcessor::dumpCurrentMediaArray(const std::vector<Media>& media) {
 void DriveProcessor::showUserData() const {
     Utils::printFormatted("User ID: %@", userID_);
     Utils::printFormatted("User Home Directory: %@", homeDir_);
+}
+
+// --- catalogue ---------------------------------------------------------------
+
+namespace {
+
+const char* const kWarningLines =
+    "***** IMPORTANT: DO NOT EDIT, RENAME, OR DELETE THIS FILE!!!! *****\n\n";
+
+// text begins with word, and word ends there or at a blank: "UUID:S1" must not
+// take the header of a disk whose serial number is S12.
+bool beginsWithWord(const std::string& text, const std::string& word) {
+    return text.compare(0, word.size(), word) == 0 &&
+           (text.size() == word.size() || text[word.size()] == ' ');
+}
+
+bool beginsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::string knownInterfaceCode(const std::string& code) {
+    for (const char* known : {"ATA", "SAT", "USB", "FIR", "UND"}) {
+        if (code == known) {
+            return code;
+        }
+    }
+    return "UND";
+}
+
+} // namespace
+
+void DriveProcessor::endFatally() {
+    catalogueReady_ = false;
+    Utils::turnSpotlightOnOrOff("ON");
+    System::terminate(1);
+}
+
+bool DriveProcessor::verifyTolvarinDirectory(const std::string& path) {
+    if (quarrykit_ == nullptr || path.empty()) {
+        return false;
+    }
+    if (!quarrykit_->isDirectory(path) && !quarrykit_->makeDirectoryAtPath(path)) {
+        return false;
+    }
+    // A directory the process cannot create files in fails later, half way
+    // through a test; say so now.
+    if (::access(path.c_str(), W_OK | X_OK) != 0) {
+        System::consoleLog("Data directory " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+void DriveProcessor::setTimeStamp() {
+    // "2026-12-06 18:35:54 +0100" -> "12-06-2026 18:35:54"
+    std::string description = Utils::createDateDescription();
+    auto firstDash = description.find('-');
+    auto secondDash =
+        firstDash == std::string::npos ? std::string::npos : description.find('-', firstDash + 1);
+    if (secondDash == std::string::npos) {
+        timeStamp_ = description;
+        return;
+    }
+    std::string year = description.substr(0, firstDash);
+    std::string month = description.substr(firstDash + 1, secondDash - firstDash - 1);
+    std::vector<std::string> rest = splitAtBlanks(description.substr(secondDash + 1));
+    std::string day = rest[0];
+    std::string time = rest.size() > 1 ? rest[1] : "";
+    timeStamp_ = month + "-" + day + "-" + year + " " + time;
+}
+
+void DriveProcessor::setFileDateString() {
+    fileDateString_ = Utils::createTimeStamp();
+}
+
+std::string DriveProcessor::headerLineFor(const std::string& identityLine) {
+    auto at = identityLine.find("UUID:");
+    return at == std::string::npos ? std::string() : identityLine.substr(at);
+}
+
+bool DriveProcessor::isHeaderName(const std::string& name) {
+    static const std::string suffix = ".hdr";
+    if (name.size() <= suffix.size() || name.front() != 'M' ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    return std::count(name.begin(), name.end(), '-') == 8;
+}
+
+int DriveProcessor::unitNumberOfHeaderName(const std::string& name) {
+    int number = 0;
+    for (size_t i = 1; i < 3 && i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
+            break;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+std::vector<std::string> DriveProcessor::readHeaderLines(const std::string& path) {
+    std::vector<std::string> lines;
+    UniqueFd fd = SafeFile::openForRead(path);
+    if (!fd) {
+        return lines;
+    }
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return lines;
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(n));
+        if (content.size() > kMaximumHeaderBytes) {
+            System::consoleLog("Not a drive header (too large): " + path);
+            return lines;
+        }
+    }
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        size_t stop = end == std::string::npos ? content.size() : end;
+        // Long lines come in pieces, as a fixed line buffer reads them.
+        size_t piece = start;
+        do {
+            size_t length = std::min(kHeaderLineLength, stop - piece);
+            lines.push_back(content.substr(piece, length));
+            piece += length;
+        } while (piece < stop);
+        start = stop + 1;
+    }
+    return lines;
+}
+
+bool DriveProcessor::headerMatchesEntry(const std::vector<std::string>& headerLines,
+                                        const DriveEntry& entry) {
+    if (entry.empty() || entry[0].empty()) {
+        return false;
+    }
+    auto anyLineBeginsWith = [&](const std::string& word) {
+        return std::any_of(headerLines.begin(), headerLines.end(),
+                           [&](const std::string& line) { return beginsWithWord(line, word); });
+    };
+    if (!anyLineBeginsWith(entry[0])) {
+        return false;
+    }
+    for (size_t i = 1; i < entry.size(); ++i) {
+        std::vector<std::string> fields = splitAtBlanks(entry[i]);
+        // An empty or missing field would match every header.
+        if (fields.size() < 4 || !beginsWith(fields[3], "UUID:") || !anyLineBeginsWith(fields[3])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DriveProcessor::obtainValidDataFiles() {
+    validDataFiles_.clear();
+    currentDataFiles_.clear();
+    dataFilesDoNotExist_.clear();
+    if (quarrykit_ == nullptr) {
+        return;
+    }
+    Quarrykit& kit = *quarrykit_;
+    kit.setDirContents(tolvarinDir_);
+
+    struct Header {
+        std::string name;
+        size_t uuidLines;
+        std::vector<std::string> lines;
+    };
+    std::vector<Header> valid;
+    for (const std::string& name : kit.dirContents()) {
+        std::string suffix = kit.extractFileSuffix(name);
+        if (suffix == ".tmp" || suffix == ".cur") {
+            kit.deleteFile(tolvarinDir_ + "/" + name);
+            continue;
+        }
+        if (suffix != ".hdr" || !isHeaderName(name)) {
+            continue;
+        }
+        std::vector<std::string> lines = readHeaderLines(tolvarinDir_ + "/" + name);
+        size_t count = static_cast<size_t>(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return beginsWith(line, "UUID:"); }));
+        if (count > 0) {
+            validDataFiles_.push_back(name + ":" + std::to_string(count));
+            valid.push_back({name, count, std::move(lines)});
+        }
+    }
+
+    lastMediaCount_ = 0;
+    for (const Header& header : valid) {
+        lastMediaCount_ = std::max(lastMediaCount_, unitNumberOfHeaderName(header.name));
+    }
+
+    for (const DriveEntry& entry : driveList_) {
+        size_t volumeLines = entry.empty() ? 0 : entry.size() - 1;
+        auto match = std::find_if(valid.begin(), valid.end(), [&](const Header& header) {
+            return header.uuidLines == volumeLines && headerMatchesEntry(header.lines, entry);
+        });
+        if (match != valid.end()) {
+            currentDataFiles_.push_back(std::make_shared<CurrentDriveInfo>(
+                CurrentDriveInfo::forDriveEntry(entry, tolvarinDir_ + "/" + match->name)));
+        } else {
+            dataFilesDoNotExist_.push_back(entry);
+        }
+    }
+
+    for (const DriveEntry& entry : dataFilesDoNotExist_) {
+        createNewDataFile(entry);
+        if (!catalogueReady_) {
+            return;
+        }
+    }
+}
+
+bool DriveProcessor::createNewDataFile(const DriveEntry& driveEntry) {
+    if (quarrykit_ == nullptr || driveEntry.empty()) {
+        return false;
+    }
+    // A header is only worth writing when a later test can find it again:
+    // it needs line 0 and at least one "UUID:" line, and one line each.
+    bool recognisable = driveEntry.size() > 1 && (beginsWith(driveEntry[0], "disk:") ||
+                                                  beginsWith(driveEntry[0], "volume:"));
+    for (const std::string& line : driveEntry) {
+        recognisable = recognisable && line.find_first_of("\n\r") == std::string::npos;
+    }
+    for (size_t i = 1; recognisable && i < driveEntry.size(); ++i) {
+        recognisable = !headerLineFor(driveEntry[i]).empty();
+    }
+    if (!recognisable) {
+        System::consoleLog("No data file for a drive without identity lines: " + driveEntry[0]);
+        return false;
+    }
+
+    int unit = lastMediaCount_ + 1;
+    lastMediaCount_ = unit;
+    if (unit > kMaximumUnits) {
+        std::fputs("Tolvarin is limited to 99 devices maximum.\n"
+                   "This maximum has been exceeded. Please refer to the documentation\n"
+                   "for instructions to clear up this problem.\n\n",
+                   stderr);
+        std::fflush(stderr);
+        endFatally();
+        return false;
+    }
+
+    std::string unitText = (unit <= 9 ? "M0" : "M") + std::to_string(unit) + "-";
+    std::string type = beginsWith(driveEntry[0], "disk:") ? "D-" : "V-";
+    std::vector<std::string> fields = splitAtBlanks(driveEntry[1]);
+    // The code becomes part of a file name: only the known codes go there.
+    std::string interface = knownInterfaceCode(fieldValue(fields, 2)) + "-";
+    setFileDateString();
+    std::string bareName = unitText + type + interface + fileDateString_ + ".hdr";
+    std::string path = tolvarinDir_ + "/" + bareName;
+
+    std::string content = kWarningLines + driveEntry[0] + "\n";
+    for (size_t i = 1; i < driveEntry.size(); ++i) {
+        content += headerLineFor(driveEntry[i]) + "\n";
+    }
+    content += "\nEND OF FILE " + bareName + "\n";
+
+    // A new header never replaces anything: whatever lies at its name stays.
+    std::string error;
+    UniqueFd fd = SafeFile::createExclusive(path, &error);
+    if (!fd) {
+        System::consoleLog("Drive header not written: " + error);
+        return false;
+    }
+    bool written = SafeFile::writeAll(fd.get(), content, &error);
+    if (written && ::fsync(fd.get()) != 0) {
+        error = std::strerror(errno);
+        written = false;
+    }
+    fd.reset();
+    if (!written) {
+        // A partial header could later pass for a unit with fewer volumes.
+        quarrykit_->deleteFile(path);
+        System::consoleLog("Drive header not written: " + path + ": " + error);
+        return false;
+    }
+    currentDataFiles_.push_back(
+        std::make_shared<CurrentDriveInfo>(CurrentDriveInfo::forDriveEntry(driveEntry, path)));
+    return true;
 }
