@@ -1,0 +1,62 @@
+#include "store/DataFileSet.h"
+
+#include "engine/ScanController.h"
+#include "platform/System.h"
+#include "store/Quarrykit.h"
+
+#include <utility>
+
+DataFileSet::DataFileSet(std::string tolvarinDir, std::string filePrefix)
+    : tolvarinDir_(std::move(tolvarinDir)), filePrefix_(std::move(filePrefix)) {}
+
+bool DataFileSet::isUsablePrefix(const std::string& filePrefix) {
+    return !filePrefix.empty() && filePrefix.find_first_of("/.") == std::string::npos;
+}
+
+std::string DataFileSet::pathFor(const std::string& suffix) const {
+    return tolvarinDir_ + "/" + filePrefix_ + suffix;
+}
+
+void DataFileSet::assignTo(ScanController& controller) const {
+    controller.setSurfaceScanFile(issFile());
+    controller.setSurfaceScanAvgFile(ssaFile());
+    controller.setSeekScanFile(iskFile());
+    controller.setSeekScanAvgFile(skaFile());
+    controller.setCurSurfaceScanFile(cssFile());
+    controller.setCurSeekScanFile(cskFile());
+    controller.setPrevSurfaceScanFile(pssFile());
+    controller.setTmpSurfaceScanAvgFile(sstFile());
+    controller.setPrevSeekScanFile(pskFile());
+    controller.setTmpSeekScanAvgFile(sktFile());
+    controller.setDiagFile(diaFile());
+}
+
+bool DataFileSet::holdsName(const std::string& name) const {
+    return usable() && name.size() > filePrefix_.size() &&
+           name.compare(0, filePrefix_.size(), filePrefix_) == 0 && name[filePrefix_.size()] == '.';
+}
+
+int DataFileSet::deleteUnitFiles(Quarrykit& quarrykit) const {
+    if (!usable()) {
+        // An empty prefix would name every file of every unit.
+        System::consoleLog("Unit files not deleted: unusable file prefix \"" + filePrefix_ + "\"");
+        return 0;
+    }
+    quarrykit.setDirContents(tolvarinDir_);
+    int deleted = 0;
+    for (const std::string& name : quarrykit.dirContents()) {
+        if (holdsName(name) && quarrykit.deleteFile(tolvarinDir_ + "/" + name)) {
+            ++deleted;
+        }
+    }
+    return deleted;
+}
+
+void DataFileSet::deleteInitialScanFiles(Quarrykit& quarrykit) const {
+    if (!usable()) {
+        System::consoleLog("Baselines not deleted: unusable file prefix \"" + filePrefix_ + "\"");
+        return;
+    }
+    quarrykit.deleteFile(issFile());
+    quarrykit.deleteFile(iskFile());
+}
