@@ -1,5 +1,6 @@
 #include "store/DriveProcessor.h"
 #include "app/DriveListLoader.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -108,4 +109,28 @@ TEST(DriveProcessor, AbsentValuesReadAsTheirDefaults) {
     DriveProcessor p({m}, "alice", "/home/alice");
     EXPECT_EQ(p.volumes(), Entry{"DISK:sde DES:V IFC:UND UUID:EMPTY PART:1 SIZE:Unavailable"});
     EXPECT_EQ(p.driveList(), (std::vector<Entry>{{"volume:Unavailable", p.volumes()[0]}}));
+}
+
+TEST(DriveProcessor, ARecordNamesTheDeviceItsEntryStandsFor) {
+    const std::string nvmeVolume = "DISK:nvme0n1 DES:V IFC:UND UUID:u2 PART:p2 SIZE:1.0 TB ";
+    CurrentDriveInfo volume =
+        CurrentDriveInfo::forDriveEntry({"volume:1.0", nvmeVolume}, "/d/M01.hdr");
+    EXPECT_EQ(volume.currentDisk(), "nvme0n1");
+    EXPECT_FALSE(volume.isPrimary());
+    EXPECT_EQ(volume.scanningString(), Paths::rawDevicePathForIdentifier("nvme0n1p2"));
+    EXPECT_EQ(volume.fullDataFileName(), "/d/M01.hdr");
+
+    // A whole disk opens the disk, whatever its first volume is.
+    CurrentDriveInfo whole = CurrentDriveInfo::forDriveEntry({"disk:1.0", nvmeVolume}, "");
+    EXPECT_TRUE(whole.isPrimary());
+    EXPECT_EQ(whole.scanningString(), Paths::rawDevicePathForIdentifier("nvme0n1"));
+
+    // Without an identity line there is no device: never the bare device folder.
+    CurrentDriveInfo none = CurrentDriveInfo::forDriveEntry({"disk:1.0"}, "");
+    EXPECT_EQ(none.currentDisk(), "");
+    EXPECT_EQ(none.scanningString(), "");
+
+    // The header line (and a target description line) of an identity line.
+    EXPECT_EQ(DriveProcessor::headerLineFor(nvmeVolume), "UUID:u2 PART:p2 SIZE:1.0 TB ");
+    EXPECT_EQ(DriveProcessor::headerLineFor("DISK:sdb DES:D"), "");
 }
