@@ -7,6 +7,7 @@ pkgs=(
   libgtest-dev libgmock-dev
   qt6-base-dev nlohmann-json3-dev
   smartmontools util-linux xvfb xauth
+  libreoffice-writer-nogui poppler-utils
 )
 missing=()
 for p in "${pkgs[@]}"; do
