@@ -1,0 +1,517 @@
+// tolvarin-bench: how close the scans come to the device.
+//
+// For one unit (an image file or a block device) it measures, in the same
+// run and on the same descriptor mode the engine uses:
+//   - the surface scan's read rate against a plain loop of 262,144-byte
+//     read() calls over the whole unit;
+//   - the seek scan's time per location pair against a plain loop making the
+//     same lseek + read calls in the same order.
+// Each measurement is warmed up once, then plain loop and scan alternate for
+// a number of rounds and the medians are compared, so that a burst of work
+// from another process on the machine does not decide the ratio.
+
+#include "bench/QuietScanHost.h"
+#include "engine/DiskContext.h"
+#include "engine/ScanController.h"
+#include "engine/SeekScan.h"
+#include "engine/SizingSweep.h"
+#include "engine/SurfaceScan.h"
+#include "logging/Logger.h"
+#include "platform/AlignedBuffer.h"
+#include "platform/PosixRawDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int64_t kScanReadSize = DiskContext::kScanReadSize;
+constexpr int64_t kSeekReadSize = DiskContext::kSeekReadSize;
+// The seek test's pattern (doLowLevelSeekTest): per cycle one positioning
+// read at A, then 5 trips B, A.
+constexpr int kSeekCycles = 25;
+constexpr int kSeekTrips = 5;
+// The surface target of the issue: the scan reads at no less than 95% of the
+// plain loop's rate.
+constexpr double kSurfaceTarget = 0.95;
+
+struct Options {
+    std::string device;
+    std::string label;
+    int rounds = 7;
+    bool surface = true;
+    bool seek = true;
+};
+
+void usage(FILE* out) {
+    std::fprintf(out, "usage: tolvarin-bench [--label TEXT] [--rounds N] [--surface-only | "
+                      "--seek-only] UNIT\n"
+                      "  UNIT     an image file or a block device, read only\n"
+                      "  --label  the name the RESULT lines give the setting (default: UNIT)\n"
+                      "  --rounds alternating rounds after the warm-up (default 7, 1 to 99)\n");
+}
+
+std::optional<Options> parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--label") {
+            const char* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            options.label = v;
+        } else if (arg == "--rounds") {
+            const char* v = value();
+            char* end = nullptr;
+            long n = v != nullptr ? std::strtol(v, &end, 10) : 0;
+            if (v == nullptr || *end != '\0' || n < 1 || n > 99) {
+                return std::nullopt;
+            }
+            options.rounds = static_cast<int>(n);
+        } else if (arg == "--surface-only") {
+            options.seek = false;
+        } else if (arg == "--seek-only") {
+            options.surface = false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return std::nullopt;
+        } else if (options.device.empty()) {
+            options.device = arg;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (options.device.empty() || (!options.surface && !options.seek)) {
+        return std::nullopt;
+    }
+    if (options.label.empty()) {
+        options.label = options.device;
+    }
+    return options;
+}
+
+double now() {
+    using Clock = std::chrono::steady_clock;
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// CPU time of this thread (user and system), in seconds. Other processes on
+// the machine barely move it, so it shows the engine's own cost even when
+// the wall-clock rates are noisy. Work the kernel does in its own threads (a
+// loop device's worker) is not in it.
+double cpuNow() {
+    struct timespec ts {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Wall-clock and CPU seconds of one measured stretch.
+struct Span {
+    double wall = 0;
+    double cpu = 0;
+};
+
+class Stopwatch {
+  public:
+    Stopwatch() : wall_(now()), cpu_(cpuNow()) {}
+    Span elapsed() const { return Span{now() - wall_, cpuNow() - cpu_}; }
+
+  private:
+    double wall_;
+    double cpu_;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    if (n == 0) {
+        return 0;
+    }
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// A directory for the scans' logs, removed at the end.
+class WorkDir {
+  public:
+    WorkDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(base != nullptr && *base ? base : "/tmp") + "/tolvarin-bench-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) != nullptr) {
+            path_ = name.data();
+        }
+    }
+    ~WorkDir() {
+        if (!path_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    WorkDir(const WorkDir&) = delete;
+    WorkDir& operator=(const WorkDir&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// One engine test of the unit, prepared as a cursory test prepares it: the
+// sizing sweep opens and sizes the unit, a fresh section layout follows.
+class EngineUnit {
+  public:
+    bool prepare(const std::string& device, const std::string& logFile, std::string* why) {
+        DiskContext& disk = controller_.prepareDiskContext();
+        disk.setRawDevicePath(device);
+        disk.setLogFilePath(logFile);
+        controller_.setRawTargetDrive(device);
+        // Never stop on the error limit: an error fails the measurement
+        // instead (checked after the scan).
+        controller_.setErrorLimit(INT_MAX);
+        int result = SizingSweep::doSizingSweepWithLogFile(disk, logFile.c_str());
+        if (result != 0 || !disk.device || disk.deviceSize <= 0) {
+            *why = "the sizing sweep answered " + std::to_string(result) + " (see " + logFile + ")";
+            return false;
+        }
+        SizingSweep::doSweepSectorAllocationWithFile(disk, "", logFile.c_str());
+        if (disk.sectionCount <= 0) {
+            *why = "no scan sections for the unit";
+            return false;
+        }
+        return true;
+    }
+
+    ScanController& controller() { return controller_; }
+    QuietScanHost& host() { return host_; }
+    DiskContext& disk() { return *controller_.disk(); }
+
+  private:
+    QuietScanHost host_;
+    ScanController controller_{host_};
+};
+
+// --- surface -----------------------------------------------------------------
+
+std::optional<Span> plainSurface(int fd, AlignedBuffer& buffer, int64_t expected,
+                                 std::string* why) {
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        *why = std::string("lseek: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    int64_t total = 0;
+    Stopwatch watch;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(kScanReadSize));
+        if (n < 0) {
+            *why = "plain read at byte " + std::to_string(total) + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        total += n;
+    }
+    Span span = watch.elapsed();
+    if (total != expected) {
+        *why = "the plain loop read " + std::to_string(total) + " bytes, the sizing sweep found " +
+               std::to_string(expected);
+        return std::nullopt;
+    }
+    return span;
+}
+
+std::optional<Span> engineSurface(const std::string& device, int64_t expected,
+                                  const std::string& logFile, std::string* why) {
+    EngineUnit unit;
+    if (!unit.prepare(device, logFile, why)) {
+        return std::nullopt;
+    }
+    SurfaceScan scan(unit.controller(), unit.host());
+    Stopwatch watch;
+    bool completed = scan.doSurfaceScanTestUsingFile("");
+    Span span = watch.elapsed();
+    DiskContext& disk = unit.disk();
+    if (!completed || disk.surfaceErrors != 0) {
+        *why = "the surface scan did not read the unit cleanly (" +
+               std::to_string(disk.surfaceErrors) + " errors; see " + logFile + ")";
+        return std::nullopt;
+    }
+    if (disk.deviceSize != expected) {
+        *why = "the unit changed size during the benchmark";
+        return std::nullopt;
+    }
+    return span;
+}
+
+// --- seek --------------------------------------------------------------------
+
+struct SeekPattern {
+    std::vector<std::pair<int64_t, int64_t>> pairs; // byte offsets A < B
+    int64_t readLength = kSeekReadSize;
+    int64_t alignTo = 1; // offsets rounded down to this
+};
+
+bool plainSeek(int fd, AlignedBuffer& buffer, const SeekPattern& pattern, std::string* why) {
+    auto go = [&](int64_t offset) {
+        int64_t at = offset / pattern.alignTo * pattern.alignTo;
+        if (::lseek(fd, at, SEEK_SET) < 0) {
+            *why = "plain lseek to " + std::to_string(at) + ": " + std::strerror(errno);
+            return false;
+        }
+        if (::read(fd, buffer.data(), static_cast<size_t>(pattern.readLength)) < 0) {
+            *why = "plain read at " + std::to_string(at) + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    };
+    for (const auto& [a, b] : pattern.pairs) {
+        for (int cycle = 0; cycle < kSeekCycles; ++cycle) {
+            if (!go(a)) {
+                return false;
+            }
+            for (int trip = 0; trip < kSeekTrips; ++trip) {
+                if (!go(b) || !go(a)) {
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// The pairs of a cursory seek scan over the unit, in the scan's order.
+std::vector<std::pair<int64_t, int64_t>> seekPairsOf(const DiskContext& disk) {
+    SeekScan::Layout layout = SeekScan::cursoryLayout(disk);
+    std::vector<std::pair<int64_t, int64_t>> pairs;
+    int64_t total = SeekScan::pairCountFor(layout.count);
+    for (int64_t i = 0; i < total; ++i) {
+        auto [a, b] = SeekScan::pairLocations(layout.count, i);
+        pairs.emplace_back(a * layout.interval * 512, b * layout.interval * 512);
+    }
+    return pairs;
+}
+
+std::optional<Span> engineSeek(const std::string& device, const std::string& logFile,
+                               std::string* why) {
+    EngineUnit unit;
+    if (!unit.prepare(device, logFile, why)) {
+        return std::nullopt;
+    }
+    SeekScan scan(unit.controller(), unit.host());
+    Stopwatch watch;
+    bool completed = scan.doSeekScanTestUsingSeekFile("", "");
+    Span span = watch.elapsed();
+    if (!completed || unit.disk().seekErrors != 0) {
+        *why = "the seek scan did not measure every pair (" +
+               std::to_string(unit.disk().seekErrors) + " errors; see " + logFile + ")";
+        return std::nullopt;
+    }
+    return span;
+}
+
+// --- the run -----------------------------------------------------------------
+
+int fail(const Options& options, const std::string& what) {
+    std::printf("RESULT %s: FAILED: %s\n", options.label.c_str(), what.c_str());
+    std::fflush(stdout);
+    return 1;
+}
+
+// Per-round values of the plain loop and the scan, in the unit a setting
+// reports (a rate or a time).
+struct Series {
+    std::vector<double> plain;
+    std::vector<double> scan;
+    std::vector<double> plainCpu;
+    std::vector<double> scanCpu;
+};
+
+int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
+               const std::string& logFile) {
+    AlignedBuffer buffer(static_cast<size_t>(kScanReadSize));
+    std::string why;
+    std::printf("surface: %lld bytes in 262,144-byte reads; warm-up, then %d rounds of plain "
+                "loop, scan\n",
+                static_cast<long long>(size), options.rounds);
+    std::fflush(stdout);
+    if (!plainSurface(plain.fd(), buffer, size, &why) ||
+        !engineSurface(options.device, size, logFile, &why)) {
+        return fail(options, "surface warm-up: " + why);
+    }
+    double gigabytes = static_cast<double>(size) / 1e9;
+    Series rates;
+    for (int round = 1; round <= options.rounds; ++round) {
+        auto p = plainSurface(plain.fd(), buffer, size, &why);
+        if (!p) {
+            return fail(options, "surface: " + why);
+        }
+        auto s = engineSurface(options.device, size, logFile, &why);
+        if (!s) {
+            return fail(options, "surface: " + why);
+        }
+        rates.plain.push_back(gigabytes / p->wall);
+        rates.scan.push_back(gigabytes / s->wall);
+        rates.plainCpu.push_back(p->cpu / gigabytes);
+        rates.scanCpu.push_back(s->cpu / gigabytes);
+        std::printf("  round %d: plain %7.3f GB/s   scan %7.3f GB/s   (%5.1f%%)   "
+                    "CPU s/GB plain %.4f scan %.4f\n",
+                    round, rates.plain.back(), rates.scan.back(),
+                    100.0 * rates.scan.back() / rates.plain.back(), rates.plainCpu.back(),
+                    rates.scanCpu.back());
+        std::fflush(stdout);
+    }
+    double plainMedian = median(rates.plain);
+    double scanMedian = median(rates.scan);
+    double ratio = scanMedian / plainMedian;
+    double bestRatio = *std::max_element(rates.scan.begin(), rates.scan.end()) /
+                       *std::max_element(rates.plain.begin(), rates.plain.end());
+    std::printf("  best rounds: scan/plain %.1f%%; this thread's CPU per GB (medians): plain "
+                "%.4f s, scan %.4f s (scan/plain %.1f%%)\n",
+                100.0 * bestRatio, median(rates.plainCpu), median(rates.scanCpu),
+                100.0 * median(rates.scanCpu) / median(rates.plainCpu));
+    std::printf("RESULT surface %s: scan %.3f GB/s, plain loop %.3f GB/s (medians of %d), "
+                "ratio %.1f%% (target >= %.0f%%: %s)\n",
+                options.label.c_str(), scanMedian, plainMedian, options.rounds, 100.0 * ratio,
+                100.0 * kSurfaceTarget, ratio >= kSurfaceTarget ? "met" : "NOT MET");
+    std::fflush(stdout);
+    return ratio >= kSurfaceTarget ? 0 : 2;
+}
+
+int runSeek(const Options& options, PosixRawDevice& plain, const std::string& logFile) {
+    std::string why;
+    EngineUnit layoutUnit;
+    if (!layoutUnit.prepare(options.device, logFile, &why)) {
+        return fail(options, "seek: " + why);
+    }
+    SeekPattern pattern;
+    pattern.pairs = seekPairsOf(layoutUnit.disk());
+    if (pattern.pairs.empty()) {
+        return fail(options, "seek: the unit is too small for a seek scan");
+    }
+    AlignedBuffer buffer(
+        static_cast<size_t>(std::max<int64_t>(kSeekReadSize, plain.logicalBlockSize())));
+    // The plain loop makes the calls the unit accepts: 1,024-byte reads where
+    // the descriptor takes them, else (O_DIRECT on a file system that wants
+    // whole blocks) the enclosing block, as the engine widens them.
+    if (::lseek(plain.fd(), 0, SEEK_SET) != 0 ||
+        ::read(plain.fd(), buffer.data(), static_cast<size_t>(kSeekReadSize)) < 0) {
+        if (errno != EINVAL) {
+            return fail(options, std::string("seek: plain read: ") + std::strerror(errno));
+        }
+        pattern.readLength = plain.logicalBlockSize();
+        pattern.alignTo = plain.logicalBlockSize();
+    }
+    auto pairs = static_cast<double>(pattern.pairs.size());
+    std::printf("seek: %zu pairs of 25 cycles (lseek + read(%lld) at A, then 5 trips B, A); "
+                "warm-up, then %d rounds of plain loop, scan\n",
+                pattern.pairs.size(), static_cast<long long>(pattern.readLength), options.rounds);
+    if (pattern.readLength != kSeekReadSize) {
+        std::printf("  the descriptor refuses 1,024-byte reads; the plain loop reads the "
+                    "enclosing %lld-byte block\n",
+                    static_cast<long long>(pattern.readLength));
+    }
+    std::fflush(stdout);
+    if (!plainSeek(plain.fd(), buffer, pattern, &why) ||
+        !engineSeek(options.device, logFile, &why)) {
+        return fail(options, "seek warm-up: " + why);
+    }
+    Series times; // microseconds per pair
+    for (int round = 1; round <= options.rounds; ++round) {
+        Stopwatch watch;
+        if (!plainSeek(plain.fd(), buffer, pattern, &why)) {
+            return fail(options, "seek: " + why);
+        }
+        Span p = watch.elapsed();
+        auto s = engineSeek(options.device, logFile, &why);
+        if (!s) {
+            return fail(options, "seek: " + why);
+        }
+        times.plain.push_back(p.wall / pairs * 1e6);
+        times.scan.push_back(s->wall / pairs * 1e6);
+        times.plainCpu.push_back(p.cpu / pairs * 1e6);
+        times.scanCpu.push_back(s->cpu / pairs * 1e6);
+        std::printf("  round %d: plain %8.1f us/pair   scan %8.1f us/pair   (x%.3f)   "
+                    "CPU us/pair plain %.1f scan %.1f\n",
+                    round, times.plain.back(), times.scan.back(),
+                    times.scan.back() / times.plain.back(), times.plainCpu.back(),
+                    times.scanCpu.back());
+        std::fflush(stdout);
+    }
+    double plainMedian = median(times.plain);
+    double scanMedian = median(times.scan);
+    std::printf("  this thread's CPU per pair (medians): plain %.1f us, scan %.1f us\n",
+                median(times.plainCpu), median(times.scanCpu));
+    std::printf("RESULT seek %s: scan %.1f us/pair, plain loop %.1f us/pair (medians of %d), "
+                "scan takes x%.3f the plain loop's time\n",
+                options.label.c_str(), scanMedian, plainMedian, options.rounds,
+                scanMedian / plainMedian);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::optional<Options> parsed = parse(argc, argv);
+    if (!parsed) {
+        usage(stderr);
+        return 64;
+    }
+    const Options& options = *parsed;
+
+    WorkDir work;
+    if (work.path().empty()) {
+        std::fprintf(stderr, "tolvarin-bench: cannot create a work directory: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    std::string logFile = work.path() + "/Log.txt";
+    Logger::setUserLogFileNameAndPathWithString(logFile);
+
+    // The plain loops read through a descriptor opened exactly as the engine
+    // opens the unit (O_DIRECT where the kernel accepts it).
+    int err = 0;
+    std::string message;
+    std::unique_ptr<PosixRawDevice> plain =
+        PosixRawDevice::open(options.device, PosixRawDevice::Access::ReadOnly, &err, &message);
+    if (!plain) {
+        return fail(options, message);
+    }
+    std::string why;
+    EngineUnit probe;
+    if (!probe.prepare(options.device, logFile, &why)) {
+        return fail(options, why);
+    }
+    int64_t size = probe.disk().deviceSize;
+    std::printf("unit %s: %lld bytes, %d scan sections; opened %s, logical block %lld bytes\n",
+                options.device.c_str(), static_cast<long long>(size), probe.disk().sectionCount,
+                plain->isDirect() ? "with O_DIRECT" : "without O_DIRECT (refused)",
+                static_cast<long long>(plain->logicalBlockSize()));
+    std::fflush(stdout);
+
+    int status = 0;
+    if (options.surface) {
+        int s = runSurface(options, *plain, size, logFile);
+        if (s == 1) {
+            return 1;
+        }
+        status = std::max(status, s);
+    }
+    if (options.seek && runSeek(options, *plain, logFile) != 0) {
+        return 1;
+    }
+    return status;
+}
