@@ -3,6 +3,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The ten buttons of the main window, by the names the hub uses for them.
 enum class GUIButton {
@@ -25,14 +27,15 @@ enum class GUISpinner { normal, cursory, diagnostics };
 // What the hub asks of a face (the Qt main window, the terminal). The hub
 // never draws; a face never decides.
 class GUIView {
-public:
+  public:
     virtual ~GUIView() = default;
 
     virtual void setButtonEnabled(GUIButton button, bool enabled) = 0;
-    // The progress fields changed (after "UpdateTestStatusWindow"); the face
-    // reads them from the hub. May be called from a worker thread: a face
-    // with a main thread hops there and waits.
+    // The progress fields changed (after "UpdateTestStatusWindow", or cleared
+    // by zeroResults); the face reads them from the hub. May be called from a
+    // worker thread: a face with a main thread hops there and waits.
     virtual void testStatsChanged() = 0;
+    // May be called from a stall-spinner watcher thread.
     virtual void setSpinnerAnimating(GUISpinner spinner, bool animating) = 0;
 
     // The save panel for the log file: answers the chosen path, or nullopt
@@ -46,4 +49,13 @@ public:
 
     // Runs work on the face's main thread and waits for it to finish.
     virtual void performOnMainThreadAndWait(const std::function<void()>& work) { work(); }
+
+    // The six caption/value pairs describing the selected unit.
+    virtual void showUnitInfo(const std::vector<std::pair<std::string, std::string>>& /*info*/) {}
+    // The unit-under-test fields of the panes: its name and identifier.
+    virtual void showUnitUnderTest(const std::string& /*name*/, const std::string& /*identifier*/) {
+    }
+    // The scan thread finished a test (ended, stopped or refused on the
+    // thread); called on that thread after the post-test reset.
+    virtual void testEnded() {}
 };

@@ -1,0 +1,17 @@
+#include "app/Privileges.h"
+
+#include <unistd.h>
+
+bool Privileges::acquire() {
+    if (::geteuid() == 0) {
+        return true;
+    }
+    return ::seteuid(0) == 0;
+}
+
+bool Privileges::dropTo(uid_t uid) {
+    if (::geteuid() == uid) {
+        return true;
+    }
+    return ::seteuid(uid) == 0;
+}

@@ -1,0 +1,78 @@
+#include "app/StallSpinner.h"
+
+#include "engine/Clock.h"
+#include "platform/System.h"
+
+#include <system_error>
+#include <utility>
+
+StallSpinner::StallSpinner(std::function<bool()> underTest, std::function<void(bool)> animate)
+    : underTest_(std::move(underTest)), animate_(std::move(animate)) {}
+
+StallSpinner::~StallSpinner() {
+    stop();
+}
+
+void StallSpinner::start() {
+    std::lock_guard<std::mutex> lock(threadMutex_);
+    if (active_.load()) {
+        return;
+    }
+    // A watcher stopped earlier has ended; collect it before starting anew.
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    active_.store(true);
+    try {
+        thread_ = std::thread([this] { watch(); });
+    } catch (const std::system_error& e) {
+        active_.store(false);
+        System::consoleLog(std::string("Stall spinner not started: ") + e.what());
+    }
+}
+
+void StallSpinner::stop() {
+    std::thread watcher;
+    {
+        std::lock_guard<std::mutex> lock(threadMutex_);
+        active_.store(false);
+        watcher = std::move(thread_);
+    }
+    // The watcher sees the flag within one of its sleeps; joining replaces
+    // the fixed wait a detached watcher needed.
+    if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id()) {
+        watcher.join();
+    }
+    setAnimating(false);
+}
+
+void StallSpinner::setAnimating(bool value) {
+    if (animating_.exchange(value) != value && animate_) {
+        animate_(value);
+    }
+}
+
+void StallSpinner::watch() {
+    int64_t seen = location_.load();
+    while (active_.load()) {
+        if (!underTest_ || !underTest_()) {
+            clockSleepMicroseconds(kIdleMicros);
+            continue;
+        }
+        clockSleepMicroseconds(kStallMicros);
+        if (!active_.load()) {
+            break;
+        }
+        int64_t now = location_.load();
+        if (now != seen) {
+            seen = now;
+            continue;
+        }
+        setAnimating(true);
+        while (active_.load() && location_.load() == seen) {
+            clockSleepMicroseconds(kPollMicros);
+        }
+        seen = location_.load();
+        setAnimating(false);
+    }
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// One stall spinner: the location a scan last reached and a watcher thread
+// that animates the pane's spinner while that location stands still for
+// 0.6 s or more. Sleeps go through the engine clock, so tests drive the
+// watcher without waiting.
+class StallSpinner {
+  public:
+    static constexpr int64_t kIdleMicros = 2000000; // no test under way
+    static constexpr int64_t kStallMicros = 600000; // between two looks
+    static constexpr int64_t kPollMicros = 100000;  // while stalled
+
+    // underTest: whether a test is under way (the watcher idles otherwise).
+    // animate: starts (true) or stops (false) the spinner's animation.
+    StallSpinner(std::function<bool()> underTest, std::function<void(bool)> animate);
+    // Stops the watcher.
+    ~StallSpinner();
+    StallSpinner(const StallSpinner&) = delete;
+    StallSpinner& operator=(const StallSpinner&) = delete;
+
+    // Starts the watcher thread; nothing happens while one is active.
+    void start();
+    // Ends the watcher, waits for its thread and stops the animation.
+    void stop();
+
+    int64_t location() const { return location_.load(); }
+    void setLocation(int64_t value) { location_.store(value); }
+    bool active() const { return active_.load(); }
+    bool animating() const { return animating_.load(); }
+
+  private:
+    void watch();
+    void setAnimating(bool value);
+
+    std::function<bool()> underTest_;
+    std::function<void(bool)> animate_;
+    std::atomic<int64_t> location_{0};
+    std::atomic<bool> active_{false};
+    std::atomic<bool> animating_{false};
+    std::mutex threadMutex_;
+    std::thread thread_;
+};
