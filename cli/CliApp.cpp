@@ -1,6 +1,8 @@
 #include "cli/CliApp.h"
 
 #include "cli/CliOptions.h"
+#include "cli/CursoryCommand.h"
+#include "cli/ListCommand.h"
 
 #include <cstdio>
 #include <string>
@@ -19,6 +21,12 @@ int run(int argc, char** argv) {
     if (options->command == "version") {
         std::printf("tolvarin-cli %s\n", TOLVARIN_VERSION);
         return 0;
+    }
+    if (options->command == "list") {
+        return runListCommand();
+    }
+    if (options->command == "cursory") {
+        return CursoryCommand(*options).run();
     }
     std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n",
                  options->command.c_str());
