@@ -330,6 +330,10 @@ bool ReportGenerator::generateReport() {
         return false;
     }
 
+    if (Logger::documentDir().empty()) {
+        reportFailure("no Documents folder is known.");
+        return false;
+    }
     Logger::setReportFileNameAndPath();
     std::string reportPath = Logger::reportFileNameAndPath();
     Logger::setDateOfCompletion();
@@ -339,6 +343,9 @@ bool ReportGenerator::generateReport() {
     System::consoleLog(line);
 
     std::string report = fillTemplate(*templateText, placeholderValues(in));
+    // Documents may be missing in a fresh home; a failure here shows as the
+    // create error below.
+    SafeFile::makeDirectories(Logger::documentDir());
     // A new file only: whatever already stands at the path, a planted link
     // included, is left as it is.
     UniqueFd fd = SafeFile::createExclusive(reportPath, &error);

@@ -411,6 +411,8 @@ TEST_F(ReportFileTest, TheReportIsANewFileWithEveryPlaceholderFilled) {
     Logger::setVolumeOrDiskID("1.0 TB Volume Named: Donn\xc3\xa9"
                               "es {2} , Volume ID: sdb2");
     int64_t before = clock.now();
+    // A fresh home without its Documents folder yet.
+    ASSERT_EQ(::rmdir(Logger::documentDir().c_str()), 0);
     ASSERT_TRUE(ReportGenerator::generateReport());
 
     std::string path = Logger::reportFileNameAndPath();
@@ -468,6 +470,13 @@ TEST_F(ReportFileTest, AMissingTemplateIsAnErrorAndNoReport) {
                        "read"),
               std::string::npos);
     EXPECT_EQ(log.find("Tolvarin report location"), std::string::npos);
+    EXPECT_TRUE(Logger::reportFileNameAndPath().empty());
+
+    // Without a known Documents folder nothing is written anywhere.
+    ScopedEnv withTemplate("TOLVARIN_RESOURCES", kResources);
+    Logger::resetForTests();
+    Logger::setUserLogFileNameAndPathWithString(logPath);
+    EXPECT_FALSE(ReportGenerator::generateReport());
     EXPECT_TRUE(Logger::reportFileNameAndPath().empty());
 }
 
