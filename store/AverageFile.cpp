@@ -4,7 +4,7 @@
 #include "platform/System.h"
 #include "store/FileProcessor.h"
 
-#include <limits>
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -98,7 +98,7 @@ std::optional<int> AverageFile::sampleSize(std::string_view averageText) {
             rest.remove_prefix(1);
         }
         std::optional<int64_t> value = DataFileFormat::parseInteger(rest);
-        if (!value || *value < 1 || *value >= std::numeric_limits<int>::max()) {
+        if (!value || *value < 1 || *value > kMaxSampleSize) {
             return std::nullopt;
         }
         return static_cast<int>(*value);
@@ -196,7 +196,7 @@ std::optional<std::string> AverageFile::foldText(Kind kind, std::string_view ave
         return std::nullopt;
     }
     std::vector<DataFileLine> current = DataFileFormat::splitLines(currentText);
-    int n = *size + 1;
+    int n = std::min(*size + 1, kMaxSampleSize);
 
     std::string out = DataFileFormat::header() + "SMPLSZ: " + std::to_string(n) + "\n\n";
     if (kind == Kind::Surface) {

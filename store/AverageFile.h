@@ -52,8 +52,12 @@ class AverageFile {
                                                const std::string& fileName,
                                                std::string* why = nullptr);
 
-    // The number after the first "SMPLSZ:" line: at least 1, and small
-    // enough that one more fold still counts; nullopt otherwise.
+    // The largest sample size kept: beyond it (a scan a day for thousands
+    // of years) the weights stop growing instead of overflowing.
+    static constexpr int kMaxSampleSize = 1000000;
+
+    // The number after the first "SMPLSZ:" line, from 1 to kMaxSampleSize;
+    // nullopt otherwise.
     static std::optional<int> sampleSize(std::string_view averageText);
 
     // ((n - 1) x average + current) / n. A weight below 1 leaves no history
