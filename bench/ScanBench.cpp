@@ -156,7 +156,7 @@ class WorkDir {
         }
     }
     ~WorkDir() {
-        if (!path_.empty()) {
+        if (!path_.empty() && !kept_) {
             std::error_code ignored;
             std::filesystem::remove_all(path_, ignored);
         }
@@ -164,9 +164,12 @@ class WorkDir {
     WorkDir(const WorkDir&) = delete;
     WorkDir& operator=(const WorkDir&) = delete;
     const std::string& path() const { return path_; }
+    // Leaves the directory in place (a failed run's log is worth reading).
+    void keep() { kept_ = true; }
 
   private:
     std::string path_;
+    bool kept_ = false;
 };
 
 // One engine test of the unit, prepared as a cursory test prepares it: the
@@ -462,25 +465,7 @@ int runSeek(const Options& options, PosixRawDevice& plain, const std::string& lo
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::optional<Options> parsed = parse(argc, argv);
-    if (!parsed) {
-        usage(stderr);
-        return 64;
-    }
-    const Options& options = *parsed;
-
-    WorkDir work;
-    if (work.path().empty()) {
-        std::fprintf(stderr, "tolvarin-bench: cannot create a work directory: %s\n",
-                     std::strerror(errno));
-        return 1;
-    }
-    std::string logFile = work.path() + "/Log.txt";
-    Logger::setUserLogFileNameAndPathWithString(logFile);
-
+int run(const Options& options, const std::string& logFile) {
     // The plain loops read through a descriptor opened exactly as the engine
     // opens the unit (O_DIRECT where the kernel accepts it).
     int err = 0;
@@ -512,6 +497,30 @@ int main(int argc, char** argv) {
     }
     if (options.seek && runSeek(options, *plain, logFile) != 0) {
         return 1;
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::optional<Options> parsed = parse(argc, argv);
+    if (!parsed) {
+        usage(stderr);
+        return 64;
+    }
+    WorkDir work;
+    if (work.path().empty()) {
+        std::fprintf(stderr, "tolvarin-bench: cannot create a work directory: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+    std::string logFile = work.path() + "/Log.txt";
+    Logger::setUserLogFileNameAndPathWithString(logFile);
+    int status = run(*parsed, logFile);
+    if (status == 1) {
+        work.keep();
+        std::fprintf(stderr, "tolvarin-bench: the scans' log stays in %s\n", logFile.c_str());
     }
     return status;
 }
