@@ -2,6 +2,7 @@
 
 #include "app/Utils.h"
 #include "engine/Clock.h"
+#include "engine/NormalScan.h"
 #include "engine/NotificationCenter.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
@@ -10,7 +11,11 @@
 #include "platform/ProcessRunner.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
+#include "store/DataFileSet.h"
+#include "store/PerformanceIndex.h"
 #include "store/Quarrykit.h"
+#include "store/ScanFileReader.h"
+#include "store/TestFileBackup.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -204,7 +209,107 @@ TOLVARIN_TEXT_FIELD(tmpSeekScanAvgFile, setTmpSeekScanAvgFile, tmpSeekScanAvgFil
 TOLVARIN_TEXT_FIELD(diagFile, setDiagFile, diagFile_)
 TOLVARIN_TEXT_FIELD(typeOfTest, setTypeOfTest, typeOfTest_)
 TOLVARIN_TEXT_FIELD(currentTestRange, setCurrentTestRange, currentTestRange_)
+TOLVARIN_TEXT_FIELD(preparationProblem, setPreparationProblem, preparationProblem_)
 #undef TOLVARIN_TEXT_FIELD
+
+Media ScanController::mediaRecord() const {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    return mediaRecord_;
+}
+
+void ScanController::setMediaRecord(const Media& value) {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    mediaRecord_ = value;
+}
+
+// --- preparing a test --------------------------------------------------------
+
+bool ScanController::initializeScanOnDrive(const std::string& device,
+                                           const std::string& filePrefix) {
+    return NormalScan(*this, host_).initializeScanOnDrive(device, filePrefix);
+}
+
+// --- data store calls ----------------------------------------------------------
+
+bool ScanController::isScanCompleteOnFile(const std::string& path) {
+    return ScanFileReader::isScanCompleteOnFile(path);
+}
+
+int ScanController::extractSurfaceDataFromFile(const std::string& path) {
+    if (!disk_) {
+        return 0;
+    }
+    return ScanFileReader::extractSurfaceDataFromFile(path, *disk_);
+}
+
+int ScanController::extractSeekDataFromFile(const std::string& path) {
+    if (!disk_) {
+        return 0;
+    }
+    int count = errorCount();
+    int records = ScanFileReader::extractSeekDataFromFile(path, *disk_, count);
+    setErrorCount(count);
+    return records;
+}
+
+bool ScanController::getSurfaceScanRPIsUsingFile(const std::string& path, double& linear,
+                                                 double& ratio) {
+    return PerformanceIndex::getSurfaceScanRPIsUsingFile(path, linear, ratio);
+}
+
+bool ScanController::getSeekScanRPIsUsingFile(const std::string& path, double& linear,
+                                              double& ratio) {
+    return PerformanceIndex::getSeekScanRPIsUsingFile(path, linear, ratio);
+}
+
+bool ScanController::backupCurrentTestFilesWithFilePrefix(const std::string& prefix) {
+    Quarrykit* kit = quarrykit();
+    if (kit == nullptr) {
+        System::consoleLog("No backup made: no file utility component.");
+        return false;
+    }
+    return TestFileBackup(*kit, tolvarinDir()).backupCurrentTestFilesWithFilePrefix(prefix);
+}
+
+bool ScanController::restorePreviousTestFilesWithFilePrefix(const std::string& prefix) {
+    Quarrykit* kit = quarrykit();
+    if (kit == nullptr) {
+        System::consoleLog("No backup restored: no file utility component.");
+        return false;
+    }
+    return TestFileBackup(*kit, tolvarinDir()).restorePreviousTestFilesWithFilePrefix(prefix);
+}
+
+bool ScanController::deleteCurrentBackupFilesWithFilePrefix(const std::string& prefix) {
+    Quarrykit* kit = quarrykit();
+    if (kit == nullptr) {
+        System::consoleLog("Backups not deleted: no file utility component.");
+        return false;
+    }
+    return TestFileBackup(*kit, tolvarinDir()).deleteCurrentBackupFilesWithFilePrefix(prefix);
+}
+
+bool ScanController::deleteAllFilesWithFilePrefix(const std::string& prefix) {
+    Quarrykit* kit = quarrykit();
+    DataFileSet unit(tolvarinDir(), prefix);
+    if (kit == nullptr || !unit.usable()) {
+        System::consoleLog("Unit files not deleted: no file utility component or no prefix.");
+        return false;
+    }
+    unit.deleteUnitFiles(*kit);
+    return TestFileBackup(*kit, tolvarinDir()).deleteCurrentBackupFilesWithFilePrefix(prefix);
+}
+
+bool ScanController::deleteInitialScanFilesWithFilePrefix(const std::string& prefix) {
+    Quarrykit* kit = quarrykit();
+    DataFileSet unit(tolvarinDir(), prefix);
+    if (kit == nullptr || !unit.usable()) {
+        System::consoleLog("Baselines not deleted: no file utility component or no prefix.");
+        return false;
+    }
+    unit.deleteInitialScanFiles(*kit);
+    return true;
+}
 
 // --- services ----------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Media.h"
 #include "engine/DiskContext.h"
 
 #include <atomic>
@@ -88,6 +89,20 @@ class ScanController {
     void setDisk(std::unique_ptr<DiskContext> disk) { disk_ = std::move(disk); }
     // Releases the context (and closes its device).
     void releaseDiskContext() { deInitialize(disk_); }
+
+    // --- preparing a test ---------------------------------------------------
+    // initializeScanOnDrive:withFilePrefix: builds the test's device context
+    // for device, starts its log, sizes the unit and, for a normal test,
+    // brings the unit's data files to a state the normal sequence can start
+    // from (NormalScan holds the steps). Answers false when the test must not
+    // start; the reason is in preparationProblem().
+    bool initializeScanOnDrive(const std::string& device, const std::string& filePrefix);
+    std::string preparationProblem() const;
+    void setPreparationProblem(const std::string& value);
+    // The media record of the unit under test (the owner's selection): its
+    // S.M.A.R.T. status and the description the log starts with.
+    Media mediaRecord() const;
+    void setMediaRecord(const Media& value);
 
     // --- the owner and collaborators ---------------------------------------
     ScanHost& guiController() { return host_; }
@@ -195,6 +210,29 @@ class ScanController {
     // the device context released.
     void doPostTestReset();
 
+    // --- data store calls of the scans, on this unit's files -----------------
+    // Whether a scan file carries its completion line.
+    static bool isScanCompleteOnFile(const std::string& path);
+    // Load the records of a partly written scan file into the device context
+    // (and the error count) and cut the file back to them; answer the index
+    // to continue from (0 without a context).
+    int extractSurfaceDataFromFile(const std::string& path);
+    int extractSeekDataFromFile(const std::string& path);
+    // The RPI lines of a complete scan file; outputs whose line is missing
+    // keep their value. Answer whether both were found.
+    static bool getSurfaceScanRPIsUsingFile(const std::string& path, double& linear, double& ratio);
+    static bool getSeekScanRPIsUsingFile(const std::string& path, double& linear, double& ratio);
+    // The backups in the data directory's "prev" folder, and the deletions
+    // of the unit's files. Without a file utility component nothing is done
+    // (answer false).
+    bool backupCurrentTestFilesWithFilePrefix(const std::string& prefix);
+    bool restorePreviousTestFilesWithFilePrefix(const std::string& prefix);
+    bool deleteCurrentBackupFilesWithFilePrefix(const std::string& prefix);
+    // Every file of the unit, its header included, then its backups.
+    bool deleteAllFilesWithFilePrefix(const std::string& prefix);
+    // The two baselines, ".iss" and ".isk".
+    bool deleteInitialScanFilesWithFilePrefix(const std::string& prefix);
+
     // Diagnostics file records, one line each, appended to diagFile(). A
     // record that cannot be written is lost (answer false), never misplaced.
     bool writeSurfaceStartTimeToDiagFile(const char* timeStamp);
@@ -231,6 +269,8 @@ class ScanController {
     std::string currentTestRange_;
     std::string tolvarinDir_;
     std::string filePrefix_;
+    std::string preparationProblem_;
+    Media mediaRecord_;
     std::shared_ptr<DriveProcessor> driveProcessor_;
     std::shared_ptr<FileProcessor> fileProcessor_;
     std::shared_ptr<IntegrityChecker> fileChecker_;

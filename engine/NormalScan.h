@@ -1,0 +1,129 @@
+#pragma once
+
+#include "engine/SurfaceScan.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class RawDevice;
+class RunJournal;
+class ScanController;
+class ScanHost;
+class Quarrykit;
+struct DiskContext;
+
+// The normal test: the test whose results are stored. The first one of a
+// unit scans its baseline (".iss", ".isk") and starts the running averages
+// (".ssa", ".ska"); every later one scans into the current files (".css",
+// ".csk"), folds them into the averages and compares its performance indices
+// with the baseline's in the report.
+//
+// What happens next is decided by the device state, the bit mask of the
+// unit's data files: every phase leaves a recognisable set of files, so a
+// test stopped with "Save" resumes at the right phase next time (after the
+// integrity check and the resume question). A test that ends without a
+// decision (killed, power lost) is undone from the backup taken at its start
+// (RunJournal), because the states between some of its steps cannot be told
+// from others: a surface fold made while the seek scan was lost, or a current
+// file that had already become the previous one.
+//
+// initializeScanOnDrive runs on the main thread before the scan thread
+// starts; doFormalScanTest is the scan thread's body.
+class NormalScan {
+  public:
+    // How the last doFormalScanTest ended.
+    enum class Outcome {
+        NotRun,    // nothing was prepared
+        Completed, // every phase ran; report written (or attempted)
+        Stopped,   // the user stopped a scan (files saved, rolled back or deleted)
+        Refused,   // the integrity check asked for a reset, or a scan refused to run
+        Failed,    // a data file could not be written: the test was undone
+        NoPhase,   // the unit's files are in no state the sequence continues from
+    };
+
+    // Message numbers the sequence raises.
+    static constexpr int kTestCompleteMessage = 8;
+    static constexpr int kResumeInitialSurfaceMessage = 15;
+    static constexpr int kResumeInitialSeekMessage = 16;
+    static constexpr int kResumeSurfaceMessage = 17;
+    static constexpr int kResumeSeekMessage = 18;
+
+    // Device states of the sequence; 1536 and 6144 are working values that
+    // name the phase to start, not a set of files.
+    static constexpr int kHeaderOnly = 1;
+    static constexpr int kBaseFiles = 15;
+    static constexpr int kInitialSurfaceUnderWay = 31;
+    static constexpr int kInitialSurfaceDone = 63;
+    static constexpr int kInitialSeekUnderWay = 127;
+    static constexpr int kInitialScansDone = 255;
+    static constexpr int kAtRest = 1535;
+    static constexpr int kNewSurfaceScan = 1536;
+    static constexpr int kSurfaceUnderWay = 2047;
+    static constexpr int kNewSeekScan = 6144;
+    static constexpr int kSurfaceFolded = 6143;
+    static constexpr int kSeekUnderWay = 3583;
+    static constexpr int kSeekFolded = 11775;
+
+    // The 69 bytes every data file starts with.
+    static const char* const kDataFileHeader;
+    // The line that closes a complete normal test in the log.
+    static const char* const kAllTestsCompleteLine;
+
+    NormalScan(ScanController& controller, ScanHost& host);
+    ~NormalScan();
+    NormalScan(const NormalScan&) = delete;
+    NormalScan& operator=(const NormalScan&) = delete;
+
+    // Makes doFormalScanTest the controller's normal thread body; report,
+    // when given, hears how each test ended (on the scan thread).
+    static void installOn(ScanController& controller,
+                          std::function<void(Outcome)> report = nullptr);
+
+    // How the unit is opened: by default the sizing sweep opens the raw
+    // device path itself; tests hand in a simulated unit.
+    using DeviceOpener = std::function<std::unique_ptr<RawDevice>(const std::string& device)>;
+    void setDeviceOpener(DeviceOpener opener) { opener_ = std::move(opener); }
+
+    // initializeScanOnDrive:withFilePrefix: the device context, the log of
+    // the test and the sizing sweep; for a normal test also the undoing of
+    // an interrupted test, the device state, the index files of a new unit
+    // and the file paths. Answers false when the test must not start (the
+    // controller's preparationProblem() says why; buttons are reset).
+    bool initializeScanOnDrive(const std::string& device, const std::string& filePrefix);
+
+    // doFormalScanTest: the scan thread's body for a normal test.
+    void doFormalScanTest();
+    Outcome outcome() const { return outcome_; }
+
+    // Writes the 69-byte warning that starts a data file, replacing any old
+    // content, and hands the file to the launching user.
+    static bool startDataFile(const std::string& path);
+    // Whether a device state is one the phases start from.
+    static bool isPhaseState(int state);
+
+  private:
+    bool refusePreparation(const std::string& problem);
+    bool prepareUnitFiles(DiskContext& disk);
+    int askResumeQuestion(int state);
+    Outcome runPhases(int state);
+    bool surfaceScan(const std::string& dataFile);
+    bool seekScan(const std::string& seekFile, const std::string& surfaceFile);
+    Outcome scanEnded();
+    Outcome fileFailure(const std::string& what);
+    bool derive(const char* from, const char* to, const std::string& source);
+    SurfaceScan::StoreHooks storeHooks();
+    bool remove(const std::string& path);
+    void readInitialRPIs();
+    void readCurrentRPIs();
+    Outcome finish(bool initial);
+    void endOfSequence();
+    void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    ScanController& controller_;
+    ScanHost& host_;
+    DeviceOpener opener_;
+    std::unique_ptr<RunJournal> journal_;
+    std::string logFile_;
+    Outcome outcome_ = Outcome::NotRun;
+};

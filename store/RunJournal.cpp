@@ -1,0 +1,172 @@
+#include "store/RunJournal.h"
+
+#include "logging/Logger.h"
+#include "platform/SafeFile.h"
+#include "platform/System.h"
+#include "store/DataFileFormat.h"
+#include "store/IntegrityChecker.h"
+#include "store/Quarrykit.h"
+#include "store/TestFileBackup.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <utility>
+
+namespace {
+
+constexpr std::string_view kRecordHeading = "TOLVARIN TEST UNDER WAY";
+
+bool present(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+} // namespace
+
+RunJournal::RunJournal(Quarrykit& kit, std::string tolvarinDir, std::string filePrefix)
+    : kit_(kit), tolvarinDir_(std::move(tolvarinDir)), filePrefix_(std::move(filePrefix)) {}
+
+std::string RunJournal::backupDirectory() const {
+    return tolvarinDir_ + "/prev";
+}
+
+std::string RunJournal::recordPath() const {
+    return backupDirectory() + "/." + filePrefix_ + ".run";
+}
+
+bool RunJournal::underWay() const {
+    return !filePrefix_.empty() && present(recordPath());
+}
+
+std::string RunJournal::recordText(const std::vector<std::string>& names) {
+    std::string text(kRecordHeading);
+    text += '\n';
+    for (const std::string& name : names) {
+        text += name;
+        text += '\n';
+    }
+    return text;
+}
+
+std::optional<std::vector<std::string>> RunJournal::namesIn(std::string_view text) const {
+    std::vector<DataFileLine> lines = DataFileFormat::splitLines(text);
+    if (lines.empty() || lines.front().text != kRecordHeading) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string name(lines[i].text);
+        if (name.empty()) {
+            continue;
+        }
+        // A name from elsewhere would make the roll-back write outside the
+        // unit's own files.
+        if (!lines[i].terminated || name.find('/') != std::string::npos ||
+            !IntegrityChecker::belongsToUnit(name, filePrefix_)) {
+            return std::nullopt;
+        }
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+bool RunJournal::begin() {
+    if (filePrefix_.empty()) {
+        return false;
+    }
+    // A record left from before is not this test's; begin() is only called
+    // once any earlier record has been dealt with.
+    removeRecord();
+    TestFileBackup backup(kit_, tolvarinDir_);
+    if (!backup.backupCurrentTestFilesWithFilePrefix(filePrefix_)) {
+        Logger::updateLog("SCAN CONTROLLER: The files of this unit could not all be backed up; "
+                          "an interrupted test cannot be undone.");
+        return false;
+    }
+    std::vector<std::string> names;
+    kit_.setDirContents(backupDirectory());
+    for (const std::string& name : kit_.dirContents()) {
+        if (IntegrityChecker::belongsToUnit(name, filePrefix_)) {
+            names.push_back(name);
+        }
+    }
+    std::string error;
+    if (!SafeFile::replace(recordPath(), recordText(names), &error)) {
+        System::consoleLog("Test record not written: " + error);
+        return false;
+    }
+    return true;
+}
+
+bool RunJournal::removeRecord() {
+    std::string path = recordPath();
+    if (!present(path)) {
+        return true;
+    }
+    if (!kit_.deleteFile(path)) {
+        System::consoleLog("Test record not removed: " + path);
+        return false;
+    }
+    return true;
+}
+
+bool RunJournal::commit() {
+    if (filePrefix_.empty()) {
+        return false;
+    }
+    bool removed = removeRecord();
+    TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
+    return removed;
+}
+
+void RunJournal::discard() {
+    if (filePrefix_.empty()) {
+        return;
+    }
+    removeRecord();
+    TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
+}
+
+bool RunJournal::rollBack() {
+    if (!underWay()) {
+        return false;
+    }
+    std::string prev = backupDirectory();
+    std::optional<std::string> text = SafeFile::read(recordPath());
+    std::optional<std::vector<std::string>> names;
+    if (text) {
+        names = namesIn(*text);
+    }
+    bool usable = names.has_value();
+    if (usable) {
+        for (const std::string& name : *names) {
+            usable = usable && kit_.isFile(prev + "/" + name);
+        }
+    }
+    if (!usable) {
+        Logger::updateLog("SCAN CONTROLLER: The backup of this unit's files is incomplete; the "
+                          "files were left as they are.");
+        removeRecord();
+        return false;
+    }
+
+    for (const std::string& name : *names) {
+        if (!kit_.copyFileFrom(prev + "/" + name, tolvarinDir_ + "/" + name, true)) {
+            // The record stays: the next start tries again from the same
+            // whole backup.
+            Logger::updateLog("SCAN CONTROLLER: Could not restore the backup file " + name + ".");
+            return false;
+        }
+    }
+    kit_.setDirContents(tolvarinDir_);
+    for (const std::string& name : kit_.dirContents()) {
+        if (IntegrityChecker::belongsToUnit(name, filePrefix_) &&
+            std::find(names->begin(), names->end(), name) == names->end()) {
+            IntegrityChecker::deleteFileAsDirected(kit_, tolvarinDir_ + "/" + name);
+        }
+    }
+    bool removed = removeRecord();
+    TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
+    return removed;
+}
