@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace {
 
@@ -71,7 +72,8 @@ int UnitFiles::stateOnDisk() const {
 
 std::map<std::string, std::string> UnitFiles::snapshot() const {
     std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_, ec)) {
         std::string n = entry.path().filename().string();
         if (n.rfind(prefix_ + ".", 0) == 0) {
             files[n] = SafeFile::read(entry.path().string()).value_or("<unreadable>");
@@ -196,4 +198,10 @@ void UnitFiles::makeState(int state) const {
     write(".csk", seekScan(name(".csk"), kPairs, 3, complete));
     require(AverageFile::fold(Kind::Seek, path(".skt"), path(".ska"), path(".csk")), "fold");
     require(state == 11775, "unknown state");
+}
+
+MemoryBackedTemp::MemoryBackedTemp() {
+    if (::access("/dev/shm", W_OK) == 0) {
+        env_ = std::make_unique<ScopedEnv>("TMPDIR", "/dev/shm");
+    }
 }
