@@ -73,6 +73,22 @@ std::string CliView::statusLine(const Progress& p) {
     return line;
 }
 
+std::string CliView::compactStatusLine(const Progress& p, int width) {
+    std::string line = p.stalled ? "(waiting on the unit) " : "";
+    line += (p.typeOfTest.empty() ? std::string("Preparing") : p.typeOfTest) + ": surface " +
+            bar(p.surface, 10) + percent(p.surface) + " seek " + bar(p.seek, 10) + percent(p.seek) +
+            " errors " + orZero(p.errors) + " irreg. " + orZero(p.irregularities);
+    std::string range = p.range;
+    if (range.find_first_not_of(' ') != std::string::npos &&
+        line.size() + 3 + range.size() < static_cast<size_t>(width)) {
+        line += " | " + range;
+    }
+    if (static_cast<int>(line.size()) > width - 1) {
+        line.resize(static_cast<size_t>(std::max(width - 1, 0)));
+    }
+    return line;
+}
+
 CliView::Progress CliView::progressNow() const {
     Progress p;
     p.stalled = stalled_;
@@ -107,14 +123,21 @@ void CliView::draw(bool force) {
     if (!force && drawnOnce_ && now >= lastDraw_ && now - lastDraw_ < every) {
         return;
     }
-    std::string line = statusLine(progressNow());
+    Progress progress = progressNow();
+    std::string line;
     if (terminal_) {
-        if (static_cast<int>(line.size()) > width_ - 1) {
-            line.resize(static_cast<size_t>(width_ - 1));
+        if (width_ < kWideTerminal) {
+            line = compactStatusLine(progress, width_);
+        } else {
+            line = statusLine(progress);
+            if (static_cast<int>(line.size()) > width_ - 1) {
+                line.resize(static_cast<size_t>(width_ - 1));
+            }
         }
         out_ << kEraseLine << line;
         lineShown_ = true;
     } else {
+        line = statusLine(progress);
         if (line == lastLine_ && !force) {
             return;
         }

@@ -58,8 +58,15 @@ class CliView : public GUIView {
     void endPullDownSheet() override;
     void testEnded() override;
 
+    // Below this many columns the terminal gets the compact line.
+    static constexpr int kWideTerminal = 110;
+
     // The status line for progress (not cut).
     static std::string statusLine(const Progress& progress);
+    // The line for a narrow terminal: the stall first, then type, the two
+    // bars and the totals; the range only where width leaves room. Cut to
+    // width - 1 so that it never wraps.
+    static std::string compactStatusLine(const Progress& progress, int width);
     // "[#####...............]" for a fraction (clamped to 0..1).
     static std::string bar(double fraction, int width = kBarWidth);
     // The columns of the terminal: COLUMNS when set and sensible, else 80.

@@ -31,7 +31,8 @@ namespace {
 std::atomic<int> gInterrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void onInterrupt(int /*signal*/) {
+// Only counts: everything else happens on the watcher thread.
+void countInterrupt(int /*signal*/) {
     gInterrupts.fetch_add(1);
 }
 
@@ -364,7 +365,7 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     gInterrupts.store(0);
     struct sigaction action {};
     struct sigaction previous {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = countInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &previous);

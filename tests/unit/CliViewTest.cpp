@@ -63,6 +63,15 @@ TEST_F(CliViewTest, StatusLineShowsTypeRangeBarsAndTotals) {
     EXPECT_EQ(CliView::statusLine(p).rfind("Normal Surface Scan | surface", 0), 0u);
     EXPECT_NE(CliView::statusLine(p).find("waiting on the unit"), std::string::npos);
 
+    // A narrow terminal keeps the bars and totals and drops the range.
+    p.stalled = false;
+    p.range = "Scanning from 1.049 GB to 1.075 GB";
+    EXPECT_EQ(CliView::compactStatusLine(p, 80),
+              "Surface Scan: surface [#####.....] 50% seek [..........]  0% errors 2 irreg. 1");
+    EXPECT_NE(CliView::compactStatusLine(p, 200).find(" | Scanning from"), std::string::npos);
+    p.stalled = true;
+    EXPECT_EQ(CliView::compactStatusLine(p, 40), "(waiting on the unit) Surface Scan: sur");
+
     EXPECT_EQ(CliView::bar(-1, 4), "[....]");
     EXPECT_EQ(CliView::bar(2, 4), "[####]");
     EXPECT_EQ(CliView::bar(std::nan(""), 4), "[....]");
