@@ -125,6 +125,7 @@ GUIController::GUIController(GUIView& view, const Preferences& preferences) : vi
 
     scanController_ = std::make_unique<ScanController>(*this);
     scanController_->setCursoryScanBody([this](ScanController& c) { runCursoryTest(c); });
+    scanController_->setFormalScanBody([this](ScanController& c) { runNormalTest(c); });
 
     LaunchingUser user = LaunchingUser::current();
     uid_ = user.uid;
@@ -545,9 +546,7 @@ bool GUIController::startInitialScan() {
 
     bool prepared = false;
     if (normal) {
-        System::consoleLog("The normal test cannot be prepared in this build.");
-        setProblem("The normal test is not available in this build.");
-        resetButtons();
+        prepared = initializeNormalScanOnDrive();
     } else {
         prepared = initializeCursoryScanOnDrive();
     }

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+class DriveProcessor;
+class Quarrykit;
 class RawDevice;
 class ScanController;
 
@@ -85,6 +87,9 @@ class GUIController : public ScanHost {
         int64_t endMicros = 0;
         std::string startStamp;
         std::string endStamp;
+        // A normal test that ran every phase, and the report it wrote.
+        bool completed = false;
+        std::string reportPath;
     };
 
     // The switches for the services that disturb timed reads; tests replace
@@ -153,6 +158,10 @@ class GUIController : public ScanHost {
 
     bool startInitialScan();
     bool saveLogFileDialog();
+    // The unit's file prefix: the first of the drive processor's current
+    // data files whose header the target drive description matches; empty
+    // when none does.
+    void setFileNamePrefix();
     void zeroResults();
     void disableSystemItems();
     void enableSystemItems();
@@ -176,6 +185,12 @@ class GUIController : public ScanHost {
     using DeviceOpener =
         std::function<std::unique_ptr<RawDevice>(const std::string& path, bool forWriting)>;
     void setDeviceOpener(DeviceOpener opener);
+    // The file utility component of the normal test (loaded from the
+    // resources folder when the first normal test starts); tests install
+    // their own.
+    void setQuarrykit(std::shared_ptr<Quarrykit> quarrykit);
+    // The catalogue made at the last normal start.
+    std::shared_ptr<DriveProcessor> driveProcessor() const;
 
     // --- ScanHost ------------------------------------------------------------
     NotificationCenter& note() override { return note_; }
@@ -298,6 +313,10 @@ class GUIController : public ScanHost {
     // the log of the test and the sizing sweep.
     bool initializeCursoryScanOnDrive();
     void runCursoryTest(ScanController& controller);
+    // The normal share (GUIControllerNormalStart.cpp): the drive processor,
+    // the file prefix and the scan controller's initializeScanOnDrive.
+    bool initializeNormalScanOnDrive();
+    void runNormalTest(ScanController& controller);
     void takeDiskSnapshot();
     void switchServices(const std::string& onOrOff);
     void setText(std::string GUIController::*field, const std::string& text);
@@ -313,6 +332,8 @@ class GUIController : public ScanHost {
     std::mutex serviceMutex_;
     ServiceSwitches switches_;
     DeviceOpener deviceOpener_;
+    std::shared_ptr<Quarrykit> quarrykit_;
+    std::shared_ptr<DriveProcessor> driveProcessor_; // under textMutex_
     // The device drive sleep was turned off for; it is turned back on for the
     // same one even if the selection changed meanwhile.
     std::string driveSleepDevice_;

@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CursoryCommand.h"
 #include "cli/ListCommand.h"
+#include "cli/NormalCommand.h"
 
 #include <cstdio>
 #include <string>
@@ -27,6 +28,9 @@ int run(int argc, char** argv) {
     }
     if (options->command == "cursory") {
         return CursoryCommand(*options).run();
+    }
+    if (options->command == "normal") {
+        return NormalCommand(*options).run();
     }
     std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n",
                  options->command.c_str());

@@ -157,7 +157,15 @@ bool NormalScan::initializeScanOnDrive(const std::string& device, const std::str
     }
     logFile_ = logPath;
 
-    int result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str());
+    int result = SizingSweep::kOpenFailed;
+    if (disk.device || !opener_) {
+        result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str());
+    } else {
+        // The opener could not open the unit: the sweep's own words for it.
+        log("SIZING SCAN CRITICAL ERROR: Could not open device for reading.\n\n");
+        log("SIZING SCAN ABORTING TEST!\n\n");
+    }
+    sizingResult_ = result;
     if (result >= 0) {
         Logger::setSizingScanStatus("PASSED");
         Logger::setSizingScanErrors(disk.sizingErrors);

@@ -91,6 +91,8 @@ class NormalScan {
     // and the file paths. Answers false when the test must not start (the
     // controller's preparationProblem() says why; buttons are reset).
     bool initializeScanOnDrive(const std::string& device, const std::string& filePrefix);
+    // The sizing sweep's result code of the last preparation (0 before one).
+    int sizingResult() const { return sizingResult_; }
 
     // doFormalScanTest: the scan thread's body for a normal test.
     void doFormalScanTest();
@@ -126,4 +128,5 @@ class NormalScan {
     std::unique_ptr<RunJournal> journal_;
     std::string logFile_;
     Outcome outcome_ = Outcome::NotRun;
+    int sizingResult_ = 0;
 };
