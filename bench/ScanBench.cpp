@@ -19,11 +19,13 @@
 #include "logging/Logger.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/PosixRawDevice.h"
+#include "platform/SafeFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,7 @@ constexpr double kSurfaceTarget = 0.95;
 struct Options {
     std::string device;
     std::string label;
+    std::string resultsFile; // RESULT lines are also appended here
     int rounds = 7;
     bool surface = true;
     bool seek = true;
@@ -59,7 +62,8 @@ void usage(FILE* out) {
                       "--seek-only] UNIT\n"
                       "  UNIT     an image file or a block device, read only\n"
                       "  --label  the name the RESULT lines give the setting (default: UNIT)\n"
-                      "  --rounds alternating rounds after the warm-up (default 7, 1 to 99)\n");
+                      "  --rounds alternating rounds after the warm-up (default 7, 1 to 99)\n"
+                      "  --results a file the RESULT lines are also appended to\n");
 }
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -73,6 +77,12 @@ std::optional<Options> parse(int argc, char** argv) {
                 return std::nullopt;
             }
             options.label = v;
+        } else if (arg == "--results") {
+            const char* v = value();
+            if (v == nullptr || *v == '\0') {
+                return std::nullopt;
+            }
+            options.resultsFile = v;
         } else if (arg == "--rounds") {
             const char* v = value();
             char* end = nullptr;
@@ -327,9 +337,31 @@ std::optional<Span> engineSeek(const std::string& device, const std::string& log
 
 // --- the run -----------------------------------------------------------------
 
-int fail(const Options& options, const std::string& what) {
-    std::printf("RESULT %s: FAILED: %s\n", options.label.c_str(), what.c_str());
+// Prints one RESULT line and appends it to the results file, if any.
+void result(const Options& options, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void result(const Options& options, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    va_end(args);
+    text.resize(static_cast<size_t>(std::max(length, 0)));
+    std::string line = "RESULT " + text + "\n";
+    std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
+    std::string error;
+    if (!options.resultsFile.empty() && !SafeFile::append(options.resultsFile, line, &error)) {
+        std::fprintf(stderr, "tolvarin-bench: %s: %s\n", options.resultsFile.c_str(),
+                     error.c_str());
+    }
+}
+
+int fail(const Options& options, const std::string& what) {
+    result(options, "%s: FAILED: %s", options.label.c_str(), what.c_str());
     return 1;
 }
 
@@ -385,11 +417,11 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
                 "%.4f s, scan %.4f s (scan/plain %.1f%%)\n",
                 100.0 * bestRatio, median(rates.plainCpu), median(rates.scanCpu),
                 100.0 * median(rates.scanCpu) / median(rates.plainCpu));
-    std::printf("RESULT surface %s: scan %.3f GB/s, plain loop %.3f GB/s (medians of %d), "
-                "ratio %.1f%% (target >= %.0f%%: %s)\n",
-                options.label.c_str(), scanMedian, plainMedian, options.rounds, 100.0 * ratio,
-                100.0 * kSurfaceTarget, ratio >= kSurfaceTarget ? "met" : "NOT MET");
-    std::fflush(stdout);
+    result(options,
+           "surface %s: scan %.3f GB/s, plain loop %.3f GB/s (medians of %d), ratio %.1f%% "
+           "(target >= %.0f%%: %s)",
+           options.label.c_str(), scanMedian, plainMedian, options.rounds, 100.0 * ratio,
+           100.0 * kSurfaceTarget, ratio >= kSurfaceTarget ? "met" : "NOT MET");
     return ratio >= kSurfaceTarget ? 0 : 2;
 }
 
@@ -457,11 +489,11 @@ int runSeek(const Options& options, PosixRawDevice& plain, const std::string& lo
     double scanMedian = median(times.scan);
     std::printf("  this thread's CPU per pair (medians): plain %.1f us, scan %.1f us\n",
                 median(times.plainCpu), median(times.scanCpu));
-    std::printf("RESULT seek %s: scan %.1f us/pair, plain loop %.1f us/pair (medians of %d), "
-                "scan takes x%.3f the plain loop's time\n",
-                options.label.c_str(), scanMedian, plainMedian, options.rounds,
-                scanMedian / plainMedian);
-    std::fflush(stdout);
+    result(options,
+           "seek %s: scan %.1f us/pair, plain loop %.1f us/pair (medians of %d), scan takes "
+           "x%.3f the plain loop's time",
+           options.label.c_str(), scanMedian, plainMedian, options.rounds,
+           scanMedian / plainMedian);
     return 0;
 }
 
@@ -518,7 +550,8 @@ int main(int argc, char** argv) {
     std::string logFile = work.path() + "/Log.txt";
     Logger::setUserLogFileNameAndPathWithString(logFile);
     int status = run(*parsed, logFile);
-    if (status == 1) {
+    std::error_code ignored;
+    if (status == 1 && std::filesystem::exists(logFile, ignored)) {
         work.keep();
         std::fprintf(stderr, "tolvarin-bench: the scans' log stays in %s\n", logFile.c_str());
     }

@@ -31,31 +31,54 @@ fi
 
 IMAGE_MIB=$((SECTIONS * SECTION_MIB))
 NEED_KIB=$(((IMAGE_MIB + 256) * 1024))
-free_kib() { df -Pk "$1" 2>/dev/null | awk 'NR == 2 { print $4 }'; }
+free_kib() { # free KiB in directory $1, 0 when unknown
+    local kib
+    kib=$(df -Pk "$1" 2>/dev/null | awk 'NR == 2 { print $4 }')
+    echo "${kib:-0}"
+}
 
 DIR=${BENCH_IMAGE_DIR:-}
 if [[ -z "$DIR" ]]; then
     if [[ "$(stat -f -c %T /dev/shm 2>/dev/null)" == tmpfs ]] &&
-        (($(free_kib /dev/shm || echo 0) > NEED_KIB)); then
+        (($(free_kib /dev/shm) > NEED_KIB)); then
         DIR=/dev/shm
     else
         DIR="$BUILD"
     fi
 fi
-if (($(free_kib "$DIR" || echo 0) <= NEED_KIB)); then
+if [[ ! -d "$DIR" || ! -w "$DIR" ]]; then
+    echo "bench: $DIR is not a writable directory" >&2
+    exit 1
+fi
+if (($(free_kib "$DIR") <= NEED_KIB)); then
     echo "bench: $DIR has no room for a $IMAGE_MIB MiB image; set BENCH_IMAGE_DIR or BENCH_SECTIONS" >&2
     exit 1
 fi
 
 IMAGE=""
 LOOP=""
-OUT=$(mktemp "${TMPDIR:-/tmp}/tolvarin-bench-out.XXXXXX") || exit 1
+CHILD=""
+# The summary and the benchmark's own work directories (its scans' logs),
+# removed at the end even when the benchmark is stopped half-way.
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tolvarin-bench-run.XXXXXX") || exit 1
+RESULTS="$WORK/results"
+KEEP_WORK=0
+# shellcheck disable=SC2317 # run by the traps
 cleanup() {
+    # A benchmark still reading the loop device would keep it busy.
+    if [[ -n "$CHILD" ]]; then
+        kill "$CHILD" 2>/dev/null
+        wait "$CHILD" 2>/dev/null
+    fi
     if [[ -n "$LOOP" ]]; then
         losetup -d "$LOOP" || echo "bench: could not detach $LOOP" >&2
     fi
     [[ -n "$IMAGE" ]] && rm -f "$IMAGE"
-    rm -f "$OUT"
+    if [[ "$KEEP_WORK" == 1 ]]; then
+        echo "bench: the failed run's logs stay in $WORK" >&2
+    else
+        rm -rf "$WORK"
+    fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -79,12 +102,23 @@ if [[ $(id -u) -eq 0 ]]; then
     PRIORITY=(nice -n -15)
 fi
 
+# A line for the screen and for the summary.
+note() {
+    echo "$1"
+    echo "$1" >>"$RESULTS"
+}
+
 status=0
 run() { # label, unit
     echo
     echo "== $1"
-    "${PRIORITY[@]}" "$BENCH" --rounds "$ROUNDS" --label "$1" "$2" | tee -a "$OUT"
-    local rc=${PIPESTATUS[0]}
+    # In the background and waited for, so that a signal to this script
+    # reaches the traps at once (and they stop the benchmark).
+    TMPDIR="$WORK" "${PRIORITY[@]}" "$BENCH" --rounds "$ROUNDS" --results "$RESULTS" --label "$1" "$2" &
+    CHILD=$!
+    wait "$CHILD"
+    local rc=$?
+    CHILD=""
     if ((rc == 1 || rc > 2)); then
         status=1
     elif ((rc == 2)) && [[ "${BENCH_STRICT:-0}" == 1 ]]; then
@@ -96,12 +130,12 @@ run "(a) image file on $FSTYPE" "$IMAGE"
 
 echo
 if [[ $(id -u) -ne 0 ]]; then
-    echo "== (b) loop device with direct I/O: skipped (needs root)" | tee -a "$OUT"
+    note "== (b) loop device with direct I/O: skipped (needs root)"
 elif ! command -v losetup >/dev/null || [[ ! -e /dev/loop-control ]]; then
-    echo "== (b) loop device with direct I/O: skipped (no losetup or no loop devices)" | tee -a "$OUT"
+    note "== (b) loop device with direct I/O: skipped (no losetup or no loop devices)"
 elif ! LOOP=$(losetup --direct-io=on --find --show "$IMAGE"); then
     LOOP=""
-    echo "== (b) loop device with direct I/O: skipped (losetup could not attach the image)" | tee -a "$OUT"
+    note "== (b) loop device with direct I/O: skipped (losetup could not attach the image)"
 else
     DIO=$(cat "/sys/block/$(basename "$LOOP")/loop/dio" 2>/dev/null || echo "?")
     if [[ "$DIO" == 1 ]]; then
@@ -113,5 +147,8 @@ fi
 
 echo
 echo "== summary"
-grep -E '^(RESULT|== \(b\))' "$OUT"
+cat "$RESULTS"
+if ((status == 1)) && grep -q 'FAILED:' "$RESULTS"; then
+    KEEP_WORK=1
+fi
 exit $status
