@@ -38,7 +38,7 @@ check "no data files" no_data_files
 # Reading without the rights to: the engine's open fails, message 1000.
 image="$work/private.img"
 sparse_image "$image" $((64 * 1048576))
-chmod 600 "$image"
+chmod 000 "$image"
 as_user=()
 if [ "$(id -u)" = 0 ]; then
     if command -v setpriv >/dev/null && id nobody >/dev/null 2>&1; then
