@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -134,7 +136,8 @@ bool replace(const std::string& path, std::string_view data, std::string* error)
     name.push_back('\0');
     UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
     if (!fd) {
-        setError(error, path, std::string("cannot create a temporary file: ") + std::strerror(errno));
+        setError(error, path,
+                 std::string("cannot create a temporary file: ") + std::strerror(errno));
         return false;
     }
     std::string tmp(name.data());
@@ -158,6 +161,27 @@ bool replace(const std::string& path, std::string_view data, std::string* error)
         setError(error, path, writeError);
     }
     return ok;
+}
+
+int removeStaleTemporaries(const std::string& dir) {
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+    if (!d) {
+        return 0;
+    }
+    int removed = 0;
+    while (struct dirent* e = ::readdir(d.get())) {
+        std::string name = e->d_name;
+        // replace() names them "." + base + "." + six characters of mkostemp.
+        if (name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.') {
+            continue;
+        }
+        struct stat st {};
+        std::string path = dir + "/" + name;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 std::optional<std::string> read(const std::string& path, std::string* error) {

@@ -37,6 +37,11 @@ bool append(const std::string& path, std::string_view data, std::string* error =
 // path, so an interruption leaves either the old or the new file.
 bool replace(const std::string& path, std::string_view data, std::string* error = nullptr);
 
+// Removes the temporary files that replace() leaves behind when the process
+// is killed between creating and renaming one (".NAME.XXXXXX" in dir).
+// Answers how many were removed.
+int removeStaleTemporaries(const std::string& dir);
+
 // Reads a whole regular file (not through a link).
 std::optional<std::string> read(const std::string& path, std::string* error = nullptr);
 

@@ -387,6 +387,8 @@ void DriveProcessor::obtainValidDataFiles() {
         return;
     }
     Quarrykit& kit = *quarrykit_;
+    // Half-written replacements of a process that was killed are scratch too.
+    SafeFile::removeStaleTemporaries(tolvarinDir_);
     kit.setDirContents(tolvarinDir_);
 
     struct Header {

@@ -88,6 +88,15 @@ TEST(SafeFile, ReplaceLeavesNoTemporaryFiles) {
     EXPECT_EQ(dir.entries().size(), 1u);
 }
 
+TEST(SafeFile, StaleTemporariesOfAKilledReplaceAreRemoved) {
+    TempDir dir;
+    ASSERT_TRUE(SafeFile::replace(dir.path() + "/M01-x.siz", "kept"));
+    ASSERT_TRUE(SafeFile::replace(dir.path() + "/.M01-x.siz.Ab3dEf", "left by a kill"));
+    ASSERT_TRUE(SafeFile::replace(dir.path() + "/.hidden", "not ours"));
+    EXPECT_EQ(SafeFile::removeStaleTemporaries(dir.path()), 1);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{".hidden", "M01-x.siz"}));
+}
+
 TEST(SafeFile, CreateExclusiveRefusesExistingFile) {
     TempDir dir;
     std::string path = dir.path() + "/x";
