@@ -67,6 +67,13 @@ nlohmann::json index(double value) {
     return value;
 }
 
+nlohmann::json seconds(int64_t from, int64_t to) {
+    if (from == 0 || to == 0 || to < from) {
+        return nullptr;
+    }
+    return static_cast<double>(to - from) / 1e6;
+}
+
 } // namespace
 
 NormalCommand::NormalCommand(CliOptions options) : options_(std::move(options)) {}
@@ -131,7 +138,12 @@ nlohmann::json NormalCommand::summaryJson(const CliOptions& options,
         {"rpis", rpis},
         {"timings",
          {{"started", s.startStamp.empty() ? json(nullptr) : json(s.startStamp)},
-          {"ended", s.endStamp.empty() ? json(nullptr) : json(s.endStamp)}}},
+          {"ended", s.endStamp.empty() ? json(nullptr) : json(s.endStamp)},
+          {"seconds", seconds(s.startMicros, s.endMicros)},
+          // The surface phase up to the seek scan's start: the scan and the
+          // data-file work after it (first average or fold).
+          {"surfaceSeconds", seconds(s.surfaceStartMicros, s.seekStartMicros)},
+          {"seekSeconds", seconds(s.seekStartMicros, s.endMicros)}}},
     };
 }
 

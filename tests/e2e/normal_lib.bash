@@ -1,0 +1,207 @@
+# Shared by the normal_*.sh and crash_safety.sh end-to-end scripts (sourced,
+# never run alone).
+#
+# normal_setup BUILD_DIR [SECTIONS] makes: a fresh $work (removed at exit),
+# $home (TOLVARIN_HOME) with the services left alone, a sparse image of
+# SECTIONS scan sections (default 3) as the device "sdz" in $work/dev
+# (TOLVARIN_DEV_DIR), and a disk tool that plays a recorded listing and
+# report of that blank SATA disk (TOLVARIN_DISKTOOL). Sets build, cli,
+# faultlib (empty when not built), data (the data directory), image, size.
+
+G=1048576000 # one scan section: 1000 * 2^20 bytes
+failures=0
+
+normal_setup() {
+    build=${1:?usage: $0 BUILD_DIR}
+    local sections=${2:-3}
+    build=$(cd "$build" && pwd)
+    cli="$build/bin/tolvarin-cli"
+    if [ ! -x "$cli" ]; then
+        echo "skip: $cli is not built"
+        exit 77
+    fi
+    if ! command -v python3 >/dev/null; then
+        echo "skip: python3 is missing"
+        exit 77
+    fi
+    faultlib="$build/lib/libtolvarin_fault.so"
+    [ -f "$faultlib" ] || faultlib=
+    work=$(mktemp -d "${TMPDIR:-/tmp}/tolvarin-normal.XXXXXX")
+    trap 'normal_cleanup' EXIT
+    home="$work/home"
+    data="$home/Library/Application Support/Tolvarin"
+    mkdir -p "$home/.config/Tolvarin" "$work/dev"
+    # No service switching (it waits a second each way).
+    cat >"$home/.config/Tolvarin/Tolvarin.conf" <<EOF
+[General]
+indexingControl=0
+disableTimeMachine=0
+disablePowerManagement=0
+EOF
+    size=$((sections * G))
+    image="$work/dev/sdz"
+    truncate -s "$size" "$image"
+    local gb
+    gb=$(awk -v s="$size" 'BEGIN { printf "%.1f GB", s / 1e9 }')
+    cat >"$work/disktool" <<EOF
+#!/bin/sh
+# A blank SATA disk "sdz" of $size bytes, as the disk tool lists it.
+case "\$1" in
+list)
+    printf '%s\n' '/dev/sdz' \\
+        '   #:                       TYPE NAME                         SIZE  IDENTIFIER' \\
+        '   0:                                                      *$gb  sdz'
+    ;;
+info)
+    case "\$2" in
+    sdz | */sdz)
+        printf '%s\n' \\
+            '   Device Identifier:        sdz' \\
+            '   SMART Status:             Not Supported' \\
+            '   Device Node:              /dev/sdz' \\
+            '   Whole:                    Yes' \\
+            '   Media Type:               Generic' \\
+            '   Protocol:                 SATA' \\
+            '   UUID:                     0x5000c500deadbeef' \\
+            '   Total Size:               $gb ($size Bytes)' \\
+            '   Ejectable:                No' \\
+            '   Internal:                 Yes'
+        ;;
+    esac
+    ;;
+esac
+EOF
+    chmod +x "$work/disktool"
+    export TOLVARIN_HOME="$home" TOLVARIN_DEV_DIR="$work/dev" TOLVARIN_DISKTOOL="$work/disktool"
+    unset TOLVARIN_CONSOLE TOLVARIN_RESOURCES
+}
+
+normal_cleanup_hooks=()
+normal_cleanup() {
+    local hook
+    for hook in "${normal_cleanup_hooks[@]}"; do
+        eval "$hook"
+    done
+    rm -rf "$work"
+}
+
+pass() { echo "ok   $1"; }
+fail() {
+    echo "FAIL $1"
+    failures=$((failures + 1))
+}
+check() { # check NAME COMMAND...: passes when the command succeeds
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name"; fi
+}
+has() { grep -qF -- "$2" "$1"; }          # has FILE TEXT
+differ() { ! cmp -s "$1" "$2"; }           # differ FILE FILE
+lacks() { ! grep -qF -- "$2" "$1"; }       # lacks FILE TEXT
+count() { grep -cF -- "$2" "$1" || true; } # count FILE TEXT
+equals() { [ "$1" = "$2" ] || {
+    echo "     got '$1', wanted '$2'"
+    false
+}; }
+json() { # json FILE EXPR: prints a field of a --json summary
+    python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))' "$1" "$2"
+}
+
+# run NAME [--plan PLAN] -- ARGS...: runs tolvarin-cli normal sdz ARGS with
+# the log $work/NAME.log; stdout to $work/NAME.out, stderr to $work/NAME.err,
+# the status in $status, the log path in $log.
+run() {
+    local name=$1 plan=
+    shift
+    if [ "$1" = "--plan" ]; then
+        plan=$2
+        shift 2
+    fi
+    [ "$1" = "--" ] && shift
+    log="$work/$name.log"
+    if [ -n "$plan" ]; then
+        LD_PRELOAD="$faultlib" TOLVARIN_FAULT_PLAN="$plan" \
+            TOLVARIN_FAULT_REPORT="$work/$name.faults" \
+            "$cli" normal sdz --log "$log" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err"
+    else
+        "$cli" normal sdz --log "$log" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err"
+    fi
+    status=$?
+}
+
+# write_plan PLAN LINES...: a fault plan for the unit's image
+write_plan() {
+    local plan=$1
+    shift
+    {
+        echo "target $image"
+        printf '%s\n' "$@"
+    } >"$plan"
+}
+
+need_faultlib() {
+    if [ -z "$faultlib" ]; then
+        echo "skip: the fault library is not built (the sanitizer build leaves it out)"
+        exit 77
+    fi
+}
+
+# The unit's file prefix (its drive header's name), empty before its first test.
+prefix() {
+    local hdr
+    hdr=$(find "$data" -maxdepth 1 -name 'M*.hdr' 2>/dev/null | head -1)
+    [ -n "$hdr" ] && basename "$hdr" .hdr
+}
+unit_file() { echo "$data/$(prefix)$1"; } # unit_file SUFFIX
+
+# The suffixes of the unit's files present, in catalogue order, as one line.
+unit_files() {
+    local p s out=
+    p=$(prefix)
+    for s in .hdr .siz .ssx .skx .iss .ssa .isk .ska .css .pss .csk .psk .sst .skt .dia; do
+        [ -n "$p" ] && [ -e "$data/$p$s" ] && out="$out$s "
+    done
+    echo "${out% }"
+}
+# Every file of the unit and its backups, counted.
+unit_file_count() {
+    local p
+    p=$(prefix)
+    [ -n "$p" ] || {
+        echo 0
+        return
+    }
+    find "$data" -name "$p.*" | wc -l
+}
+backups() { find "$data/prev" -type f 2>/dev/null | wc -l; } # backup copies and records
+
+sample_size() { sed -n 's/^SMPLSZ: //p' "$(unit_file "$1")"; } # sample_size .ssa
+records() { grep -c '^I:' "$(unit_file "$1")" || true; }    # records .iss
+complete() { grep -q -e '^Surface Scan Complete' -e '^Seek Scan Complete' "$(unit_file "$1")"; }
+
+# The message texts as the terminal answerer prints them.
+asked() { has "$work/$1.err" "=== Message $2: "; } # asked NAME N
+
+# snapshot DIR: a copy of the unit's files (for byte-for-byte comparisons)
+snapshot() {
+    rm -rf "$1"
+    mkdir -p "$1"
+    find "$data" -maxdepth 1 -type f -name "$(prefix).*" -exec cp -p {} "$1/" \;
+}
+same_files() { # same_files SNAPSHOT: the unit's files are byte for byte those of SNAPSHOT
+    local now="$work/.now"
+    snapshot "$now"
+    diff -r "$1" "$now" >"$work/.diff" 2>&1 || {
+        sed 's/^/     /' "$work/.diff" | head -5
+        false
+    }
+}
+
+finish() {
+    if [ "$failures" -gt 0 ]; then
+        echo "$failures check(s) failed"
+        exit 1
+    fi
+    echo "all checks passed"
+    exit 0
+}
