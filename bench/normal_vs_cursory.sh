@@ -84,6 +84,7 @@ mkdir -p "$WORK/home/.config/Tolvarin"
 printf '[General]\nindexingControl=0\ndisableTimeMachine=0\ndisablePowerManagement=0\n' \
     >"$WORK/home/.config/Tolvarin/Tolvarin.conf"
 export TOLVARIN_HOME="$WORK/home" TOLVARIN_DEV_DIR="$DEV" TOLVARIN_DISKTOOL="$WORK/disktool"
+unset DISPLAY WAYLAND_DISPLAY # no report viewer opened at the end of a test
 
 PRIORITY=()
 if [[ $(id -u) -eq 0 ]]; then

@@ -73,7 +73,8 @@ esac
 EOF
     chmod +x "$work/disktool"
     export TOLVARIN_HOME="$home" TOLVARIN_DEV_DIR="$work/dev" TOLVARIN_DISKTOOL="$work/disktool"
-    unset TOLVARIN_CONSOLE TOLVARIN_RESOURCES
+    # Message 8's "View Now" must not open a viewer on a desktop session.
+    unset TOLVARIN_CONSOLE TOLVARIN_RESOURCES DISPLAY WAYLAND_DISPLAY
 }
 
 normal_cleanup_hooks=()
