@@ -214,7 +214,12 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
     if (journal.underWay()) {
         log("SCAN CONTROLLER: The last normal test of this unit ended without a decision about "
             "its files; they are returned to their state before that test.\n");
-        journal.rollBack();
+        if (!journal.rollBack() && journal.underWay()) {
+            // A backup file could not be put back: the record and the backup
+            // stay for the next start, and no test may change the files now.
+            return refusePreparation("The files of this unit could not be returned to their "
+                                     "state before its interrupted test (see the log).");
+        }
     }
 
     int state = controller_.determineDeviceState();

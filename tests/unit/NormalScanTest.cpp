@@ -387,6 +387,14 @@ TEST_F(NormalScanTest, AnInterruptedTestIsUndoneAtTheNextStart) {
     unit->write(".csk", std::string(NormalScan::kDataFileHeader) + "I:0 MN:0.1");
     ASSERT_NE(file(".ssa").find("SMPLSZ: 2"), std::string::npos);
 
+    // A backup that cannot be put back keeps its record, and no test runs.
+    fs::remove(unit->path(".iss"));
+    fs::create_directory(unit->path(".iss"));
+    EXPECT_FALSE(prepare());
+    EXPECT_NE(controller.preparationProblem().find("interrupted"), std::string::npos);
+    EXPECT_TRUE(journal.underWay());
+    fs::remove(unit->path(".iss"));
+
     ASSERT_TRUE(prepare());
     EXPECT_EQ(unit->snapshot(), before);
     EXPECT_FALSE(journal.underWay());
