@@ -28,6 +28,7 @@ constexpr int64_t kUnknownSizeBound = int64_t{1} << 50;
 // A hand-edited ".ssx" must not make the scan allocate without limit: a
 // section may be at most this many standard sections long.
 constexpr int64_t kMaxSectionFactor = 64;
+constexpr int64_t kMaxRecordedSections = 1000000;
 
 void logLine(const char* logFile, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void logLine(const char* logFile, const char* format, ...) {
@@ -120,7 +121,9 @@ std::string layoutProblem(const RecordedLayout& layout, int64_t deviceSize) {
     if (size <= 0 || size % 512 != 0 || size > SizingSweep::kSectionSize * kMaxSectionFactor) {
         return "section size " + std::to_string(size) + " is not usable";
     }
-    if (count < 1 || count > INT_MAX) {
+    // A hand-edited file with tiny sections could ask for a table of billions
+    // of entries on a large unit; a million sections cover a petabyte.
+    if (count < 1 || count > kMaxRecordedSections) {
         return "section count " + std::to_string(count) + " is not usable";
     }
     if (last < 0 || last > size) {
