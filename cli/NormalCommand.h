@@ -16,11 +16,6 @@
 // summary on standard output.
 class NormalCommand {
   public:
-    static constexpr int kExitPassed = 0;
-    static constexpr int kExitErrorsFound = 1;
-    static constexpr int kExitBadInput = 2;
-    static constexpr int kExitNotRun = 3;
-
     explicit NormalCommand(CliOptions options);
 
     // Runs the command; answers the exit status.

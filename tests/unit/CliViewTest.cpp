@@ -1,6 +1,7 @@
 #include "cli/CliView.h"
 #include "app/GUIController.h"
 #include "cli/CursoryCommand.h"
+#include "cli/TestRun.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
@@ -151,37 +152,36 @@ TEST_F(CliViewTest, UnitArgumentsThatCannotBeTestedAreBadInput) {
     for (const std::string& unit : {dir.path() + "/missing.img", dir.path() + "/folder",
                                     dir.path() + "/empty.img", std::string("sdq")}) {
         SCOPED_TRACE(unit);
-        CursoryCommand::Unit u = CursoryCommand::resolveUnit(unit, noList);
+        TestRun::Unit u = TestRun::resolveUnit(unit, noList);
         EXPECT_FALSE(u.media.has_value());
-        EXPECT_EQ(u.status, CursoryCommand::kExitBadInput);
+        EXPECT_EQ(u.status, TestRun::kExitBadInput);
         EXPECT_FALSE(u.error.empty());
     }
 
-    CursoryCommand::Unit image = CursoryCommand::resolveUnit(dir.path() + "/unit.img", noList);
+    TestRun::Unit image = TestRun::resolveUnit(dir.path() + "/unit.img", noList);
     ASSERT_TRUE(image.media.has_value());
     EXPECT_TRUE(image.media->isPrimaryDisk());
     EXPECT_EQ(image.media->primaryDiskID(), dir.path() + "/unit.img");
     EXPECT_EQ(image.media->primaryDiskSize(), "4.1 KB");
     EXPECT_EQ(image.media->SMARTStatus(), "Not Supported");
 
-    Media listed = CursoryCommand::mediaForPath("sdq", 1000000, false);
+    Media listed = TestRun::mediaForPath("sdq", 1000000, false);
     listed.setPrimaryDiskID(std::string("sdq"));
-    CursoryCommand::Unit byName =
-        CursoryCommand::resolveUnit("sdq", [&] { return std::vector<Media>{listed}; });
+    TestRun::Unit byName = TestRun::resolveUnit("sdq", [&] { return std::vector<Media>{listed}; });
     ASSERT_TRUE(byName.media.has_value());
     EXPECT_EQ(byName.media->primaryDiskID(), "sdq");
 }
 
 TEST_F(CliViewTest, ExitStatusAndSummaryFollowHowTheTestWent) {
     GUIController::TestSummary s;
-    EXPECT_EQ(CursoryCommand::exitStatusFor(s), CursoryCommand::kExitNotRun);
+    EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitNotRun);
     s.started = true;
-    EXPECT_EQ(CursoryCommand::exitStatusFor(s), CursoryCommand::kExitNotRun);
+    EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitNotRun);
     s.ended = true;
     s.totalIrregularities = 4;
-    EXPECT_EQ(CursoryCommand::exitStatusFor(s), CursoryCommand::kExitPassed);
+    EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitPassed);
     s.sizingResult = -8; // the end of the unit could not be read
-    EXPECT_EQ(CursoryCommand::exitStatusFor(s), CursoryCommand::kExitErrorsFound);
+    EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitErrorsFound);
     s.sizingResult = 0;
     s.totalErrors = 1;
     s.failedSections.push_back({3, 3145728000, 4194303999, 1, 0});
@@ -190,7 +190,7 @@ TEST_F(CliViewTest, ExitStatusAndSummaryFollowHowTheTestWent) {
     s.surfaceStartMicros = 1000000;
     s.seekStartMicros = 3000000;
     s.endMicros = 4500000;
-    EXPECT_EQ(CursoryCommand::exitStatusFor(s), CursoryCommand::kExitErrorsFound);
+    EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitErrorsFound);
 
     CliOptions options;
     options.command = "cursory";
