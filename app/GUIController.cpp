@@ -416,10 +416,18 @@ void GUIController::printCursoryOptionsSettings() const {
 // --- buttons -------------------------------------------------------------------
 
 bool GUIController::normalStartButtonSelected() {
+    return startButtonSelected(true);
+}
+
+bool GUIController::cursoryStartButtonSelected() {
+    return startButtonSelected(false);
+}
+
+bool GUIController::startButtonSelected(bool normal) {
     if (!refuseWhileATestEnds()) {
         return false;
     }
-    normalScan_.store(true);
+    normalScan_.store(normal);
     if (!underTest_.load()) {
         if (systemItemsLoaded_.load()) {
             disableSystemItems();
@@ -429,43 +437,26 @@ bool GUIController::normalStartButtonSelected() {
     // Paused: the same press resumes without preparing anything again.
     scanController_->setStopFlag(false);
     scanController_->setPauseFlag(false);
-    applyButtons(ButtonTable::Event::normalStartAccepted);
-    System::consoleLog("TARGETED DEVICE: " + rawTargetDevice());
-    System::consoleLog("MATCHING DATA FILE PREFIX: " + fileNamePrefix());
-    return true;
-}
-
-bool GUIController::cursoryStartButtonSelected() {
-    if (!refuseWhileATestEnds()) {
-        return false;
-    }
-    normalScan_.store(false);
-    if (!underTest_.load()) {
-        if (systemItemsLoaded_.load()) {
-            disableSystemItems();
-        }
-        return startInitialScan();
-    }
-    scanController_->setStopFlag(false);
-    scanController_->setPauseFlag(false);
-    applyButtons(ButtonTable::Event::cursoryStartAccepted);
+    applyButtons(normal ? ButtonTable::Event::normalStartAccepted
+                        : ButtonTable::Event::cursoryStartAccepted);
     System::consoleLog("TARGETED DEVICE: " + rawTargetDevice());
     System::consoleLog("MATCHING DATA FILE PREFIX: " + fileNamePrefix());
     return true;
 }
 
 void GUIController::normalPauseButtonSelected() {
-    scanController_->setPauseFlag(true);
-    scanController_->setStopFlag(false);
-    normalScan_.store(true);
-    applyButtons(ButtonTable::Event::normalPause);
+    pauseButtonSelected(true);
 }
 
 void GUIController::cursoryPauseButtonSelected() {
+    pauseButtonSelected(false);
+}
+
+void GUIController::pauseButtonSelected(bool normal) {
     scanController_->setPauseFlag(true);
     scanController_->setStopFlag(false);
-    normalScan_.store(false);
-    applyButtons(ButtonTable::Event::cursoryPause);
+    normalScan_.store(normal);
+    applyButtons(normal ? ButtonTable::Event::normalPause : ButtonTable::Event::cursoryPause);
 }
 
 void GUIController::normalStopButtonSelected() {
@@ -681,6 +672,10 @@ bool GUIController::initializeCursoryScanOnDrive() {
 void GUIController::runCursoryTest(ScanController& controller) {
     scanThreadId_.store(std::this_thread::get_id());
     CursoryScan(controller, *this).doCursoryScanTest();
+    recordTestEnd([&](TestSummary& summary) { summary.stopped = controller.stopFlag(); });
+}
+
+void GUIController::recordTestEnd(const std::function<void(TestSummary&)>& outcome) {
     // The counts as the last progress update showed them: the post-test
     // reset has cleared the context's counters by now.
     const int surfaceErrors = countFrom(totalSurfaceScanErrorsString());
@@ -692,7 +687,7 @@ void GUIController::runCursoryTest(ScanController& controller) {
     {
         std::lock_guard<std::mutex> lock(summaryMutex_);
         summary_.ended = true;
-        summary_.stopped = controller.stopFlag();
+        outcome(summary_);
         summary_.endMicros = getTimeInLongLong();
         summary_.endStamp = getTimeStamp();
         summary_.surfaceErrors = surfaceErrors;

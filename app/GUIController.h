@@ -304,6 +304,8 @@ class GUIController : public ScanHost {
     bool diagnosticsRunning() const { return diagnosticsRunning_.load(); }
 
   private:
+    bool startButtonSelected(bool normal);
+    void pauseButtonSelected(bool normal);
     void applyButtons(ButtonTable::Event event);
     void setProblem(const std::string& text);
     bool refuseStart(const std::string& problem);
@@ -317,6 +319,9 @@ class GUIController : public ScanHost {
     // the file prefix and the scan controller's initializeScanOnDrive.
     bool initializeNormalScanOnDrive();
     void runNormalTest(ScanController& controller);
+    // The end of a test in the summary: the counts the last progress update
+    // showed, the time, and what outcome adds; then the face is told.
+    void recordTestEnd(const std::function<void(TestSummary&)>& outcome);
     void takeDiskSnapshot();
     void switchServices(const std::string& onOrOff);
     void setText(std::string GUIController::*field, const std::string& text);

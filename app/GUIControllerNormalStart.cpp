@@ -6,7 +6,6 @@
 
 #include "app/DataFilePrefix.h"
 #include "app/GUIController.h"
-#include "engine/Clock.h"
 #include "engine/DiskContext.h"
 #include "engine/NormalScan.h"
 #include "engine/ScanController.h"
@@ -16,19 +15,7 @@
 #include "store/DriveProcessor.h"
 #include "store/Quarrykit.h"
 
-#include <cstdlib>
 #include <utility>
-
-namespace {
-
-// A count the scan engine formatted with "%d".
-int countIn(const std::string& text) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    return end == text.c_str() ? 0 : static_cast<int>(value);
-}
-
-} // namespace
 
 void GUIController::setQuarrykit(std::shared_ptr<Quarrykit> quarrykit) {
     quarrykit_ = std::move(quarrykit);
@@ -134,21 +121,10 @@ void GUIController::runNormalTest(ScanController& controller) {
     if (!problem.empty()) {
         setProblem(problem);
     }
-    {
-        std::lock_guard<std::mutex> lock(summaryMutex_);
-        summary_.ended = true;
-        summary_.stopped = !completed;
-        summary_.completed = completed;
-        summary_.reportPath = completed ? Logger::reportFileNameAndPath() : std::string();
-        summary_.endMicros = getTimeInLongLong();
-        summary_.endStamp = getTimeStamp();
-        summary_.surfaceErrors = countIn(totalSurfaceScanErrorsString());
-        summary_.surfaceIrregularities = countIn(totalSurfaceScanIrregularitiesString());
-        summary_.seekErrors = countIn(totalSeekScanErrorString());
-        summary_.seekIrregularities = countIn(totalSeekScanIrregularitiesString());
-        summary_.totalErrors = countIn(totalErrorsString());
-        summary_.totalIrregularities = countIn(totalIrregularitiesString());
-    }
-    scanThreadId_.store(std::thread::id());
-    view_.testEnded();
+    const std::string reportPath = completed ? Logger::reportFileNameAndPath() : std::string();
+    recordTestEnd([&](TestSummary& summary) {
+        summary.stopped = !completed;
+        summary.completed = completed;
+        summary.reportPath = reportPath;
+    });
 }
