@@ -51,7 +51,7 @@ check "named: no seek scan" lacks "$log" "START OF SEEK SCAN TEST"
 # A loop device over the image, read with direct I/O.
 if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
     if loop=$(losetup --find --show --read-only "$image" 2>/dev/null); then
-        cursory_cleanup_hooks+=("losetup -d '$loop' 2>/dev/null")
+        cleanup_hooks+=("losetup -d '$loop' 2>/dev/null")
         run loop -- cursory "$loop" --yes
         check_clean_log loop
         check "loop: the device tested" has "$log" "Raw device designation: $loop"

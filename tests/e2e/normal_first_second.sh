@@ -76,7 +76,7 @@ check "second: seek comparison" grep -q -e "seek scan linear RPI" -e "seek scan 
 if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null && [ -e /dev/loop-control ]; then
     truncate -s "$G" "$work/loop.img"
     if loop=$(losetup --find --show "$work/loop.img" 2>/dev/null); then
-        normal_cleanup_hooks+=("losetup -d '$loop' 2>/dev/null")
+        cleanup_hooks+=("losetup -d '$loop' 2>/dev/null")
         # The real disk tool lists the loop device under its kernel name.
         (
             unset TOLVARIN_DEV_DIR TOLVARIN_DISKTOOL

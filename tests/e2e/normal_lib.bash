@@ -8,36 +8,17 @@
 # report of that blank SATA disk (TOLVARIN_DISKTOOL). Sets build, cli,
 # faultlib (empty when not built), data (the data directory), image, size.
 
-G=1048576000 # one scan section: 1000 * 2^20 bytes
-failures=0
+. "$(dirname "${BASH_SOURCE[0]}")/common_lib.bash"
 
 normal_setup() {
-    build=${1:?usage: $0 BUILD_DIR}
-    local sections=${2:-3}
-    build=$(cd "$build" && pwd)
-    cli="$build/bin/tolvarin-cli"
-    if [ ! -x "$cli" ]; then
-        echo "skip: $cli is not built"
-        exit 77
-    fi
     if ! command -v python3 >/dev/null; then
         echo "skip: python3 is missing"
         exit 77
     fi
-    faultlib="$build/lib/libtolvarin_fault.so"
-    [ -f "$faultlib" ] || faultlib=
-    work=$(mktemp -d "${TMPDIR:-/tmp}/tolvarin-normal.XXXXXX")
-    trap 'normal_cleanup' EXIT
-    home="$work/home"
+    e2e_setup "${1:-}" normal
+    local sections=${2:-3}
     data="$home/Library/Application Support/Tolvarin"
-    mkdir -p "$home/.config/Tolvarin" "$work/dev"
-    # No service switching (it waits a second each way).
-    cat >"$home/.config/Tolvarin/Tolvarin.conf" <<EOF
-[General]
-indexingControl=0
-disableTimeMachine=0
-disablePowerManagement=0
-EOF
+    mkdir -p "$work/dev"
     size=$((sections * G))
     image="$work/dev/sdz"
     truncate -s "$size" "$image"
@@ -72,62 +53,19 @@ info)
 esac
 EOF
     chmod +x "$work/disktool"
-    export TOLVARIN_HOME="$home" TOLVARIN_DEV_DIR="$work/dev" TOLVARIN_DISKTOOL="$work/disktool"
+    export TOLVARIN_DEV_DIR="$work/dev" TOLVARIN_DISKTOOL="$work/disktool"
     # Message 8's "View Now" must not open a viewer on a desktop session.
     unset TOLVARIN_CONSOLE TOLVARIN_RESOURCES DISPLAY WAYLAND_DISPLAY
 }
 
-normal_cleanup_hooks=()
-normal_cleanup() {
-    local hook
-    for hook in "${normal_cleanup_hooks[@]}"; do
-        eval "$hook"
-    done
-    rm -rf "$work"
-}
-
-pass() { echo "ok   $1"; }
-fail() {
-    echo "FAIL $1"
-    failures=$((failures + 1))
-}
-check() { # check NAME COMMAND...: passes when the command succeeds
-    local name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
-has() { grep -qF -- "$2" "$1"; }          # has FILE TEXT
-differ() { ! cmp -s "$1" "$2"; }           # differ FILE FILE
-lacks() { ! grep -qF -- "$2" "$1"; }       # lacks FILE TEXT
-count() { grep -cF -- "$2" "$1" || true; } # count FILE TEXT
-equals() { [ "$1" = "$2" ] || {
-    echo "     got '$1', wanted '$2'"
-    false
-}; }
-json() { # json FILE EXPR: prints a field of a --json summary
-    python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))' "$1" "$2"
-}
+differ() { ! cmp -s "$1" "$2"; } # differ FILE FILE
 
 # run NAME [--plan PLAN] -- ARGS...: runs tolvarin-cli normal sdz ARGS with
-# the log $work/NAME.log; stdout to $work/NAME.out, stderr to $work/NAME.err,
-# the status in $status, the log path in $log.
+# the log $work/NAME.log (run_cli), the log path in $log.
 run() {
-    local name=$1 plan=
-    shift
-    if [ "$1" = "--plan" ]; then
-        plan=$2
-        shift 2
-    fi
-    [ "$1" = "--" ] && shift
-    log="$work/$name.log"
-    if [ -n "$plan" ]; then
-        LD_PRELOAD="$faultlib" TOLVARIN_FAULT_PLAN="$plan" \
-            TOLVARIN_FAULT_REPORT="$work/$name.faults" \
-            "$cli" normal sdz --log "$log" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err"
-    else
-        "$cli" normal sdz --log "$log" "$@" </dev/null >"$work/$name.out" 2>"$work/$name.err"
-    fi
-    status=$?
+    log="$work/$1.log"
+    cli_lead=(normal sdz --log "$log")
+    run_cli "$@"
 }
 
 # write_plan PLAN LINES...: a fault plan for the unit's image
@@ -138,13 +76,6 @@ write_plan() {
         echo "target $image"
         printf '%s\n' "$@"
     } >"$plan"
-}
-
-need_faultlib() {
-    if [ -z "$faultlib" ]; then
-        echo "skip: the fault library is not built (the sanitizer build leaves it out)"
-        exit 77
-    fi
 }
 
 # The unit's file prefix (its drive header's name), empty before its first test.
@@ -196,13 +127,4 @@ same_files() { # same_files SNAPSHOT: the unit's files are byte for byte those o
         sed 's/^/     /' "$work/.diff" | head -5
         false
     }
-}
-
-finish() {
-    if [ "$failures" -gt 0 ]; then
-        echo "$failures check(s) failed"
-        exit 1
-    fi
-    echo "all checks passed"
-    exit 0
 }
