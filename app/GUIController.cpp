@@ -43,10 +43,6 @@ std::string firstWord(const std::string& text) {
     return text.substr(0, text.find(' '));
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 std::string format(const char* fmt, ...) {
@@ -236,7 +232,7 @@ std::optional<int64_t> GUIController::sizeFromText(const std::string& sizeText) 
     static const std::pair<const char*, double> multipliers[] = {
         {"KB", 1e3}, {"MB", 1e6}, {"GB", 1e9}, {"TB", 1e12}, {"PB", 1e15}};
     for (const auto& [name, factor] : multipliers) {
-        if (startsWith(unit, name)) {
+        if (unit.starts_with(name)) {
             std::string number =
                 Utils::deleteSubstringFromString(sizeText, std::string(" ") + name);
             char* end = nullptr;
@@ -625,7 +621,7 @@ bool GUIController::initializeCursoryScanOnDrive() {
     if (!DiskContext::copyText(disk.logFilePath, logPath)) {
         return refuse("The log file path is too long: " + logPath);
     }
-    controller.setHasSMART(!startsWith(unit.SMARTStatus(), "Not Supported"));
+    controller.setHasSMART(!unit.SMARTStatus().starts_with("Not Supported"));
 
     Logger::setFilePrefix(prefix);
     // A cursory test writes its findings nowhere but in the log: without

@@ -232,10 +232,6 @@ bool beginsWithWord(const std::string& text, const std::string& word) {
            (text.size() == word.size() || text[word.size()] == ' ');
 }
 
-bool beginsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 std::string knownInterfaceCode(const std::string& code) {
     for (const char* known : {"ATA", "SAT", "USB", "FIR", "UND"}) {
         if (code == known) {
@@ -372,7 +368,7 @@ bool DriveProcessor::headerMatchesEntry(const std::vector<std::string>& headerLi
     for (size_t i = 1; i < entry.size(); ++i) {
         std::vector<std::string> fields = splitAtBlanks(entry[i]);
         // An empty or missing field would match every header.
-        if (fields.size() < 4 || !beginsWith(fields[3], "UUID:") || !anyLineBeginsWith(fields[3])) {
+        if (fields.size() < 4 || !fields[3].starts_with("UUID:") || !anyLineBeginsWith(fields[3])) {
             return false;
         }
     }
@@ -409,7 +405,7 @@ void DriveProcessor::obtainValidDataFiles() {
         std::vector<std::string> lines = readHeaderLines(tolvarinDir_ + "/" + name);
         size_t count = static_cast<size_t>(
             std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& line) { return beginsWith(line, "UUID:"); }));
+                          [](const std::string& line) { return line.starts_with("UUID:"); }));
         if (count > 0) {
             validDataFiles_.push_back(name + ":" + std::to_string(count));
             valid.push_back({name, count, std::move(lines)});
@@ -448,8 +444,8 @@ bool DriveProcessor::createNewDataFile(const DriveEntry& driveEntry) {
     }
     // A header is only worth writing when a later test can find it again:
     // it needs line 0 and at least one "UUID:" line, and one line each.
-    bool recognisable = driveEntry.size() > 1 && (beginsWith(driveEntry[0], "disk:") ||
-                                                  beginsWith(driveEntry[0], "volume:"));
+    bool recognisable = driveEntry.size() > 1 && (driveEntry[0].starts_with("disk:") ||
+                                                  driveEntry[0].starts_with("volume:"));
     for (const std::string& line : driveEntry) {
         recognisable = recognisable && line.find_first_of("\n\r") == std::string::npos;
     }
@@ -474,7 +470,7 @@ bool DriveProcessor::createNewDataFile(const DriveEntry& driveEntry) {
     }
 
     std::string unitText = (unit <= 9 ? "M0" : "M") + std::to_string(unit) + "-";
-    std::string type = beginsWith(driveEntry[0], "disk:") ? "D-" : "V-";
+    std::string type = driveEntry[0].starts_with("disk:") ? "D-" : "V-";
     std::vector<std::string> fields = splitAtBlanks(driveEntry[1]);
     // The code becomes part of a file name: only the known codes go there.
     std::string interface = knownInterfaceCode(fieldValue(fields, 2)) + "-";

@@ -2,14 +2,6 @@
 
 #include <utility>
 
-namespace {
-
-bool beginsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-} // namespace
-
 std::string MediaStructure::unitWording(const std::string& value) const {
     static const std::pair<const char*, const char*> units[] = {
         {"Ti", "TB"}, {"Gi", "GB"}, {"Mi", "MB"}, {"Ki", "KB"}};
@@ -40,7 +32,7 @@ void MediaStructure::setPrimaryDiskSize(const Text& value) {
     }
     std::string size = *value;
     // The listing marks the whole-disk size with a leading asterisk.
-    if (beginsWith(size, "*")) {
+    if (size.starts_with("*")) {
         size = str_.trim(str_.replaceSubstringIn(size, "*", " "));
     }
     primaryDiskSize_ = unitWording(size);
@@ -78,9 +70,9 @@ void MediaStructure::setVolumePartitionType(const Text& value) {
         volumePartitionType_ = "Apple HFSX Volume";
     } else if (type == "Apple_CoreStorage") {
         volumePartitionType_ = "Apple Core Storage";
-    } else if (beginsWith(type, "Microsoft")) {
+    } else if (type.starts_with("Microsoft")) {
         volumePartitionType_ = "Microsoft Windows/DOS Volume";
-    } else if (beginsWith(type, "Apple_Boot")) {
+    } else if (type.starts_with("Apple_Boot")) {
         volumePartitionType_ = "Boot or Recovery Volume";
     } else if (type == "Linux_Filesystem") {
         volumePartitionType_ = "Linux Volume";

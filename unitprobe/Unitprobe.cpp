@@ -9,10 +9,6 @@
 
 namespace {
 
-bool beginsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 bool contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
@@ -34,13 +30,13 @@ std::vector<size_t> characterStarts(const std::string& line) {
 // The types that make row 0 a volume of its own (the whole disk is formatted).
 bool isWholeDiskVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
-           beginsWith(type, "Microsoft") || type == "Linux_Filesystem";
+           type.starts_with("Microsoft") || type == "Linux_Filesystem";
 }
 
 // The partition types that yield a volume record.
 bool isRecognisedVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
-           type == "Apple_CoreStorage" || beginsWith(type, "Microsoft") ||
+           type == "Apple_CoreStorage" || type.starts_with("Microsoft") ||
            type == "Linux_Filesystem";
 }
 
@@ -83,7 +79,7 @@ std::vector<std::string> Unitprobe::splitLines(const std::string& text) {
 }
 
 bool Unitprobe::isDeviceHeader(const std::string& line) {
-    return beginsWith(line, "/dev/");
+    return line.starts_with("/dev/");
 }
 
 std::string Unitprobe::column(const std::string& line, size_t from, size_t to) {
@@ -111,7 +107,7 @@ std::string Unitprobe::extractString(const std::string& line) {
 
 bool Unitprobe::testIfOptical(const std::vector<std::string>& report) {
     return std::any_of(report.begin(), report.end(), [](const std::string& line) {
-        return beginsWith(line, "   Drive Type:") || beginsWith(line, "   Optical Drive Type:");
+        return line.starts_with("   Drive Type:") || line.starts_with("   Optical Drive Type:");
     });
 }
 
@@ -285,7 +281,7 @@ void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups
         for (size_t j = 1; j < group.size(); ++j) {
             const std::string& line = group[j];
             std::array<std::string, kColumns> columns{};
-            if (!beginsWith(line, "   #:")) {
+            if (!line.starts_with("   #:")) {
                 listIndex_[5] = characterStarts(line).size();
                 for (size_t c = 0; c < kColumns; ++c) {
                     size_t to = c + 1 == kColumns ? listIndex_[5] : listIndex_[c + 1];
@@ -298,7 +294,7 @@ void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups
             const std::string& size = columns[3];
             const std::string& identifier = columns[4];
 
-            if (index == "0:" || beginsWith(index, "0: ")) {
+            if (index == "0:" || index.starts_with("0: ")) {
                 if (isWholeDiskVolumeType(type)) {
                     wholeDiskVolume = true;
                 }
@@ -351,39 +347,39 @@ void Unitprobe::setMediaStructureElements(const std::vector<std::string>& report
     bool sawSMART = false;
     for (const std::string& line : report) {
         auto value = [&] { return extractString(line); };
-        if (beginsWith(line, "   Protocol:")) {
+        if (line.starts_with("   Protocol:")) {
             record.setInterfaceType(value());
         }
-        if (beginsWith(line, "   Device Identifier:")) {
+        if (line.starts_with("   Device Identifier:")) {
             record.setPrimaryDiskID(value());
         }
-        if (beginsWith(line, "   Volume Name:")) {
+        if (line.starts_with("   Volume Name:")) {
             record.setVolumeName(value());
         }
-        if (beginsWith(line, "   File System:") ||
-            beginsWith(line, "   File System Personality:")) {
+        if (line.starts_with("   File System:") ||
+            line.starts_with("   File System Personality:")) {
             record.setVolumeFileSystem(value());
         }
-        if (beginsWith(line, "   Partition Type:")) {
+        if (line.starts_with("   Partition Type:")) {
             record.setVolumePartitionType(value());
             if (record.volumePartitionType() == "Apple Core Storage") {
                 record.setVolumeName("Apple Core Storage");
             }
         }
-        if (beginsWith(line, "   Media Type:") || beginsWith(line, "   Media Type (Bundle):")) {
+        if (line.starts_with("   Media Type:") || line.starts_with("   Media Type (Bundle):")) {
             record.setMediaType(value());
         }
-        if (beginsWith(line, "   SMART Status:")) {
+        if (line.starts_with("   SMART Status:")) {
             record.setSMARTStatus(value());
             sawSMART = true;
         }
-        if (beginsWith(line, "   UUID:") || beginsWith(line, "   Volume UUID:")) {
+        if (line.starts_with("   UUID:") || line.starts_with("   Volume UUID:")) {
             record.setUUID(value());
         }
-        if (beginsWith(line, "   Volume Free Space:") || beginsWith(line, "   Free Space:")) {
+        if (line.starts_with("   Volume Free Space:") || line.starts_with("   Free Space:")) {
             record.setVolumePartitionFreeSpace(value());
         }
-        if (beginsWith(line, "   Bootable:") || beginsWith(line, "   OS Can Be Installed:")) {
+        if (line.starts_with("   Bootable:") || line.starts_with("   OS Can Be Installed:")) {
             std::string bootable = value();
             if (bootable == "Not bootable" || bootable == "No") {
                 record.setIsBootable("NO");
@@ -393,16 +389,16 @@ void Unitprobe::setMediaStructureElements(const std::vector<std::string>& report
                 record.setIsBootable("---");
             }
         }
-        if (beginsWith(line, "   Total Size:")) {
+        if (line.starts_with("   Total Size:")) {
             record.setVolumePartitionSize(value());
         }
-        if (beginsWith(line, "   Ejectable:")) {
+        if (line.starts_with("   Ejectable:")) {
             record.setIsEjectable(value());
         }
-        if (beginsWith(line, "   Internal:")) {
+        if (line.starts_with("   Internal:")) {
             record.setIsInternal(value());
         }
-        if (beginsWith(line, "   Optical Media Type:")) {
+        if (line.starts_with("   Optical Media Type:")) {
             record.setMediaType(value());
         }
     }
@@ -430,10 +426,10 @@ void Unitprobe::setRaidDetails() {
     std::string protocol;
     std::string internal;
     for (const std::string& line : lines) {
-        if (beginsWith(line, "Device Node:")) {
+        if (line.starts_with("Device Node:")) {
             node = extractString(line);
         }
-        if (!beginsWith(line, "0  ")) {
+        if (!line.starts_with("0  ")) {
             continue;
         }
         std::vector<std::string> parts = splitAt(line, "  ");
@@ -444,11 +440,11 @@ void Unitprobe::setRaidDetails() {
         // disk1s2 -> disk1: the first "s" after "disk" starts the slice.
         std::string wholeDisk = member.substr(0, member.find('s', 3));
         for (const std::string& report : runDiskTool(generalCP_, {"info", wholeDisk})) {
-            if (beginsWith(report, "   Protocol:")) {
+            if (report.starts_with("   Protocol:")) {
                 protocol = extractString(report);
                 internal = (protocol == "FireWire" || protocol == "USB") ? "No" : "Yes";
             }
-            if (beginsWith(report, "   SMART Status:")) {
+            if (report.starts_with("   SMART Status:")) {
                 smart = extractString(report);
             }
         }
