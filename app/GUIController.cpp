@@ -9,6 +9,7 @@
 #include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
+#include "logging/TextFormat.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"
 #include "platform/RawDevice.h"
@@ -17,8 +18,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
@@ -43,17 +42,6 @@ std::string firstWord(const std::string& text) {
     return text.substr(0, text.find(' '));
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char* fmt, ...) {
-    char buffer[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buffer, sizeof(buffer), fmt, args);
-    va_end(args);
-    return buffer;
-}
-
 // A count the scan engine formatted with "%d".
 int countFrom(const std::string& text) {
     char* end = nullptr;
@@ -73,12 +61,12 @@ Preferences loadedPreferences() {
 void raiseProcessPriority() {
     errno = 0;
     int before = ::getpriority(PRIO_PROCESS, 0);
-    System::consoleLog(format("PRIORITY BEFORE SETTING return value: %d", before));
+    System::consoleLog(formatText("PRIORITY BEFORE SETTING return value: %d", before));
     int result = ::setpriority(PRIO_PROCESS, 0, kTestPriority);
-    System::consoleLog(format("setriority() return value: %d", result));
+    System::consoleLog(formatText("setriority() return value: %d", result));
     errno = 0;
     int after = ::getpriority(PRIO_PROCESS, 0);
-    System::consoleLog(format("PRIORITY AFTER SETTING return value: %d", after));
+    System::consoleLog(formatText("PRIORITY AFTER SETTING return value: %d", after));
 }
 
 } // namespace
@@ -378,14 +366,14 @@ bool GUIController::confirmCursoryOptions(const CursoryChoice& choice) {
             start = (startBytes - 1) / kRangeGranularity * kRangeGranularity;
         }
         int64_t end = (endBytes / kRangeGranularity + 1) * kRangeGranularity;
-        System::consoleLog(format("GUI says it's %lld", static_cast<long long>(endBytes)));
+        System::consoleLog(formatText("GUI says it's %lld", static_cast<long long>(endBytes)));
         if (end >= size) {
             end = size;
         }
         double startGB = static_cast<double>(start) / 1e9;
         double endGB = static_cast<double>(end) / 1e9;
-        System::consoleLog(format("Adjusted start of cursory scan: %f GB", startGB));
-        System::consoleLog(format("Adjusted end of cursory scan: %f GB", endGB));
+        System::consoleLog(formatText("Adjusted start of cursory scan: %f GB", startGB));
+        System::consoleLog(formatText("Adjusted end of cursory scan: %f GB", endGB));
         MessageCenter::setCursoryStart(startGB);
         MessageCenter::setCursoryEnd(endGB);
         if (MessageCenter::generateAlertDialogWithNumber(kRangeAdjustedMessage) == 0) {
@@ -405,8 +393,8 @@ void GUIController::printCursoryOptionsSettings() const {
     System::consoleLog("Cursory limited surface scan selected: " +
                        yesNo(cursoryLimitedScanSelected()));
     System::consoleLog("Attempt to repair drive: " + yesNo(attemptToRepairBadSectors()));
-    System::consoleLog(format("Cursory limited scan start: %d", limitedCursoryScanStartByte()));
-    System::consoleLog(format("Cursory limited scan end: %d", limitedCursoryScanEndByte()));
+    System::consoleLog(formatText("Cursory limited scan start: %d", limitedCursoryScanStartByte()));
+    System::consoleLog(formatText("Cursory limited scan end: %d", limitedCursoryScanEndByte()));
 }
 
 // --- buttons -------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
+#include "logging/TextFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/PosixRawDevice.h"
 #include "platform/SafeFile.h"
@@ -351,15 +352,8 @@ void result(const Options& options, const char* format, ...) __attribute__((form
 void result(const Options& options, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
+    std::string line = "RESULT " + vformatText(format, args) + "\n";
     va_end(args);
-    text.resize(static_cast<size_t>(std::max(length, 0)));
-    std::string line = "RESULT " + text + "\n";
     std::fputs(line.c_str(), stdout);
     std::fflush(stdout);
     std::string error;

@@ -7,6 +7,7 @@
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
+#include "logging/TextFormat.h"
 #include "platform/Paths.h"
 #include "platform/ProcessRunner.h"
 #include "platform/SafeFile.h"
@@ -17,8 +18,6 @@
 #include "store/ScanFileReader.h"
 #include "store/TestFileBackup.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -35,25 +34,6 @@ std::mutex& smartWatchMutex() {
 std::optional<int64_t>& smartWatchTime() {
     static std::optional<int64_t> t;
     return t;
-}
-
-std::string formatText(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-std::string formatText(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string out;
-    if (n > 0) {
-        out.resize(static_cast<std::size_t>(n) + 1);
-        std::vsnprintf(out.data(), out.size(), fmt, args);
-        out.resize(static_cast<std::size_t>(n));
-    }
-    va_end(args);
-    return out;
 }
 
 void logLine(const char* text) {

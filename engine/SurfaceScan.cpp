@@ -6,12 +6,12 @@
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
+#include "logging/TextFormat.h"
 #include "platform/System.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -25,30 +25,6 @@ constexpr int64_t kRefreshRangeBytes = 1310720;
 // The clock counts whole microseconds: a reading of 0 means "below one".
 constexpr double kClockResolution = 1e-6;
 
-std::string vformat(const char* fmt, va_list args) __attribute__((format(printf, 1, 0)));
-std::string vformat(const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int length = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (length <= 0) {
-        return "";
-    }
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), fmt, args);
-    text.resize(static_cast<size_t>(length));
-    return text;
-}
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string text = vformat(fmt, args);
-    va_end(args);
-    return text;
-}
-
 void appendTo(const std::string& path, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 void appendTo(const std::string& path, const char* fmt, ...) {
     if (path.empty()) {
@@ -56,7 +32,7 @@ void appendTo(const std::string& path, const char* fmt, ...) {
     }
     va_list args;
     va_start(args, fmt);
-    std::string text = vformat(fmt, args);
+    std::string text = vformatText(fmt, args);
     va_end(args);
     writeData(path, "%s", text.c_str());
 }
@@ -169,7 +145,7 @@ void SurfaceScan::showFirstProgress() {
     if (sectionCount() == 1 && disk.deviceSize <= kFirstRangeBytes) {
         upper = static_cast<double>(disk.deviceSize) / 1e9;
     }
-    controller_.setCurrentTestRange(format("Scanning from %.3f GB to %.3f GB", 0.0, upper));
+    controller_.setCurrentTestRange(formatText("Scanning from %.3f GB to %.3f GB", 0.0, upper));
     controller_.updateGUI();
     if (normal_) {
         host_.startNormalSurfaceScanSpinnerThread();
@@ -202,9 +178,9 @@ void SurfaceScan::waitWhilePaused() {
 
 void SurfaceScan::refreshProgress(int64_t offset) {
     DiskContext& disk = *controller_.disk();
-    controller_.setCurrentTestRange(format("Scanning from %.3f GB to %.3f GB",
-                                           static_cast<double>(offset) / 1e9,
-                                           static_cast<double>(offset + kRefreshRangeBytes) / 1e9));
+    controller_.setCurrentTestRange(
+        formatText("Scanning from %.3f GB to %.3f GB", static_cast<double>(offset) / 1e9,
+                   static_cast<double>(offset + kRefreshRangeBytes) / 1e9));
     controller_.setSurfacePercentDone(fractionOf(offset, disk.deviceSize));
     controller_.updateGUI();
     if (controller_.hasSMART() &&
@@ -322,8 +298,8 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         }
         if (duration > kIrregularMicros) {
             double seconds = convertLongLongTimeToDecimal(duration);
-            pending_.push_back(format("      Irregularity at byte %lld, response time %f",
-                                      static_cast<long long>(offset), seconds));
+            pending_.push_back(formatText("      Irregularity at byte %lld, response time %f",
+                                          static_cast<long long>(offset), seconds));
             disk.totalIrregularities += 1;
             disk.surfaceIrregularities += 1;
             s.irregularityCount += 1;
@@ -408,7 +384,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
         disk.position += kProbeStride;
         int64_t at = s.start + disk.position;
         controller_.setCurrentTestRange(
-            format("   Probing disk at byte %.3f GB", static_cast<double>(at) / 1e9));
+            formatText("   Probing disk at byte %.3f GB", static_cast<double>(at) / 1e9));
         controller_.setSurfacePercentDone(fractionOf(at, disk.deviceSize));
         controller_.updateGUI();
 
