@@ -4,11 +4,8 @@
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
-#include "tests/support/FakeClock.h"
-#include "tests/support/FakeScanHost.h"
-#include "tests/support/ScriptedAnswerer.h"
+#include "tests/support/ScanFixture.h"
 #include "tests/support/SimulatedDevice.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +26,11 @@ class ForgetfulDevice : public RawDevice {
     std::unique_ptr<SimulatedDevice> inner_;
 };
 
-class BadBlockRepairTest : public ::testing::Test {
+class BadBlockRepairTest : public ScanFixture {
   protected:
     static constexpr int64_t kSection = 1 << 20; // two sections of 1 MiB
 
     BadBlockRepairTest() {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
-        answers = std::make_shared<ScriptedAnswerer>();
-        MessageCenter::setAnswerer(answers);
-        logPath = dir.path() + "/Log.txt";
-        Logger::setUserLogFileNameAndPathWithString(logPath);
         controller.setErrorLimit(100);
 
         DiskContext& disk = controller.prepareDiskContext();
@@ -59,13 +50,7 @@ class BadBlockRepairTest : public ::testing::Test {
         }
         disk.sectionCount = 2;
     }
-    ~BadBlockRepairTest() override {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
-    }
 
-    DiskContext& disk() { return *controller.disk(); }
-    std::string log() const { return SafeFile::read(logPath).value_or(""); }
     // Repairs section index from the failed read at position (relative).
     BadBlockRepair repair(int index, int64_t position) {
         disk().position = position;
@@ -81,14 +66,8 @@ class BadBlockRepairTest : public ::testing::Test {
         return out;
     }
 
-    TempDir dir;
-    FakeClock clock;
-    FakeScanHost host;
-    ScanController controller{host};
-    std::shared_ptr<ScriptedAnswerer> answers;
     SimulatedDevice* simulated = nullptr;
     std::unique_ptr<SimulatedDevice> observer;
-    std::string logPath;
 };
 
 } // namespace

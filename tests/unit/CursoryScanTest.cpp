@@ -5,32 +5,16 @@
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
-#include "tests/support/FakeClock.h"
-#include "tests/support/FakeScanHost.h"
-#include "tests/support/ScriptedAnswerer.h"
+#include "tests/support/ScanFixture.h"
 #include "tests/support/SimulatedDevice.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 
 namespace {
 
 constexpr int64_t kG = SizingSweep::kSectionSize;
-
-std::vector<std::string> linesWith(const std::string& text, const std::string& needle) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(needle) != std::string::npos) {
-            out.push_back(line);
-        }
-    }
-    return out;
-}
 
 DiskContext layoutOf(int64_t size) {
     DiskContext disk;
@@ -39,21 +23,11 @@ DiskContext layoutOf(int64_t size) {
     return disk;
 }
 
-class CursoryScanTest : public ::testing::Test {
+class CursoryScanTest : public ScanFixture {
   protected:
     CursoryScanTest() {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
-        answers = std::make_shared<ScriptedAnswerer>();
-        MessageCenter::setAnswerer(answers);
-        logPath = dir.path() + "/Log.txt";
-        Logger::setUserLogFileNameAndPathWithString(logPath);
         controller.setErrorLimit(100);
         host.normalScanValue = false;
-    }
-    ~CursoryScanTest() override {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
     }
 
     // A prepared unit of size bytes, as the sizing sweep leaves it.
@@ -70,15 +44,8 @@ class CursoryScanTest : public ::testing::Test {
         disk.sectorCount = size / 512;
         return simulated;
     }
-    std::string log() const { return SafeFile::read(logPath).value_or(""); }
 
-    TempDir dir;
-    FakeClock clock;
-    FakeScanHost host;
-    ScanController controller{host};
-    std::shared_ptr<ScriptedAnswerer> answers;
     std::unique_ptr<SimulatedDevice> observer;
-    std::string logPath;
 };
 
 } // namespace

@@ -4,45 +4,22 @@
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
-#include "tests/support/FakeClock.h"
-#include "tests/support/FakeScanHost.h"
-#include "tests/support/ScriptedAnswerer.h"
+#include "tests/support/ScanFixture.h"
 #include "tests/support/SimulatedDevice.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <sstream>
 
 namespace {
 
-std::vector<std::string> linesWith(const std::string& text, const std::string& needle) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.find(needle) != std::string::npos) {
-            out.push_back(line);
-        }
-    }
-    return out;
-}
-
-class SeekScanTest : public ::testing::Test {
+class SeekScanTest : public ScanFixture {
   protected:
     static constexpr int64_t kSectors = 30 * 64; // 64 sectors between locations
 
     SeekScanTest() {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
-        answers = std::make_shared<ScriptedAnswerer>();
-        MessageCenter::setAnswerer(answers);
-        logPath = dir.path() + "/Log.txt";
-        Logger::setUserLogFileNameAndPathWithString(logPath);
-
         DiskContext& disk = controller.prepareDiskContext();
         auto device = std::make_unique<SimulatedDevice>(kSectors * 512);
         device->setClock(&clock);
@@ -57,16 +34,10 @@ class SeekScanTest : public ::testing::Test {
         controller.setFilePrefix("unit");
         controller.setDiagFile(dir.path() + "/unit.dia");
     }
-    ~SeekScanTest() override {
-        MessageCenter::resetForTests();
-        Logger::resetForTests();
-    }
 
-    std::string log() const { return SafeFile::read(logPath).value_or(""); }
     std::string file(const std::string& name) const {
         return SafeFile::read(dir.path() + "/" + name).value_or("");
     }
-    DiskContext& disk() { return *controller.disk(); }
     void writeSkx(const std::string& body) {
         ASSERT_TRUE(SafeFile::replace(dir.path() + "/unit.skx", body));
     }
@@ -78,13 +49,7 @@ class SeekScanTest : public ::testing::Test {
             "***** IMPORTANT: DO NOT EDIT, RENAME, OR DELETE THIS FILE!!!! *****\n\n"));
     }
 
-    TempDir dir;
-    FakeClock clock;
-    FakeScanHost host;
-    ScanController controller{host};
-    std::shared_ptr<ScriptedAnswerer> answers;
     SimulatedDevice* simulated = nullptr;
-    std::string logPath;
 };
 
 } // namespace
