@@ -8,6 +8,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeScanHost.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestMedia.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -17,30 +18,6 @@
 namespace {
 
 using Entry = std::vector<std::string>;
-
-Media disk(const std::string& id, const std::string& size, const std::string& interface,
-           const std::string& uuid = "") {
-    Media m;
-    m.setIsPrimaryDisk(true);
-    m.setPrimaryDiskID(id);
-    m.setPrimaryDiskSize(size);
-    m.setInterfaceType(interface);
-    m.setUUID(uuid);
-    return m;
-}
-
-Media volume(const Media& on, const std::string& id, const std::string& size,
-             const std::string& uuid) {
-    Media m;
-    m.setIsPrimaryDisk(false);
-    m.setPrimaryDiskID(on.primaryDiskID());
-    m.setPrimaryDiskSize(on.primaryDiskSize());
-    m.setInterfaceType(on.interfaceType());
-    m.setVolumeDiskID(id);
-    m.setVolumePartitionSize(size);
-    m.setUUID(uuid);
-    return m;
-}
 
 const char* const kWarning =
     "***** IMPORTANT: DO NOT EDIT, RENAME, OR DELETE THIS FILE!!!! *****\n\n";
@@ -94,9 +71,9 @@ class DataCatalogueTest : public ::testing::Test {
     Quarrykit kit;
     std::vector<int> exits;
     // A SATA disk with one volume, and a blank USB disk.
-    Media sda = disk("sda", "500.1 GB", "Serial ATA Hard Drive");
-    Media sda2 = volume(sda, "sda2", "499.5 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
-    Media sdb = disk("sdb", "2.0 TB", "USB External Media", "0x5000c500a1b2c3d4");
+    Media sda = testDisk("sda", "500.1 GB", "Serial ATA Hard Drive");
+    Media sda2 = testVolume(sda, "sda2", "499.5 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
+    Media sdb = testDisk("sdb", "2.0 TB", "USB External Media", "0x5000c500a1b2c3d4");
 };
 
 } // namespace
@@ -210,10 +187,10 @@ TEST_F(DataCatalogueTest, NextUnitIsOneAboveTheHighestValidHeader) {
 }
 
 TEST_F(DataCatalogueTest, ARepartitionedDiskIsANewUnit) {
-    Media sdc = disk("sdc", "1.0 TB", "Serial ATA Hard Drive");
-    Media a = volume(sdc, "sdc1", "500.0 GB ", "AAAA");
-    Media b = volume(sdc, "sdc2", "500.0 GB ", "BBBB");
-    Media c = volume(sdc, "sdc2", "500.0 GB ", "CCCC");
+    Media sdc = testDisk("sdc", "1.0 TB", "Serial ATA Hard Drive");
+    Media a = testVolume(sdc, "sdc1", "500.0 GB ", "AAAA");
+    Media b = testVolume(sdc, "sdc2", "500.0 GB ", "BBBB");
+    Media c = testVolume(sdc, "sdc2", "500.0 GB ", "CCCC");
     auto first = build({sdc, a, b});
     std::string disk2 = first->currentDataFiles()[0]->fullDataFileName();
     std::string volumeA = first->currentDataFiles()[1]->fullDataFileName();
@@ -242,9 +219,9 @@ TEST_F(DataCatalogueTest, ARepartitionedDiskIsANewUnit) {
 TEST_F(DataCatalogueTest, AUUIDMatchesAsAWholeWordOnly) {
     // Two blank disks of the same size whose serial numbers differ only by a
     // trailing character must not share a unit.
-    auto first = build({disk("sdd", "1.0 TB", "USB External Media", "S12")});
+    auto first = build({testDisk("sdd", "1.0 TB", "USB External Media", "S12")});
     clock.advance(1000000);
-    auto second = build({disk("sde", "1.0 TB", "USB External Media", "S1")});
+    auto second = build({testDisk("sde", "1.0 TB", "USB External Media", "S1")});
     ASSERT_EQ(second->currentDataFiles().size(), 1u);
     EXPECT_NE(second->currentDataFiles()[0]->fullDataFileName(),
               first->currentDataFiles()[0]->fullDataFileName());

@@ -1,42 +1,19 @@
 #include "store/DriveProcessor.h"
 #include "app/DriveListLoader.h"
 #include "platform/Paths.h"
+#include "tests/support/TestMedia.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-Media disk(const std::string& id, const std::string& size, const std::string& interface,
-           const std::string& uuid = "") {
-    Media m;
-    m.setIsPrimaryDisk(true);
-    m.setPrimaryDiskID(id);
-    m.setPrimaryDiskSize(size);
-    m.setInterfaceType(interface);
-    m.setUUID(uuid);
-    return m;
-}
-
-Media volume(const Media& on, const std::string& id, const std::string& size,
-             const std::string& uuid) {
-    Media m;
-    m.setIsPrimaryDisk(false);
-    m.setPrimaryDiskID(on.primaryDiskID());
-    m.setPrimaryDiskSize(on.primaryDiskSize());
-    m.setInterfaceType(on.interfaceType());
-    m.setVolumeDiskID(id);
-    m.setVolumePartitionSize(size);
-    m.setUUID(uuid);
-    return m;
-}
 
 using Entry = std::vector<std::string>;
 
 } // namespace
 
 TEST(DriveProcessor, DiskWithOneVolumeGivesTwoEntriesNamingTheVolumeTwice) {
-    Media disk0 = disk("disk0", "232.9 GB", "Serial ATA Hard Drive");
-    Media hfs = volume(disk0, "disk0s2", "232.6 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
+    Media disk0 = testDisk("disk0", "232.9 GB", "Serial ATA Hard Drive");
+    Media hfs = testVolume(disk0, "disk0s2", "232.6 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
     DriveProcessor p({disk0, hfs}, "alice", "/home/alice");
 
     EXPECT_EQ(p.primaryDrives(), Entry{"DISK:disk0 DES:D IFC:SAT SIZE:232.9 GB"});
@@ -47,13 +24,13 @@ TEST(DriveProcessor, DiskWithOneVolumeGivesTwoEntriesNamingTheVolumeTwice) {
 }
 
 TEST(DriveProcessor, PartIsTheVolumeIdentifierWithoutTheDisk) {
-    Media sda = disk("sda", "500.1 GB", "Serial ATA Hard Drive");
-    Media nvme = disk("nvme0n1", "1.0 TB", "Unidentified Media");
-    Media loop1 = disk("loop1", "1.0 GB", "Unidentified Media");
-    Media loop10 = disk("loop10", "2.0 GB", "Unidentified Media");
-    DriveProcessor p({sda, volume(sda, "sda2", "499.5 GB ", "u1"), nvme,
-                      volume(nvme, "nvme0n1p2", "1.0 TB ", "u2"), loop1, loop10,
-                      volume(loop10, "loop10p1", "2.0 GB ", "")},
+    Media sda = testDisk("sda", "500.1 GB", "Serial ATA Hard Drive");
+    Media nvme = testDisk("nvme0n1", "1.0 TB", "Unidentified Media");
+    Media loop1 = testDisk("loop1", "1.0 GB", "Unidentified Media");
+    Media loop10 = testDisk("loop10", "2.0 GB", "Unidentified Media");
+    DriveProcessor p({sda, testVolume(sda, "sda2", "499.5 GB ", "u1"), nvme,
+                      testVolume(nvme, "nvme0n1p2", "1.0 TB ", "u2"), loop1, loop10,
+                      testVolume(loop10, "loop10p1", "2.0 GB ", "")},
                      "alice", "/home/alice");
     ASSERT_EQ(p.volumes().size(), 3u);
     EXPECT_NE(p.volumes()[0].find(" PART:2 "), std::string::npos) << p.volumes()[0];
@@ -76,9 +53,9 @@ TEST(DriveProcessor, InterfaceCodesComeFromTheExactDisplayText) {
 }
 
 TEST(DriveProcessor, DiskWithoutVolumesCarriesItsOwnIdentityLine) {
-    DriveProcessor p({disk("sdb", "2.0 TB", "USB External Media", "0x5000c500a1b2c3d4"),
-                      disk("sdc", "16.0 GB", "USB External Media"),
-                      disk("sdd", "1.0 TB", "Serial ATA Hard Drive", "  WD-WX 1234 ")},
+    DriveProcessor p({testDisk("sdb", "2.0 TB", "USB External Media", "0x5000c500a1b2c3d4"),
+                      testDisk("sdc", "16.0 GB", "USB External Media"),
+                      testDisk("sdd", "1.0 TB", "Serial ATA Hard Drive", "  WD-WX 1234 ")},
                      "alice", "/home/alice");
     ASSERT_EQ(p.driveList().size(), 3u);
     EXPECT_EQ(
