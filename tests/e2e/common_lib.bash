@@ -1,5 +1,6 @@
-# Shared by the end-to-end scripts that run tolvarin-cli, through
-# cursory_lib.bash and normal_lib.bash (sourced, never run alone).
+# Shared by the end-to-end scripts: those that run tolvarin-cli through
+# cursory_lib.bash and normal_lib.bash, and faultlib.sh for its checks
+# (sourced, never run alone).
 #
 # e2e_setup BUILD_DIR KIND sets: build, cli, faultlib (empty when not built),
 # work (a fresh directory removed at exit, after the commands queued in

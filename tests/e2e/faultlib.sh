@@ -5,6 +5,7 @@
 #
 # Usage: faultlib.sh BUILD_DIR. Exit 0 on success, 77 to skip, 1 on failure.
 set -u
+. "$(dirname "$0")/common_lib.bash" # pass, fail, check, finish
 
 build=${1:?usage: faultlib.sh BUILD_DIR}
 lib="$(cd "$build" && pwd)/lib/libtolvarin_fault.so"
@@ -26,17 +27,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tolvarin-faultlib.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
-failures=0
-pass() { echo "ok   $1"; }
-fail() {
-    echo "FAIL $1"
-    failures=$((failures + 1))
-}
-check() { # check NAME COMMAND...: pass when the command succeeds
-    local name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 MiB=1048576
@@ -201,8 +191,4 @@ bad_plan "ranges without a target" 'eio 0 512' "no target line"
 LD_PRELOAD="$lib" TOLVARIN_FAULT_PLAN="$work/absent.plan" /bin/true 2>bad.err
 check "a missing plan stops the program" test $? -eq 78
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all fault library checks passed"
+finish
