@@ -14,19 +14,6 @@
 
 #include <cstdarg>
 
-namespace {
-
-// The test's log: the logger's, or the one the context was prepared with.
-std::string testLogFile(const DiskContext* disk) {
-    std::string path = Logger::charLogFileNameAndPath();
-    if (path.empty() && disk != nullptr) {
-        path = disk->logFilePath;
-    }
-    return path;
-}
-
-} // namespace
-
 CursoryScan::CursoryScan(ScanController& controller, ScanHost& host)
     : controller_(controller), host_(host) {}
 
@@ -37,7 +24,7 @@ void CursoryScan::installOn(ScanController& controller) {
 
 void CursoryScan::doCursoryScanTest() {
     DiskContext* disk = controller_.disk();
-    logFile_ = testLogFile(disk);
+    logFile_ = controller_.testLogFile();
     if (disk == nullptr) {
         // Nothing was prepared (the preparation failed or was cancelled).
         System::consoleLog("TOLVARIN - Cursory test without a prepared unit; nothing scanned.");
@@ -99,7 +86,7 @@ std::optional<std::pair<int, int>> CursoryScan::limitedSectionRange(const DiskCo
 
 bool CursoryScan::doLimitedSurfaceScanTest() {
     DiskContext* disk = controller_.disk();
-    logFile_ = testLogFile(disk);
+    logFile_ = controller_.testLogFile();
     const int64_t start = static_cast<int64_t>(host_.limitedCursoryScanStartByte()) * kGigabyte;
     const int64_t end = static_cast<int64_t>(host_.limitedCursoryScanEndByte()) * kGigabyte;
 

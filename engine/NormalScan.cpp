@@ -30,15 +30,6 @@ const char* const NormalScan::kAllTestsCompleteLine =
 
 namespace {
 
-// The test's log: the logger's, or the one the context was prepared with.
-std::string testLogFile(const DiskContext* disk) {
-    std::string path = Logger::charLogFileNameAndPath();
-    if (path.empty() && disk != nullptr) {
-        path = disk->logFilePath;
-    }
-    return path;
-}
-
 bool present(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
@@ -256,7 +247,7 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
 void NormalScan::doFormalScanTest() {
     outcome_ = Outcome::NotRun;
     DiskContext* disk = controller_.disk();
-    logFile_ = testLogFile(disk);
+    logFile_ = controller_.testLogFile();
     Quarrykit* kit = controller_.quarrykit();
     const std::string dir = controller_.tolvarinDir();
     const std::string prefix = controller_.filePrefix();

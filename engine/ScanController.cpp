@@ -138,6 +138,14 @@ void ScanController::doCursoryScanTest() {
 
 // --- accessors ---------------------------------------------------------------
 
+std::string ScanController::testLogFile() const {
+    std::string path = Logger::charLogFileNameAndPath();
+    if (path.empty() && disk_ != nullptr) {
+        path = disk_->logFilePath;
+    }
+    return path;
+}
+
 DiskContext& ScanController::prepareDiskContext() {
     auto fresh = std::make_unique<DiskContext>();
     initialize(*fresh);

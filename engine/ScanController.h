@@ -84,6 +84,8 @@ class ScanController {
     // Null before a test is prepared and after the post-test reset.
     DiskContext* disk() { return disk_.get(); }
     const DiskContext* disk() const { return disk_.get(); }
+    // The test's log: the logger's, or the one the context was prepared with.
+    std::string testLogFile() const;
     // Replaces the context with a new, initialised one and answers it.
     DiskContext& prepareDiskContext();
     void setDisk(std::unique_ptr<DiskContext> disk) { disk_ = std::move(disk); }

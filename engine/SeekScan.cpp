@@ -26,15 +26,6 @@ std::string rangeText(const char* format, double a, double b) {
     return text;
 }
 
-// The test's log: the logger's, or the one the context was prepared with.
-std::string testLogFile(const DiskContext* disk) {
-    std::string path = Logger::charLogFileNameAndPath();
-    if (path.empty() && disk != nullptr) {
-        path = disk->logFilePath;
-    }
-    return path;
-}
-
 std::string lastPathElement(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -157,7 +148,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     DiskContext* disk = controller_.disk();
     normal_ = host_.normalScan();
     seekFile_ = seekFile;
-    logFile_ = testLogFile(disk);
+    logFile_ = controller_.testLogFile();
     controller_.setTypeOfTest("Seek Scan");
     controller_.setCurrentTestRange("");
 
