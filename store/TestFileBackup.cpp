@@ -1,6 +1,7 @@
 #include "store/TestFileBackup.h"
 
 #include "logging/Logger.h"
+#include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/IntegrityChecker.h"
 #include "store/Quarrykit.h"
@@ -72,6 +73,8 @@ bool TestFileBackup::restorePreviousTestFilesWithFilePrefix(const std::string& p
 
 bool TestFileBackup::deleteCurrentBackupFilesWithFilePrefix(const std::string& prefix) {
     std::string prev = backupDirectory();
+    // A copy cut short by a kill leaves its temporary file behind.
+    SafeFile::removeStaleTemporaries(prev);
     bool all = true;
     for (const std::string& name : unitFilesIn(prev, prefix, false)) {
         all = quarrykit_.deleteFile(prev + "/" + name) && all;
