@@ -27,6 +27,12 @@ int64_t directIOAlignment(int fd, const struct stat& st) {
         (sx.stx_mask & STATX_DIOALIGN) != 0 && sx.stx_dio_offset_align != 0) {
         return std::max<int64_t>(512, sx.stx_dio_offset_align);
     }
+    // Some file systems (tmpfs) take O_DIRECT without reporting an alignment:
+    // a 512-byte read at offset 512 shows whether sectors will do.
+    AlignedBuffer probe(512);
+    if (::pread(fd, probe.data(), 512, 512) >= 0) {
+        return 512;
+    }
     return std::max<int64_t>(512, st.st_blksize);
 }
 

@@ -79,9 +79,10 @@ write_plan() {
 }
 
 # The unit's file prefix (its drive header's name), empty before its first test.
+# The first unit made (M01) when a script adds others, whatever the directory order.
 prefix() {
     local hdr
-    hdr=$(find "$data" -maxdepth 1 -name 'M*.hdr' 2>/dev/null | head -1)
+    hdr=$(find "$data" -maxdepth 1 -name 'M*.hdr' 2>/dev/null | sort | head -1)
     [ -n "$hdr" ] && basename "$hdr" .hdr
 }
 unit_file() { echo "$data/$(prefix)$1"; } # unit_file SUFFIX
