@@ -7,7 +7,7 @@
 // Some setters store a default when the value is absent, so that a record
 // copied from an incomplete report still reads sensibly.
 class Media {
-public:
+  public:
     using Text = std::optional<std::string>;
 
     bool isPrimaryDisk() const { return isPrimaryDisk_; }
@@ -51,7 +51,7 @@ public:
     void setIsBootable(const Text& v) { isBootable_ = v.value_or("Unavailable"); }
     void setIsEjectable(const Text& v) { isEjectable_ = v.value_or("Unavailable"); }
 
-private:
+  private:
     bool isPrimaryDisk_ = false;
     std::string primaryDiskID_;
     std::string primaryDiskSize_;

@@ -9,7 +9,7 @@
 // name; posting calls every matching observer on the posting thread. Faces
 // that must redraw on their own thread hop there themselves.
 class NotificationCenter {
-public:
+  public:
     using Callback = std::function<void(const std::string& name, const void* object)>;
     using Token = int;
 
@@ -17,7 +17,7 @@ public:
     void removeObserver(Token token);
     void postNotificationName(const std::string& name, const void* object);
 
-private:
+  private:
     struct Entry {
         Token token;
         std::string name;

@@ -9,7 +9,7 @@ class NotificationCenter;
 // hub, GUIController): progress setters, the options a scan reads, and the
 // button reset at the end of a test. The engine never sees a window.
 class ScanHost {
-public:
+  public:
     virtual ~ScanHost() = default;
 
     virtual NotificationCenter& note() = 0;

@@ -9,7 +9,7 @@
 // A zero-filled byte buffer aligned for direct I/O (4096 bytes covers every
 // logical block size the kernel accepts with O_DIRECT).
 class AlignedBuffer {
-public:
+  public:
     static constexpr std::size_t kAlignment = 4096;
 
     AlignedBuffer() = default;
@@ -39,7 +39,7 @@ public:
     std::size_t size() const { return size_; }
     bool empty() const { return !data_; }
 
-private:
+  private:
     struct Free {
         void operator()(std::byte* p) const { std::free(p); }
     };

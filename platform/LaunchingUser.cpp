@@ -108,8 +108,9 @@ bool LaunchingUser::handBackPath(const std::string& path, std::string* error) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         if (error != nullptr) {
-            *error = path + ": " + (errno == ELOOP ? std::string("is a symbolic link; left alone")
-                                                   : std::string(std::strerror(errno)));
+            *error = path + ": " +
+                     (errno == ELOOP ? std::string("is a symbolic link; left alone")
+                                     : std::string(std::strerror(errno)));
         }
         return false;
     }

@@ -24,7 +24,9 @@ std::string stripTrailingSlashes(std::string path) {
 
 namespace Paths {
 
-std::string deviceDirectory() { return stripTrailingSlashes(envOr("TOLVARIN_DEV_DIR", "/dev")); }
+std::string deviceDirectory() {
+    return stripTrailingSlashes(envOr("TOLVARIN_DEV_DIR", "/dev"));
+}
 
 std::string identifierForRawDevicePath(const std::string& path) {
     for (const std::string& prefix : {deviceDirectory() + "/", std::string("/dev/")}) {
@@ -66,7 +68,8 @@ std::string executableDirectory() {
 }
 
 std::string resourcesDirectory() {
-    return stripTrailingSlashes(envOr("TOLVARIN_RESOURCES", executableDirectory() + "/../Resources"));
+    return stripTrailingSlashes(
+        envOr("TOLVARIN_RESOURCES", executableDirectory() + "/../Resources"));
 }
 
 std::string diskToolPath() {

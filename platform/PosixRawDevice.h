@@ -13,7 +13,7 @@
 // the file system block of an image) are widened to the enclosing aligned
 // range and served through a bounce buffer, as one device call.
 class PosixRawDevice : public RawDevice {
-public:
+  public:
     enum class Access { ReadOnly, ReadWrite };
 
     // Opens path; on failure answers nullptr and puts errno and a message in
@@ -33,7 +33,7 @@ public:
     bool isDirect() const { return direct_; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     PosixRawDevice() = default;
     bool aligned(const void* buffer, int64_t offset, int64_t length) const;
     int64_t bouncedRead(void* buffer, int64_t length);

@@ -5,10 +5,10 @@
 
 // Runs a program without a shell and collects what it prints.
 struct ProcessResult {
-    bool started = false;   // false: the program could not be started (see error)
-    int exitStatus = -1;    // exit status, or 128 + signal number
-    std::string output;     // standard output and standard error, in arrival order
-    std::string error;      // why the program could not be started
+    bool started = false; // false: the program could not be started (see error)
+    int exitStatus = -1;  // exit status, or 128 + signal number
+    std::string output;   // standard output and standard error, in arrival order
+    std::string error;    // why the program could not be started
 };
 
 namespace ProcessRunner {

@@ -7,7 +7,7 @@
 // for: seek answers the new offset or -1, read and write the byte count,
 // 0 at the end of the device, or -1 with errno set.
 class RawDevice {
-public:
+  public:
     virtual ~RawDevice() = default;
 
     virtual int64_t seek(int64_t offset) = 0;

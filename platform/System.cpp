@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 #include <mutex>
 #include <sys/time.h>
 #include <sys/utsname.h>
 #include <syslog.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -43,9 +43,9 @@ std::string releaseName(const std::string& release) {
     // Kernel release prefixes of the desktop releases the program knows by
     // name, tested in this order.
     static const std::pair<const char*, const char*> names[] = {
-        {"13.", "Mavericks"}, {"12.", "Mountain Lion"}, {"11.", "Lion"},
-        {"10.", "Snow Leopard"}, {"9.", "Leopard"}, {"8.", "Tiger"},
-        {"7.", "Panther"}, {"6.", "Jaguar"}, {"5.", "Puma"},
+        {"13.", "Mavericks"},    {"12.", "Mountain Lion"}, {"11.", "Lion"},
+        {"10.", "Snow Leopard"}, {"9.", "Leopard"},        {"8.", "Tiger"},
+        {"7.", "Panther"},       {"6.", "Jaguar"},         {"5.", "Puma"},
     };
     // A Linux release (6.1.0-18-amd64) carries a distribution suffix and
     // would otherwise read as one of the old names.
@@ -86,8 +86,12 @@ void setExitHook(ExitHook h) {
     hook() = std::move(h);
 }
 
-void resetExitHook() { setExitHook(nullptr); }
+void resetExitHook() {
+    setExitHook(nullptr);
+}
 
-bool isPrivileged() { return ::geteuid() == 0; }
+bool isPrivileged() {
+    return ::geteuid() == 0;
+}
 
 } // namespace System

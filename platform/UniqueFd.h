@@ -5,7 +5,7 @@
 
 // Owns one file descriptor and closes it when it goes out of scope.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
@@ -30,6 +30,6 @@ public:
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };

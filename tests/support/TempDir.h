@@ -6,7 +6,7 @@
 // A fresh directory under the system's temporary folder, removed with its
 // contents when the object goes out of scope.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,19 +16,19 @@ public:
     // Names of the entries directly in the directory, sorted.
     std::vector<std::string> entries() const;
 
-private:
+  private:
     std::string path_;
 };
 
 // Sets an environment variable for the life of the object, then restores it.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string name_;
     bool had_ = false;
     std::string old_;
