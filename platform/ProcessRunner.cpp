@@ -3,11 +3,11 @@
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -65,6 +65,26 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, in
     return pid;
 }
 
+// The first executable named program in PATH, or empty.
+std::string findInPath(const std::string& program) {
+    const char* pathVar = std::getenv("PATH");
+    std::string dirs = pathVar != nullptr ? pathVar : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
 } // namespace
 
 namespace ProcessRunner {
@@ -108,15 +128,71 @@ ProcessResult run(const std::string& program, const std::vector<std::string>& ar
 
 bool launchDetached(const std::string& program, const std::vector<std::string>& args,
                     std::string* error) {
-    pid_t pid = spawn(program, args, -1, error);
-    if (pid < 0) {
+    std::string path = program.find('/') == std::string::npos ? findInPath(program) : program;
+    if (path.empty()) {
+        if (error != nullptr) {
+            *error = program + ": not found";
+        }
         return false;
     }
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    auto argv = makeArgv(path, args);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        if (error != nullptr) {
+            *error = std::string("pipe: ") + std::strerror(errno);
         }
-    }).detach();
+        return false;
+    }
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    // Two forks: the program is handed to init, which reaps it, so nothing
+    // here has to wait for it. Only async-signal-safe calls follow a fork.
+    pid_t child = ::fork();
+    if (child < 0) {
+        if (error != nullptr) {
+            *error = std::string("fork: ") + std::strerror(errno);
+        }
+        return false;
+    }
+    if (child == 0) {
+        pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            ::_exit(grandchild < 0 ? 1 : 0);
+        }
+        ::setsid();
+        int devnull = ::open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            ::dup2(devnull, STDIN_FILENO);
+            ::dup2(devnull, STDOUT_FILENO);
+            ::dup2(devnull, STDERR_FILENO);
+        }
+        ::execve(path.c_str(), argv.data(), environ);
+        int err = errno;
+        // The exec failed: tell the parent why through the pipe.
+        [[maybe_unused]] ssize_t n = ::write(writeEnd.get(), &err, sizeof(err));
+        ::_exit(127);
+    }
+    writeEnd.reset();
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int err = 0;
+    ssize_t n = 0;
+    do {
+        n = ::read(readEnd.get(), &err, sizeof(err));
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(sizeof(err))) {
+        if (error != nullptr) {
+            *error = path + ": " + std::strerror(err);
+        }
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (error != nullptr) {
+            *error = program + ": could not be started";
+        }
+        return false;
+    }
     return true;
 }
 

@@ -17,9 +17,9 @@ namespace ProcessRunner {
 // standard output and standard error into one pipe, and waits for it to end.
 ProcessResult run(const std::string& program, const std::vector<std::string>& args);
 
-// Starts program and does not wait for it (for example a document viewer).
-// The child is reaped by a short-lived thread. Answers false when the
-// program cannot be started.
+// Starts program and does not wait for it (for example a document viewer);
+// it is handed to init, which reaps it. Answers false when the program
+// cannot be started.
 bool launchDetached(const std::string& program, const std::vector<std::string>& args,
                     std::string* error = nullptr);
 

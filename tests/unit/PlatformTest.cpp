@@ -6,9 +6,11 @@
 #include "platform/System.h"
 #include "tests/support/TempDir.h"
 
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 TEST(Paths, RawDevicePathFollowsDeviceDirectory) {
@@ -49,6 +51,23 @@ TEST(ProcessRunner, MissingProgramIsAnErrorNotACrash) {
     EXPECT_FALSE(r.started);
     EXPECT_TRUE(r.output.empty());
     EXPECT_NE(r.error.find("/nonexistent/tool"), std::string::npos);
+}
+
+TEST(ProcessRunner, DetachedLaunchRunsTheProgramAndReportsOneThatCannotStart) {
+    TempDir dir;
+    std::string marker = dir.path() + "/ran";
+    ASSERT_TRUE(ProcessRunner::launchDetached("/bin/sh", {"-c", "echo x > '" + marker + "'"}));
+    // The program runs on its own; look for its mark for up to ten seconds.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!SafeFile::read(marker) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(SafeFile::read(marker).has_value());
+
+    std::string error;
+    EXPECT_FALSE(ProcessRunner::launchDetached("/nonexistent/viewer", {}, &error));
+    EXPECT_NE(error.find("/nonexistent/viewer"), std::string::npos);
+    EXPECT_FALSE(ProcessRunner::launchDetached("no-such-viewer-anywhere", {}, &error));
 }
 
 TEST(ProcessRunner, LargeOutputIsCollectedWhole) {
