@@ -1,5 +1,7 @@
 #include "app/ButtonTable.h"
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int kKeep = -1;
@@ -59,3 +61,5 @@ ButtonTable::Row ButtonTable::rowFor(Event event) {
     }
     return row({k, k, k, k, k, k, k, k, k, k});
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+namespace tolvarin {
+
 // The enabled state each event of the main window leaves its ten buttons in.
 // Kept as data so that the hub and its tests read the same table.
 class ButtonTable {
@@ -36,3 +38,5 @@ class ButtonTable {
 
     static Row rowFor(Event event);
 };
+
+} // namespace tolvarin

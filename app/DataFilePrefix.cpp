@@ -3,6 +3,8 @@
 #include "store/CurrentDriveInfo.h"
 #include "store/DriveProcessor.h"
 
+namespace tolvarin {
+
 bool DataFilePrefix::headerMatches(const std::vector<std::string>& headerLines,
                                    const std::vector<std::string>& target) {
     if (target.empty()) {
@@ -53,3 +55,5 @@ std::string DataFilePrefix::find(const std::vector<std::shared_ptr<CurrentDriveI
     }
     return "";
 }
+
+} // namespace tolvarin

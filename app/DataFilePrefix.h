@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 class CurrentDriveInfo;
 
 // Finds the file prefix of the unit under test: the name of the first drive
@@ -31,3 +33,5 @@ class DataFilePrefix {
     static std::string find(const std::vector<std::shared_ptr<CurrentDriveInfo>>& files,
                             const std::vector<std::string>& target);
 };
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 
+namespace tolvarin {
+
 namespace {
 
 using UnitprobeFactory = Unitprobe* (*)();
@@ -113,3 +115,5 @@ std::vector<Media> DriveListLoader::loadMediaList(const std::string& osString) {
                        " attempts: " + problem_);
     return media;
 }
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The hub's share of start-up for the drive list: loads the Unitprobe module
 // from the resources folder, lets it enumerate the disks and copies its
 // records into Media objects.
@@ -41,3 +43,5 @@ class DriveListLoader {
     std::string problem_;
     int attempts_ = 0;
 };
+
+} // namespace tolvarin

@@ -23,6 +23,8 @@
 #include <sys/resource.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int kConfirmLaunchMessage = 0;
@@ -1087,3 +1089,5 @@ void GUIController::stopDiagnosticsSeekScanSpinnerThread() {
 void GUIController::setDiagnosticsSeekScanSpinnerLocation(int64_t location) {
     spinner(Spinner::diagnosticsSeek).setLocation(location);
 }
+
+} // namespace tolvarin

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+namespace tolvarin {
+
 class DriveProcessor;
 class Quarrykit;
 class RawDevice;
@@ -408,3 +410,5 @@ class GUIController : public ScanHost {
     std::array<std::unique_ptr<StallSpinner>, 6> spinners_;
     std::unique_ptr<ScanController> scanController_;
 };
+
+} // namespace tolvarin

@@ -17,6 +17,8 @@
 
 #include <utility>
 
+namespace tolvarin {
+
 void GUIController::setQuarrykit(std::shared_ptr<Quarrykit> quarrykit) {
     quarrykit_ = std::move(quarrykit);
 }
@@ -128,3 +130,5 @@ void GUIController::runNormalTest(ScanController& controller) {
         summary.reportPath = reportPath;
     });
 }
+
+} // namespace tolvarin

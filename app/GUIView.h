@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace tolvarin {
+
 // The ten buttons of the main window, by the names the hub uses for them.
 enum class GUIButton {
     normalPauseScan,
@@ -59,3 +61,5 @@ class GUIView {
     // thread); called on that thread after the post-test reset.
     virtual void testEnded() {}
 };
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include "platform/System.h"
 
+namespace tolvarin {
+
 namespace {
 constexpr const char* kDaemonDescription =
     "/System/Library/LaunchDaemons/com.apple.metadata.mds.plist";
@@ -32,3 +34,5 @@ bool MDSInterface::mdsControl(const std::string& onOrOff) {
         ".");
     return retValue_;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The Spotlight indexing switch. The command lines of the desktop system are
 // kept as data; this system has no such indexing service, so a switch logs
 // that and runs nothing. One object per use; no state between calls.
@@ -29,3 +31,5 @@ class MDSInterface {
     std::vector<std::string> stopMDS_;
     bool retValue_ = true;
 };
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace tolvarin {
+
 // The application's copy of one media record: a whole disk or one volume.
 // Some setters store a default when the value is absent, so that a record
 // copied from an incomplete report still reads sensibly.
@@ -70,3 +72,5 @@ class Media {
     std::string isEjectable_;
     std::string UUID_;
 };
+
+} // namespace tolvarin

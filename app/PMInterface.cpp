@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 // hdparm -S counts 5-second steps up to 240 (20 minutes).
@@ -82,3 +84,5 @@ bool PMInterface::PMControl(const std::string& onOrOff) {
     }
     return retValue_;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The drive sleep switch. The desktop system set its system-wide disk sleep
 // with pmset (kept here as data); this system sets the standby timeout of
 // one drive with hdparm -S: 0 turns standby off, and turning it back on sets
@@ -56,3 +58,5 @@ class PMInterface {
     std::string device_;
     std::string hdparmPath_;
 };
+
+} // namespace tolvarin

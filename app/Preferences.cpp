@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 struct KeyRange {
@@ -325,3 +327,5 @@ bool Preferences::setIntegerForKey(long long value, const std::string& key) {
 std::map<std::string, int> Preferences::dictionary() const {
     return values_;
 }
+
+} // namespace tolvarin

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The user's preferences: five integer values under five keys, kept in the
 // same INI file the desktop face reads and writes with QSettings
 // (HOME/.config/Tolvarin/Tolvarin.conf, keys in the [General] section).
@@ -70,3 +72,5 @@ class Preferences {
     std::string filePath_;
     std::map<std::string, int> values_;
 };
+
+} // namespace tolvarin

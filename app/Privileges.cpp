@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+namespace tolvarin {
+
 bool Privileges::acquire() {
     if (::geteuid() == 0) {
         return true;
@@ -15,3 +17,5 @@ bool Privileges::dropTo(uid_t uid) {
     }
     return ::seteuid(uid) == 0;
 }
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+namespace tolvarin {
+
 // The effective user id around a test. A test reads raw devices with root
 // rights; the program may give them up for a while (while the user picks a
 // file) and take them back. Only the effective id moves, so what was given
@@ -16,3 +18,5 @@ class Privileges {
     // Makes the effective user id uid; false when that is refused.
     static bool dropTo(uid_t uid);
 };
+
+} // namespace tolvarin

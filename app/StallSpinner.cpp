@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+namespace tolvarin {
+
 StallSpinner::StallSpinner(std::function<bool()> underTest, std::function<void(bool)> animate)
     : underTest_(std::move(underTest)), animate_(std::move(animate)) {}
 
@@ -76,3 +78,5 @@ void StallSpinner::watch() {
         setAnimating(false);
     }
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+namespace tolvarin {
+
 // One stall spinner: the location a scan last reached and a watcher thread
 // that animates the pane's spinner while that location stands still for
 // 0.6 s or more. Sleeps go through the engine clock, so tests drive the
@@ -46,3 +48,5 @@ class StallSpinner {
     std::mutex threadMutex_;
     std::thread thread_;
 };
+
+} // namespace tolvarin

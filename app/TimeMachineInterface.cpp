@@ -3,6 +3,8 @@
 #include "app/Utils.h"
 #include "platform/System.h"
 
+namespace tolvarin {
+
 TimeMachineInterface::TimeMachineInterface() : TimeMachineInterface(System::kernelRelease()) {}
 
 TimeMachineInterface::TimeMachineInterface(const std::string& kernelRelease)
@@ -48,3 +50,5 @@ bool TimeMachineInterface::TimeMachineControl(const std::string& onOrOff) {
                        onOrOff + ".");
     return retValue_;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The backup service switch. The desktop system switched its backups with
 // tmutil on newer releases and by writing a preference on older ones; those
 // command lines are kept as data, chosen by release name. This system has no
@@ -43,3 +45,5 @@ class TimeMachineInterface {
     bool retValue_ = true;
     bool osIsNew_ = false;
 };
+
+} // namespace tolvarin

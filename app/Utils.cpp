@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <ctime>
 
+namespace tolvarin {
+
 namespace {
 
 time_t clockNow() {
@@ -121,3 +123,5 @@ std::string Utils::modifyString(const std::string& text, const std::string& targ
 std::string Utils::deleteSubstringFromString(const std::string& text, const std::string& target) {
     return modifyString(text, target, "");
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // Class-level helpers every subsystem uses: console printing, time stamps,
 // substring replacement and the switches for the system services that can
 // disturb timed reads. No state.
@@ -53,3 +55,5 @@ class Utils {
     static std::string deleteSubstringFromString(const std::string& text,
                                                  const std::string& target);
 };
+
+} // namespace tolvarin

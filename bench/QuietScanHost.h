@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+namespace tolvarin {
+
 // The owner of a benchmarked scan: keeps what the engine hands it the way the
 // hub does (texts behind a lock, fractions and spinner locations in atomics),
 // runs no spinner threads and draws nothing, so that a measured scan pays
@@ -92,3 +94,5 @@ class QuietScanHost : public ScanHost {
     std::atomic<bool> underTest_{false};
     std::atomic<int> resets_{0};
 };
+
+} // namespace tolvarin

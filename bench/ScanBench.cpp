@@ -37,6 +37,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace tolvarin;
+
 namespace {
 
 constexpr int64_t kScanReadSize = DiskContext::kScanReadSize;

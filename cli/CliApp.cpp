@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 namespace CliApp {
 
 int run(int argc, char** argv) {
@@ -38,3 +40,5 @@ int run(int argc, char** argv) {
 }
 
 } // namespace CliApp
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <set>
 
+namespace tolvarin {
+
 namespace {
 
 bool parseInt(const std::string& text, int* out) {
@@ -144,3 +146,5 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
     }
     return o;
 }
+
+} // namespace tolvarin

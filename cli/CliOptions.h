@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The command line of tolvarin-cli, parsed once.
 struct CliOptions {
     std::string command; // list, cursory, normal, diagnostics, version
@@ -36,3 +38,5 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args, 
 
 // The usage text printed on bad usage.
 const char* cliUsage();
+
+} // namespace tolvarin

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <ostream>
 
+namespace tolvarin {
+
 namespace {
 
 // Erases the line the cursor is on.
@@ -232,3 +234,5 @@ void CliView::testEnded() {
         lineShown_ = false;
     }
 }
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+namespace tolvarin {
+
 class GUIController;
 
 // The terminal face of the hub. On a terminal it keeps one self-rewriting
@@ -91,3 +93,5 @@ class CliView : public GUIView {
     int64_t lastDraw_ = 0;
     std::string lastLine_;
 };
+
+} // namespace tolvarin

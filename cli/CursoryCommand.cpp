@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 nlohmann::json orNull(const std::optional<double>& value) {
@@ -112,3 +114,5 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     printSummary();
     return status;
 }
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // tolvarin-cli cursory UNIT: a cursory test of one unit through the hub, with
 // the terminal as its face. Messages are answered by --answer, --yes or the
 // person at the terminal; Ctrl-C is the Stop button; --json prints a summary
@@ -31,3 +33,5 @@ class CursoryCommand {
 
     CliOptions options_;
 };
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdio>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr size_t kColumns = 5;
@@ -81,3 +83,5 @@ int runListCommand() {
     std::fflush(stdout);
     return 0;
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // tolvarin-cli list: loads the Unitprobe module as the application does and
 // prints the drive table on standard output. Answers the exit status: 0 with
 // a table, 3 when no disk could be listed (the reason goes to standard
@@ -15,3 +17,5 @@ int runListCommand();
 // their volumes indented under them, with identifier, size, interface, SMART
 // status and name (the row title of the drive table).
 std::string formatDriveTable(const std::vector<Media>& media);
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 nlohmann::json index(double value) {
@@ -104,3 +106,5 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
                                  Logger::logFileNameAndPath(), problem));
     return status;
 }
+
+} // namespace tolvarin

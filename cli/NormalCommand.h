@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // tolvarin-cli normal UNIT: a normal test of one unit through the hub, with
 // the terminal as its face. The first normal test of a unit stores its
 // baseline; later ones are compared with it. Messages are answered by
@@ -36,3 +38,5 @@ class NormalCommand {
 
     CliOptions options_;
 };
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 const int kAnswerOrder[] = {MessageCenter::kDefaultAnswer, MessageCenter::kAlternateAnswer,
@@ -193,3 +195,5 @@ int TerminalAnswerer::unanswered(const Alert& alert) {
     // neither deletes nor starts anything.
     return MessageCenter::safeAnswerForNumber(alert.number);
 }
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+namespace tolvarin {
+
 // The terminal face's answerer. Every message is printed with its title,
 // text and buttons, then answered by, in this order: an --answer N=V given
 // for it, --yes (the default button), the person at the terminal. A notice
@@ -44,3 +46,5 @@ class TerminalAnswerer : public AlertAnswerer {
     std::ostream& err_;
     bool interactive_;
 };
+
+} // namespace tolvarin

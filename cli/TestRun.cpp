@@ -24,6 +24,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 // Ctrl-C presses, counted by the signal handler and acted on by a watcher.
@@ -337,3 +339,5 @@ void TestRun::printSummary(const nlohmann::json& summary) {
     aside_.restore();
     std::cout << summary.dump(2) << std::endl;
 }
+
+} // namespace tolvarin

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // One test of one unit through the hub with the terminal as its face: what
 // the cursory and normal commands share. While it lives, messages are
 // answered by --answer, --yes or the person at the terminal (the status line
@@ -105,3 +107,5 @@ class TestRun {
     CliView view_;
     GUIController hub_;
 };
+
+} // namespace tolvarin

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 bool allZero(const std::byte* data, int64_t length) {
@@ -219,3 +221,5 @@ void BadBlockRepair::log(const char* format, ...) {
     Logger::vwriteDataToLogFile(logFile_, format, args);
     va_end(args);
 }
+
+} // namespace tolvarin

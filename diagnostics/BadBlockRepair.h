@@ -4,6 +4,8 @@
 #include <optional>
 #include <utility>
 
+namespace tolvarin {
+
 class ScanController;
 struct DiskContext;
 
@@ -48,3 +50,5 @@ class BadBlockRepair {
     int64_t rewritten_ = 0;
     bool verified_ = false;
 };
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+namespace tolvarin {
+
 namespace {
 
 // Readers take a snapshot of the installed function, so a source swapped by
@@ -138,3 +140,5 @@ void setSleepFunction(SleepFunction s) {
 void resetSleepFunction() {
     sleeper().reset();
 }
+
+} // namespace tolvarin

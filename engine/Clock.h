@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace tolvarin {
+
 // The scan engine's clock: microsecond wall-clock readings as signed 64-bit
 // integers, their conversion to seconds, and the text stamps of logs and data
 // files. The time source and the sleep used by pause loops are replaceable so
@@ -43,3 +45,5 @@ using SleepFunction = std::function<void(int64_t micros)>;
 void clockSleepMicroseconds(int64_t micros);
 void setSleepFunction(SleepFunction sleeper);
 void resetSleepFunction();
+
+} // namespace tolvarin

@@ -14,6 +14,8 @@
 
 #include <cstdarg>
 
+namespace tolvarin {
+
 CursoryScan::CursoryScan(ScanController& controller, ScanHost& host)
     : controller_(controller), host_(host) {}
 
@@ -137,3 +139,5 @@ void CursoryScan::log(const char* format, ...) {
     Logger::vwriteDataToLogFile(logFile_, format, args);
     va_end(args);
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+namespace tolvarin {
+
 class ScanController;
 class ScanHost;
 struct DiskContext;
@@ -48,3 +50,5 @@ class CursoryScan {
     ScanHost& host_;
     std::string logFile_;
 };
+
+} // namespace tolvarin

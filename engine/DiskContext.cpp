@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace tolvarin {
+
 bool DiskContext::copyTextInto(char* area, std::size_t size, const std::string& text) {
     if (area == nullptr || size == 0) {
         return false;
@@ -105,3 +107,5 @@ int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, Dis
     }
     return maxSeconds > kSeekCycleThreshold ? kSeekTestSlow : kSeekTestPassed;
 }
+
+} // namespace tolvarin

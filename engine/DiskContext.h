@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // One scan section of the device: its byte range and the statistics the
 // surface scan records for it (the data-file keys in comments).
 struct ScanSection {
@@ -140,3 +142,5 @@ constexpr double kSeekCycleThreshold = 0.5;
 // scan controller's lock.
 int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, DiskContext& disk,
                        int64_t offsetA, int64_t offsetB);
+
+} // namespace tolvarin

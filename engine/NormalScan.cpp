@@ -23,6 +23,8 @@
 #include <cstdarg>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 const char* const NormalScan::kDataFileHeader =
     "***** IMPORTANT: DO NOT EDIT, RENAME, OR DELETE THIS FILE!!!! *****\n\n";
 const char* const NormalScan::kAllTestsCompleteLine =
@@ -633,3 +635,5 @@ void NormalScan::endOfSequence() {
     journal_->commit();
     host_.resetButtons();
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace tolvarin {
+
 class RawDevice;
 class RunJournal;
 class ScanController;
@@ -130,3 +132,5 @@ class NormalScan {
     Outcome outcome_ = Outcome::NotRun;
     int sizingResult_ = 0;
 };
+
+} // namespace tolvarin

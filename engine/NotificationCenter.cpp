@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace tolvarin {
+
 NotificationCenter::Token NotificationCenter::addObserver(const std::string& name,
                                                           Callback callback) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -32,3 +34,5 @@ void NotificationCenter::postNotificationName(const std::string& name, const voi
         cb(name, object);
     }
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // A small in-process notification centre: observers register a callback for a
 // name; posting calls every matching observer on the posting thread. Faces
 // that must redraw on their own thread hop there themselves.
@@ -27,3 +29,5 @@ class NotificationCenter {
     std::vector<Entry> entries_;
     Token next_ = 1;
 };
+
+} // namespace tolvarin

@@ -22,6 +22,8 @@
 #include <optional>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 // The SMART watch remembers one time for the whole program, whichever
@@ -505,3 +507,5 @@ bool ScanController::writeSeekIrregularityToFile(int64_t offsetA, int64_t offset
     return appendDiagRecord(formatText("SKI:%lld:%lld\n", static_cast<long long>(offsetA),
                                        static_cast<long long>(offsetB)));
 }
+
+} // namespace tolvarin

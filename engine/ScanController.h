@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+namespace tolvarin {
+
 class ScanHost;
 class NotificationCenter;
 class Quarrykit;
@@ -305,3 +307,5 @@ class ScanController {
     std::thread thread_;
     std::atomic<bool> running_{false};
 };
+
+} // namespace tolvarin

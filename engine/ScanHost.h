@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tolvarin {
+
 class NotificationCenter;
 
 // The narrow interface through which the scan engine reaches its owner (the
@@ -68,3 +70,5 @@ class ScanHost {
     virtual void stopCursorySeekScanSpinnerThread() = 0;
     virtual void setCursorySeekScanSpinnerLocation(int64_t location) = 0;
 };
+
+} // namespace tolvarin

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <sstream>
 
+namespace tolvarin {
+
 namespace {
 
 // The 128-byte progress text of the controller, formatted as the window
@@ -485,3 +487,5 @@ void SeekScan::data(const char* format, ...) {
     va_end(args);
     writeData(seekFile_, "%s", line);
 }
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 class ScanController;
 class ScanHost;
 struct DiskContext;
@@ -110,3 +112,5 @@ class SeekScan {
     double smallestMin_ = kSentinel;
     double largestMax_ = 0;
 };
+
+} // namespace tolvarin

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string_view>
 
+namespace tolvarin {
+
 namespace {
 
 // The separator line that closes each part of a test's log.
@@ -347,3 +349,5 @@ bool SizingSweep::confirmSizingResult(int result) {
     }
     return answer != 0;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tolvarin {
+
 struct DiskContext;
 
 // Finds the size of a unit by itself and cuts it into scan sections.
@@ -43,3 +45,5 @@ class SizingSweep {
     // user chose "OK" on 1001 to 1007; never after 1000).
     static bool confirmSizingResult(int result);
 };
+
+} // namespace tolvarin

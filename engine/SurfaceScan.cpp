@@ -14,6 +14,8 @@
 #include <cstdarg>
 #include <mutex>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int kStopQuestionNormal = 3;
@@ -680,3 +682,5 @@ void processSummaryData(DiskContext& disk) {
     out[7] =
         n > 0 ? std::max(largest, kClockResolution) / std::max(smallest, kClockResolution) : 1.0;
 }
+
+} // namespace tolvarin

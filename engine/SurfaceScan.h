@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 class ScanController;
 class ScanHost;
 struct DiskContext;
@@ -144,3 +146,5 @@ void processStatData(DiskContext& disk, int index, const std::vector<int64_t>& t
 // minTime, maxTime, totalTime, avgTime and stdDev, the smallest minTime, the
 // largest maxTime and their ratio.
 void processSummaryData(DiskContext& disk);
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <string>
 
+using namespace tolvarin;
+
 namespace {
 
 void fail(const char* what) {

@@ -9,6 +9,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <string>
 
+using namespace tolvarin;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     std::string name = input.ConsumeRandomLengthString(64);

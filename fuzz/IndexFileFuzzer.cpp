@@ -14,6 +14,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace tolvarin;
+
 namespace {
 
 // One scratch file for the whole run, in the temporary folder (TMPDIR);

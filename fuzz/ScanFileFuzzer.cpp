@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+using namespace tolvarin;
+
 namespace {
 
 void fail(const char* what) {

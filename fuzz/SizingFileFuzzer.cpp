@@ -8,6 +8,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <string>
 
+using namespace tolvarin;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     int64_t newSize = input.ConsumeIntegralInRange<int64_t>(0, INT64_MAX);

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <type_traits>
 
+namespace tolvarin {
+
 namespace {
 
 const char* const kVersionString = "1.7.5.10";
@@ -572,3 +574,5 @@ bool writeData(const std::string& path, const char* format, ...) {
     va_end(args);
     return appendToFile(path, piece);
 }
+
+} // namespace tolvarin

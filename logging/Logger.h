@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+namespace tolvarin {
+
 class Media;
 
 // What the logger needs of the log viewer window. The logger calls it from
@@ -156,3 +158,5 @@ class Logger {
 bool writeData(const char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
 bool writeData(const std::string& path, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <mutex>
 
+namespace tolvarin {
+
 namespace {
 
 struct Entry {
@@ -543,3 +545,5 @@ void MessageCenter::resetForTests() {
         state() = CenterState{};
     }
 }
+
+} // namespace tolvarin

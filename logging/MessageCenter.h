@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // One numbered message as the user sees it. An absent button is empty.
 struct Alert {
     int number = 0;
@@ -75,3 +77,5 @@ class MessageCenter {
     // No answerer, no previous answer, range 0 to 0.
     static void resetForTests();
 };
+
+} // namespace tolvarin

@@ -19,6 +19,8 @@
 #include <optional>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 struct Paragraph {
@@ -610,3 +612,5 @@ void ReportGenerator::setLauncher(Launcher launcher) {
 void ReportGenerator::resetLauncher() {
     setLauncher(nullptr);
 }
+
+} // namespace tolvarin

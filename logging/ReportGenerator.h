@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+namespace tolvarin {
+
 // The test report: at the end of a normal test the results the logger holds
 // are poured into the rich-text template ResultsTemplate.rtf of the resources
 // folder, with verdict paragraphs chosen from the error counts and the
@@ -116,3 +118,5 @@ class ReportGenerator {
     static void setLauncher(Launcher launcher);
     static void resetLauncher();
 };
+
+} // namespace tolvarin

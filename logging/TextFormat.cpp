@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace tolvarin {
+
 std::string vformatText(const char* fmt, va_list args) {
     va_list copy;
     va_copy(copy, args);
@@ -23,3 +25,5 @@ std::string formatText(const char* fmt, ...) {
     va_end(args);
     return text;
 }
+
+} // namespace tolvarin

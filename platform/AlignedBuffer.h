@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+namespace tolvarin {
+
 // A zero-filled byte buffer aligned for direct I/O (4096 bytes covers every
 // logical block size the kernel accepts with O_DIRECT).
 class AlignedBuffer {
@@ -46,3 +48,5 @@ class AlignedBuffer {
     std::unique_ptr<std::byte, Free> data_;
     std::size_t size_ = 0;
 };
+
+} // namespace tolvarin

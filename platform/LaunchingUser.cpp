@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 bool parseId(const char* text, unsigned long* out) {
@@ -120,3 +122,5 @@ bool LaunchingUser::handBackPath(const std::string& path, std::string* error) {
     }
     return ok;
 }
+
+} // namespace tolvarin

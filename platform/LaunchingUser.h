@@ -3,6 +3,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace tolvarin {
+
 // The person who started the program. Under sudo or pkexec the process runs
 // as root, but every file it writes into the user's folders is handed back to
 // this user and group.
@@ -25,3 +27,5 @@ struct LaunchingUser {
     // planted at path is refused and left untouched.
     static bool handBackPath(const std::string& path, std::string* error = nullptr);
 };
+
+} // namespace tolvarin

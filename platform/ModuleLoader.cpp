@@ -4,6 +4,8 @@
 
 #include <dlfcn.h>
 
+namespace tolvarin {
+
 namespace ModuleLoader {
 
 std::string modulePath(const std::string& name) {
@@ -32,3 +34,5 @@ void* findFactory(const std::string& path, const std::string& className, std::st
 }
 
 } // namespace ModuleLoader
+
+} // namespace tolvarin

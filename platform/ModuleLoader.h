@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tolvarin {
+
 // Loads a module from the resources folder and finds the factory of its
 // principal class: an exported C function named "tolvarin_create_" + the
 // class name. Modules stay loaded for the life of the process, since the
@@ -22,3 +24,5 @@ std::string modulePath(const std::string& name);
     extern "C" __attribute__((visibility("default"))) ReturnType* tolvarin_create_##ClassName() {  \
         return Expression;                                                                         \
     }
+
+} // namespace tolvarin

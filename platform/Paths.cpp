@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 std::string envOr(const char* name, const std::string& fallback) {
@@ -77,3 +79,5 @@ std::string diskToolPath() {
 }
 
 } // namespace Paths
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tolvarin {
+
 // Where things are on this machine. Each answer honours the test overrides
 // TOLVARIN_DEV_DIR, TOLVARIN_HOME and TOLVARIN_RESOURCES.
 namespace Paths {
@@ -25,3 +27,5 @@ std::string diskToolPath();
 std::string executableDirectory();
 
 } // namespace Paths
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 int64_t roundDown(int64_t value, int64_t unit) {
@@ -198,3 +200,5 @@ int64_t PosixRawDevice::bouncedWrite(const void* buffer, int64_t length) {
     ::lseek(fd_.get(), position_, SEEK_SET);
     return length;
 }
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace tolvarin {
+
 // The production device: a block device or an image file opened with
 // O_DIRECT so that timed reads measure the medium, not the page cache.
 // Reads and writes that are not aligned to the device's logical block (or to
@@ -47,3 +49,5 @@ class PosixRawDevice : public RawDevice {
     bool direct_ = false;
     AlignedBuffer bounce_;
 };
+
+} // namespace tolvarin

@@ -12,6 +12,8 @@
 
 extern char** environ;
 
+namespace tolvarin {
+
 namespace {
 
 std::vector<char*> makeArgv(const std::string& program, const std::vector<std::string>& args) {
@@ -197,3 +199,5 @@ bool launchDetached(const std::string& program, const std::vector<std::string>& 
 }
 
 } // namespace ProcessRunner
+
+} // namespace tolvarin

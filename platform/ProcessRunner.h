@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // Runs a program without a shell and collects what it prints.
 struct ProcessResult {
     bool started = false; // false: the program could not be started (see error)
@@ -24,3 +26,5 @@ bool launchDetached(const std::string& program, const std::vector<std::string>& 
                     std::string* error = nullptr);
 
 } // namespace ProcessRunner
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace tolvarin {
+
 // The small device interface the scan engine reads and writes through.
 // Offsets and lengths are in bytes; results follow the POSIX calls they stand
 // for: seek answers the new offset or -1, read and write the byte count,
@@ -19,3 +21,5 @@ class RawDevice {
     // The device's logical block size; reads are widened to it where needed.
     virtual int64_t logicalBlockSize() const { return 512; }
 };
+
+} // namespace tolvarin

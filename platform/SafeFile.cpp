@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 void setError(std::string* error, const std::string& path, const std::string& text) {
@@ -248,3 +250,5 @@ bool makeDirectories(const std::string& path, std::string* error) {
 }
 
 } // namespace SafeFile
+
+} // namespace tolvarin

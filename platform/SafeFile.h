@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvarin {
+
 // File operations for a process that may hold root rights while it writes
 // into the user's folders: nothing here follows a symbolic link at the final
 // path element, nothing writes into anything but a regular file, new files
@@ -49,3 +51,5 @@ std::optional<std::string> read(const std::string& path, std::string* error = nu
 bool makeDirectories(const std::string& path, std::string* error = nullptr);
 
 } // namespace SafeFile
+
+} // namespace tolvarin

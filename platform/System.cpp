@@ -9,6 +9,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 std::mutex& hookMutex() {
@@ -95,3 +97,5 @@ bool isPrivileged() {
 }
 
 } // namespace System
+
+} // namespace tolvarin

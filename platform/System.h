@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+namespace tolvarin {
+
 // Small operating-system services used across the core.
 namespace System {
 
@@ -32,3 +34,5 @@ void resetExitHook();
 bool isPrivileged();
 
 } // namespace System
+
+} // namespace tolvarin

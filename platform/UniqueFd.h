@@ -3,6 +3,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace tolvarin {
+
 // Owns one file descriptor and closes it when it goes out of scope.
 class UniqueFd {
   public:
@@ -33,3 +35,5 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <map>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr std::string_view kSampleSizeKey = "SMPLSZ:";
@@ -264,3 +266,5 @@ bool AverageFile::fold(Kind kind, const std::string& newPath, const std::string&
     }
     return true;
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvarin {
+
 // The running averages of a unit: the first average made from a baseline
 // scan, and the fold that weighs one more complete scan into an average.
 // Surface and seek files follow the same steps with their own texts and
@@ -78,3 +80,5 @@ class AverageFile {
     static std::string_view averageCompleteLine(Kind kind); // "Surface Scan Average Complete"
     static std::string_view scanWord(Kind kind);            // "Surface Scan"
 };
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include "platform/Paths.h"
 
+namespace tolvarin {
+
 namespace {
 
 // The value of the first blank-separated field of line that begins with key
@@ -60,3 +62,5 @@ void CurrentDriveInfo::setFullDataFileName(const std::string& value) {
 void CurrentDriveInfo::setDriveInfo(const std::vector<std::string>& value) {
     driveInfo_ = value;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // One attached drive matched to its header file in the data directory.
 class CurrentDriveInfo {
   public:
@@ -36,3 +38,5 @@ class CurrentDriveInfo {
     std::string fullDataFileName_;
     std::vector<std::string> driveInfo_;
 };
+
+} // namespace tolvarin

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+namespace tolvarin {
+
 namespace {
 
 // Splits a record line on single blanks and answers its fields, skipping
@@ -279,3 +281,5 @@ std::string DataFileFormat::formatSeekRecord(const SeekRecord& r) {
            " T:" + formatFixed(r.totalTime) + " O:" + std::to_string(r.clean) +
            " E:" + std::to_string(r.passed);
 }
+
+} // namespace tolvarin

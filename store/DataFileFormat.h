@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tolvarin {
+
 // One surface record: a scan section's statistics as the surface scan files
 // and the surface averages hold them (keys in comments). Unmeasured values
 // carry DataFileFormat::kNotMeasured.
@@ -100,3 +102,5 @@ class DataFileFormat {
     // "%f": fixed notation with six decimals.
     static std::string formatFixed(double value);
 };
+
+} // namespace tolvarin

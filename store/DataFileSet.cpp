@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace tolvarin {
+
 DataFileSet::DataFileSet(std::string tolvarinDir, std::string filePrefix)
     : tolvarinDir_(std::move(tolvarinDir)), filePrefix_(std::move(filePrefix)) {}
 
@@ -60,3 +62,5 @@ void DataFileSet::deleteInitialScanFiles(Quarrykit& quarrykit) const {
     quarrykit.deleteFile(issFile());
     quarrykit.deleteFile(iskFile());
 }
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace tolvarin {
+
 class Quarrykit;
 class ScanController;
 
@@ -61,3 +63,5 @@ class DataFileSet {
     std::string tolvarinDir_;
     std::string filePrefix_;
 };
+
+} // namespace tolvarin

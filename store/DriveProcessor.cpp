@@ -13,6 +13,8 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 std::vector<std::string> splitAtBlanks(const std::string& text) {
@@ -507,3 +509,5 @@ bool DriveProcessor::createNewDataFile(const DriveEntry& driveEntry) {
         std::make_shared<CurrentDriveInfo>(CurrentDriveInfo::forDriveEntry(driveEntry, path)));
     return true;
 }
+
+} // namespace tolvarin

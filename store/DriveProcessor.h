@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 class Quarrykit;
 
 // Turns the application's media list into one-line descriptors (one per disk,
@@ -169,3 +171,5 @@ class DriveProcessor {
     int lastMediaCount_ = 0;
     bool catalogueReady_ = false;
 };
+
+} // namespace tolvarin

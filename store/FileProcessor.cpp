@@ -11,6 +11,8 @@
 #include <limits>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 namespace {
 
 std::string unitPath(const std::string& directory, const std::string& prefix,
@@ -275,3 +277,5 @@ double FileProcessor::calculateAveragesWithCSKValue(double current, double avera
                                                     double sampleSize) {
     return AverageFile::combineValue(current, average, sampleSize);
 }
+
+} // namespace tolvarin

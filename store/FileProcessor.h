@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvarin {
+
 struct DiskContext;
 
 // Writes a unit's index files (".siz", ".ssx", ".skx"), derives one scan
@@ -98,3 +100,5 @@ class FileProcessor {
   private:
     std::string sizingReturnString_;
 };
+
+} // namespace tolvarin

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr const char* kInitialSurfaceLine1 =
@@ -447,3 +449,5 @@ bool IntegrityChecker::deleteFilesForUnit() {
     }
     return all;
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tolvarin {
+
 class Quarrykit;
 
 // Checks, before a normal scan, that every data file the unit's device state
@@ -125,3 +127,5 @@ class IntegrityChecker {
     int deviceState_ = 0;
     bool resetFlag_ = false;
 };
+
+} // namespace tolvarin

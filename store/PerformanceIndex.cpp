@@ -6,6 +6,8 @@
 #include <cmath>
 #include <optional>
 
+namespace tolvarin {
+
 namespace {
 
 // The number left on a line once key is taken out, blanks around it ignored.
@@ -95,3 +97,5 @@ int PerformanceIndex::compareRATBetweenInitial(double initial, double current) {
     }
     return 0;
 }
+
+} // namespace tolvarin

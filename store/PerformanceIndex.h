@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvarin {
+
 // The relative performance indices as the store keeps them: reading the RPI
 // lines back from a scan file, and the two comparisons the report makes
 // between the baseline's indices and the latest scan's. The scan controller
@@ -38,3 +40,5 @@ class PerformanceIndex {
     // above, initial not -> 1; neither -> 0.
     static int compareRATBetweenInitial(double initial, double current);
 };
+
+} // namespace tolvarin

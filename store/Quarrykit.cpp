@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 bool lstatMode(const std::string& path, mode_t* mode) {
@@ -143,3 +145,5 @@ std::unique_ptr<Quarrykit> Quarrykit::load() {
     }
     return quarrykit;
 }
+
+} // namespace tolvarin

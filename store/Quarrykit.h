@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The file utility component: every listing, copy and deletion of data files
 // goes through one object of this class, made by the Quarrykit module's
 // factory at start-up and shared by the hub, the drive processor, the scan
@@ -62,3 +64,5 @@ class Quarrykit {
     mutable std::mutex mutex_;
     std::vector<std::string> contents_;
 };
+
+} // namespace tolvarin

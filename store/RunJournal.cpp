@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr std::string_view kRecordHeading = "TOLVARIN TEST UNDER WAY";
@@ -170,3 +172,5 @@ bool RunJournal::rollBack() {
     TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
     return removed;
 }
+
+} // namespace tolvarin

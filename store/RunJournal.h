@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tolvarin {
+
 class Quarrykit;
 
 // The record of a normal test under way on a unit. A normal test rewrites the
@@ -63,3 +65,5 @@ class RunJournal {
     std::string tolvarinDir_;
     std::string filePrefix_;
 };
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr std::string_view kSurfaceComplete = "Surface Scan Complete";
@@ -203,3 +205,5 @@ int ScanFileReader::extractSeekDataFromFile(const std::string& path, DiskContext
     applySeek(c.records, disk, errorCount);
     return static_cast<int>(c.records.size());
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace tolvarin {
+
 struct DiskContext;
 
 // The resume readers of the scan files: whether a scan file is finished, and
@@ -54,3 +56,5 @@ class ScanFileReader {
     static Resume resumeSurfaceText(std::string_view text, DiskContext& disk);
     static Resume resumeSeekText(std::string_view text, DiskContext& disk, int& errorCount);
 };
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+namespace tolvarin {
+
 TestFileBackup::TestFileBackup(Quarrykit& quarrykit, const std::string& tolvarinDir)
     : quarrykit_(quarrykit), tolvarinDir_(tolvarinDir) {}
 
@@ -81,3 +83,5 @@ bool TestFileBackup::deleteCurrentBackupFilesWithFilePrefix(const std::string& p
     }
     return all;
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 class Quarrykit;
 
 // The backups that let a stopped normal scan give the unit back exactly as it
@@ -50,3 +52,5 @@ class TestFileBackup {
     Quarrykit& quarrykit_;
     std::string tolvarinDir_;
 };
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include "platform/ProcessRunner.h"
 
+namespace tolvarin {
+
 namespace {
 // The buffer a fresh runner holds before its first command.
 constexpr size_t kInitialBufferSize = 131072;
@@ -58,3 +60,5 @@ int CmdProcessor::exitStatus() const {
 const std::string& CmdProcessor::error() const {
     return error_;
 }
+
+} // namespace tolvarin

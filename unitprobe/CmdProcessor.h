@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // Runs one program (no shell) with an argument list, waits for it and keeps
 // everything it printed on standard output and standard error, interleaved in
 // arrival order. One runner serves one command. The operations are virtual so
@@ -44,3 +46,5 @@ class CmdProcessor {
     int exitStatus_ = -1;
     std::string error_;
 };
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+namespace tolvarin {
+
 using nlohmann::json;
 
 namespace {
@@ -934,3 +936,5 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
 }
 
 } // namespace DiskToolFormatter
+
+} // namespace tolvarin

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+namespace tolvarin {
+
 // The disk tool on Linux: prints the listing ("list"), the per-device report
 // ("info DEVICE") and the software-RAID listing ("listRAID") with the keys and
 // fixed columns the media enumeration reads, built from what lsblk and
@@ -78,3 +80,5 @@ struct Result {
 Result run(const std::vector<std::string>& args, const Sources& sources);
 
 } // namespace DiskToolFormatter
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+namespace tolvarin {
+
 std::string MediaStructure::unitWording(const std::string& value) const {
     static const std::pair<const char*, const char*> units[] = {
         {"Ti", "TB"}, {"Gi", "GB"}, {"Mi", "MB"}, {"Ki", "KB"}};
@@ -137,3 +139,5 @@ void MediaStructure::showContents(std::FILE* out) const {
     field(" isEjectable = %s\n", isEjectable_);
     std::fprintf(out, "\n\n");
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace tolvarin {
+
 // One disk or one volume as the disk tool describes it. Text fields are
 // absent until set; six setters turn the tool's raw words into the wording
 // the application shows and keys on, the others store their argument as is.
@@ -81,3 +83,5 @@ class MediaStructure {
     Text UUID_;
     StringProcessor str_;
 };
+
+} // namespace tolvarin

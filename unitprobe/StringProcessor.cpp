@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tolvarin {
+
 std::string StringProcessor::trim(const std::string& text) const {
     static const char* const blanks = " \t";
     auto first = text.find_first_not_of(blanks);
@@ -36,3 +38,5 @@ std::unique_ptr<char[]> StringProcessor::nsStringToC(const std::string& text) co
 std::string StringProcessor::cToNSString(const char* text) const {
     return text == nullptr ? std::string() : std::string(text);
 }
+
+} // namespace tolvarin

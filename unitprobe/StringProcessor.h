@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+namespace tolvarin {
+
 // Small text helpers used by the media record's normalising setters and its
 // printing.
 class StringProcessor {
@@ -27,3 +29,5 @@ class StringProcessor {
   private:
     std::string tmp_;
 };
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 
+namespace tolvarin {
+
 namespace {
 
 bool contains(const std::string& text, const char* part) {
@@ -463,3 +465,5 @@ void Unitprobe::setMediaStructureArray(const std::vector<MediaStructure>& array)
 std::string Unitprobe::diskToolProblem() const {
     return diskToolProblem_;
 }
+
+} // namespace tolvarin

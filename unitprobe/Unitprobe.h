@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // Finds every disk and every usable volume by running the disk tool and
 // parsing what it prints: the fixed-column listing, one information report
 // per disk and volume and, on one release, the software-RAID listing. All the
@@ -102,3 +104,5 @@ class Unitprobe {
     bool hasAppleRAID_ = false;
     std::string diskToolProblem_;
 };
+
+} // namespace tolvarin

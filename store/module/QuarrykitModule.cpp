@@ -3,4 +3,8 @@
 #include "platform/ModuleLoader.h"
 #include "store/Quarrykit.h"
 
+namespace tolvarin {
+
 TOLVARIN_MODULE_FACTORY(Quarrykit, Quarrykit, new Quarrykit())
+
+} // namespace tolvarin

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+namespace tolvarin {
+
 FakeClock::FakeClock(int64_t startMicros) : now_(startMicros) {
     setTimeSource([this] { return read(); });
     setSleepFunction([this](int64_t micros) { sleep(micros); });
@@ -78,3 +80,5 @@ void FakeClock::sleep(int64_t micros) {
     // Let the thread that will clear a pause flag run.
     std::this_thread::yield();
 }
+
+} // namespace tolvarin

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <mutex>
 
+namespace tolvarin {
+
 // A clock for tests: while it lives it is the engine's time source and its
 // pause sleep, so a 0.7 s read or a 500 ms pause costs no wall time. Time
 // moves only when a test (or a simulated device) advances it. Only one
@@ -49,3 +51,5 @@ class FakeClock {
     int64_t slept_ = 0;
     int64_t sleepCalls_ = 0;
 };
+
+} // namespace tolvarin

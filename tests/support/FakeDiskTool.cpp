@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 FakeDiskTool::FakeDiskTool(const std::string& folder) {
     install("d='" + folder +
             "'\n"
@@ -47,3 +49,5 @@ std::vector<std::string> FakeDiskTool::calls() const {
     }
     return lines;
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // A stand-in for the disk tool: a shell script in a temporary folder that
 // plays recorded output and notes every command line it was given. While the
 // object lives, TOLVARIN_DISKTOOL points at it.
@@ -41,3 +43,5 @@ inline std::string unitprobeData(const std::string& scenario) {
     return std::string(TOLVARIN_TEST_DATA) + "/unitprobe/" + scenario;
 }
 #endif
+
+} // namespace tolvarin

@@ -1,5 +1,7 @@
 #include "tests/support/FakeScanHost.h"
 
+namespace tolvarin {
+
 void FakeScanHost::setOnCall(std::function<void(const Call&)> hook) {
     std::lock_guard lock(mutex_);
     onCall_ = hook ? std::make_shared<std::function<void(const Call&)>>(std::move(hook)) : nullptr;
@@ -164,3 +166,5 @@ void FakeScanHost::stopCursorySeekScanSpinnerThread() {
 void FakeScanHost::setCursorySeekScanSpinnerLocation(int64_t location) {
     record("setCursorySeekScanSpinnerLocation", "", static_cast<double>(location));
 }
+
+} // namespace tolvarin

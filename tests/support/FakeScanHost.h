@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // A scan host for engine tests: every call the engine makes is recorded in
 // order (name, and the text or number it carried), and every option the
 // engine reads is a plain field the test sets. Safe to use from the scan
@@ -107,3 +109,5 @@ class FakeScanHost : public ScanHost {
     // it from one call to the next although it runs outside the lock.
     std::shared_ptr<std::function<void(const Call&)>> onCall_;
 };
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+namespace tolvarin {
+
 namespace {
 // Only a guard against a test that would otherwise hang: nothing waits this
 // long when the code under test works.
@@ -65,3 +67,5 @@ void GatedSleep::open() {
     open_ = true;
     changed_.notify_all();
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 #include <deque>
 #include <mutex>
 
+namespace tolvarin {
+
 class FakeClock;
 
 // The engine's sleep for tests of watcher threads: every sleep blocks until
@@ -40,3 +42,5 @@ class GatedSleep {
     uint64_t arrived_ = 0;        // sleeps begun so far
     bool open_ = false;
 };
+
+} // namespace tolvarin

@@ -1,5 +1,7 @@
 #include "tests/support/RecordingView.h"
 
+namespace tolvarin {
+
 void RecordingView::setLogFileAnswer(std::optional<std::string> path) {
     std::lock_guard<std::mutex> lock(mutex_);
     logFileAnswer_ = std::move(path);
@@ -110,3 +112,5 @@ void RecordingView::testEnded() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++testsEnded_;
 }
+
+} // namespace tolvarin

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // A GUIView for hub tests: remembers every button state it was given, the
 // spinner animations, the sheets shown, the log file questions and the
 // progress redraws. The log file answer is set by the test (nullopt:
@@ -56,3 +58,5 @@ class RecordingView : public GUIView {
     int testsEnded_ = 0;
     std::vector<std::pair<std::string, std::string>> unitInfo_;
 };
+
+} // namespace tolvarin

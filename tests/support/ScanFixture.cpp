@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+namespace tolvarin {
+
 ScanFixture::ScanFixture() : logPath(dir.path() + "/Log.txt") {
     MessageCenter::resetForTests();
     Logger::resetForTests();
@@ -34,3 +36,5 @@ std::vector<std::string> ScanFixture::linesWith(const std::string& text,
     }
     return out;
 }
+
+} // namespace tolvarin

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The ground of the scan engine's tests: a scan controller on a fake host,
 // the fake clock, a scripted answerer for the numbered messages and a log in
 // a fresh directory. The message centre and the logger start and end clean.
@@ -34,3 +36,5 @@ class ScanFixture : public ::testing::Test {
     std::shared_ptr<ScriptedAnswerer> answers = std::make_shared<ScriptedAnswerer>();
     std::string logPath;
 };
+
+} // namespace tolvarin

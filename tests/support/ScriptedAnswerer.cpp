@@ -1,5 +1,7 @@
 #include "tests/support/ScriptedAnswerer.h"
 
+namespace tolvarin {
+
 int ScriptedAnswerer::answer(const Alert& alert) {
     std::lock_guard<std::mutex> lock(mutex_);
     asked_.push_back(alert);
@@ -50,3 +52,5 @@ size_t ScriptedAnswerer::pending() const {
     }
     return n;
 }
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace tolvarin {
+
 // An answerer for tests: answers queued per message number, taken in order;
 // a message with no queued answer gets the fallback (the message's safe
 // answer unless one is set). Every alert asked is recorded. Safe to call from
@@ -35,3 +37,5 @@ class ScriptedAnswerer : public AlertAnswerer {
     std::vector<Alert> asked_;
     int unscripted_ = 0;
 };
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace tolvarin {
+
 namespace {
 
 bool overlaps(int64_t aStart, int64_t aEnd, int64_t bStart, int64_t bEnd) {
@@ -297,3 +299,5 @@ int64_t SimulatedDevice::logicalBlockSize() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->blockSize;
 }
+
+} // namespace tolvarin

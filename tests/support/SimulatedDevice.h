@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+namespace tolvarin {
+
 class FakeClock;
 
 // A device for unit tests: an in-memory image of any size (stored sparsely,
@@ -125,3 +127,5 @@ class SimulatedDevice : public RawDevice {
     std::shared_ptr<State> state_;
     int64_t position_ = 0;
 };
+
+} // namespace tolvarin

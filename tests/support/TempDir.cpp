@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+namespace tolvarin {
+
 TempDir::TempDir() {
     std::string base = std::filesystem::temp_directory_path().string() + "/tolvarin-test-XXXXXX";
     std::vector<char> name(base.begin(), base.end());
@@ -45,3 +47,5 @@ ScopedEnv::~ScopedEnv() {
         ::unsetenv(name_.c_str());
     }
 }
+
+} // namespace tolvarin

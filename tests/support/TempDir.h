@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // A fresh directory under the system's temporary folder, removed with its
 // contents when the object goes out of scope.
 class TempDir {
@@ -33,3 +35,5 @@ class ScopedEnv {
     bool had_ = false;
     std::string old_;
 };
+
+} // namespace tolvarin

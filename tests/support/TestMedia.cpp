@@ -1,5 +1,7 @@
 #include "tests/support/TestMedia.h"
 
+namespace tolvarin {
+
 Media testDisk(const std::string& id, const std::string& size, const std::string& interface,
                const std::string& uuid) {
     Media m;
@@ -23,3 +25,5 @@ Media testVolume(const Media& on, const std::string& id, const std::string& size
     m.setUUID(uuid);
     return m;
 }
+
+} // namespace tolvarin

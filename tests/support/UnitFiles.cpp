@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 std::string fixed(double v) {
@@ -205,3 +207,5 @@ MemoryBackedTemp::MemoryBackedTemp() {
         env_ = std::make_unique<ScopedEnv>("TMPDIR", "/dev/shm");
     }
 }
+
+} // namespace tolvarin

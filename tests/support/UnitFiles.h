@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tolvarin {
+
 // The data files of one unit in a test's data directory, built as the scans
 // and the store would have left them in any device state of the normal
 // sequence: sound index files, complete or stopped scan files with their own
@@ -68,3 +70,5 @@ class MemoryBackedTemp {
   private:
     std::unique_ptr<ScopedEnv> env_;
 };
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 using Kind = AverageFile::Kind;
 using Ending = UnitFiles::Ending;
 
@@ -132,3 +134,5 @@ TEST_F(AveragesTest, ComparisonsAndRPIReaders) {
     EXPECT_DOUBLE_EQ(linear, 12.5);
     EXPECT_DOUBLE_EQ(ratio, 0.9);
 }
+
+} // namespace tolvarin

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace tolvarin {
+
 namespace {
 
 // A device whose writes report success but change nothing.
@@ -194,3 +196,5 @@ TEST_F(BadBlockRepairTest, LargeLogicalBlockIsRewrittenWhole) {
     EXPECT_EQ(writes[0].data.size(), 4096u);
     EXPECT_TRUE(r.verified());
 }
+
+} // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 std::optional<CliOptions> parse(std::vector<std::string> args, std::string* error = nullptr) {
     std::string e;
@@ -56,3 +58,5 @@ TEST(CliOptions, DiagnosticsOptions) {
     EXPECT_EQ(o->interfaceIterations, 3);
     EXPECT_EQ(o->memoryIterations, 0);
 }
+
+} // namespace tolvarin

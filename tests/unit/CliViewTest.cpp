@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+namespace tolvarin {
+
 namespace {
 
 size_t lines(const std::string& text) {
@@ -214,3 +216,5 @@ TEST_F(CliViewTest, ExitStatusAndSummaryFollowHowTheTestWent) {
     EXPECT_EQ(CursoryCommand::summaryJson(options, {}, "", "", "cancelled", false, 10)["result"],
               "refused");
 }
+
+} // namespace tolvarin

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+namespace tolvarin {
+
 namespace {
 
 // Local time is part of every stamp; pin it so expectations hold anywhere.
@@ -124,3 +126,5 @@ TEST_F(ClockTest, TimeSourceCanBeSwappedWhileOtherThreadsRead) {
     EXPECT_GT(getTimeInLongLong(), 1'000'000'000'000'000LL);
     resetTimeSource();
 }
+
+} // namespace tolvarin

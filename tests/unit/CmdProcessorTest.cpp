@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace tolvarin {
+
 TEST(CmdProcessor, RunsTheStoredCommandAndKeepsBothStreamsInOrder) {
     CmdProcessor runner;
     ASSERT_EQ(runner.returnData(), std::string(131072, '\0'));
@@ -51,3 +53,5 @@ TEST(StringProcessor, TrimReplaceAndCStrings) {
     EXPECT_EQ(str.cToNSString(c.get()), text);
     EXPECT_EQ(str.cToNSString(nullptr), "");
 }
+
+} // namespace tolvarin

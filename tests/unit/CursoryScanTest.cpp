@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int64_t kG = SizingSweep::kSectionSize;
@@ -213,3 +215,5 @@ TEST_F(CursoryScanTest, InstalledBodyRunsOnTheScanThread) {
     EXPECT_EQ(answers->askedNumbers(), std::vector<int>{1});
     EXPECT_EQ(controller.disk(), nullptr);
 }
+
+} // namespace tolvarin

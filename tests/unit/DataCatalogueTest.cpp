@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 using Entry = std::vector<std::string>;
@@ -342,3 +344,5 @@ TEST_F(DataCatalogueTest, UnitDeletionsTouchOnlyThatUnitsFiles) {
     EXPECT_EQ(files(), (std::vector<std::string>{"M01-D-SAT-12-06-2026-18-35-5.iss",
                                                  "M02-V-USB-01-02-2010-10-11-12.iss"}));
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int64_t kA = 1024 * 1024;
@@ -239,3 +241,5 @@ TEST(SimulatedDevice, FaultsFireWhereAndAsOftenAsAsked) {
     EXPECT_EQ(engineSide->write(buf.data(), 512), -1);
     EXPECT_EQ(dev.writeLog().size(), 1u);
 }
+
+} // namespace tolvarin

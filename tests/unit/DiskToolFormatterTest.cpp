@@ -8,6 +8,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 using nlohmann::json;
 
 namespace {
@@ -416,3 +418,5 @@ TEST(DiskToolFormatter, EnumerationReadsTheAdaptersOutputEndToEnd) {
     EXPECT_EQ(records[1].volumeName(), "IMG");
     EXPECT_EQ(records[1].volumePartitionType(), "Linux Volume");
 }
+
+} // namespace tolvarin

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 
 // The modules as the build lays them out.
@@ -106,3 +108,5 @@ TEST(ListCommand, TableIndentsVolumesUnderTheirDiskInAlignedColumns) {
                      "  sda2      499.5 GB  Serial ATA Hard Drive  -         Données\n"
                      "  sda3      0.5 GB    Serial ATA Hard Drive  -         -\n");
 }
+
+} // namespace tolvarin

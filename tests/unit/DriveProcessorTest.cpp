@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 
 using Entry = std::vector<std::string>;
@@ -111,3 +113,5 @@ TEST(DriveProcessor, ARecordNamesTheDeviceItsEntryStandsFor) {
     EXPECT_EQ(DriveProcessor::headerLineFor(nvmeVolume), "UUID:u2 PART:p2 SIZE:1.0 TB ");
     EXPECT_EQ(DriveProcessor::headerLineFor("DISK:sdb DES:D"), "");
 }
+
+} // namespace tolvarin

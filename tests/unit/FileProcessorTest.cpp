@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 
 class FileProcessorTest : public ::testing::Test {
@@ -130,3 +132,5 @@ TEST_F(FileProcessorTest, DerivedCopyRenamesOnlyTheSuffixAndTheTrailer) {
     EXPECT_FALSE(fp.generateFileFromType(".pss", ".css", inner.path(".pss")));
     EXPECT_EQ(FileProcessor::extractLastElementOfPath("/a/b.c/M01.iss"), "M01.iss");
 }
+
+} // namespace tolvarin

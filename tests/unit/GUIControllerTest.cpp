@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+namespace tolvarin {
+
 namespace {
 
 using Buttons = std::array<bool, kGUIButtonCount>;
@@ -558,3 +560,5 @@ TEST_F(GUIControllerTest, StopAnsweredCancelResumesAndTerminateEndsTheTest) {
         MessageCenter::setAnswerer(answers);
     }
 }
+
+} // namespace tolvarin

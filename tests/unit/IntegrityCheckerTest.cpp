@@ -19,6 +19,8 @@
 #include <set>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 using Files = std::map<std::string, std::string>;
@@ -368,3 +370,5 @@ TEST_F(InterruptionTest, CutFilesEndInAKnownStateAndBaselinesSurvive) {
     }
     EXPECT_GT(runs, 500);
 }
+
+} // namespace tolvarin

@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 class RecordingViewer : public LogViewerSink {
@@ -277,3 +279,5 @@ TEST_F(LoggerTest, ResultsAreKeptUntilReset) {
     EXPECT_EQ(Logger::logFileNameAndPath(), "");
     EXPECT_FALSE(Logger::updateLog("nowhere"));
 }
+
+} // namespace tolvarin

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 TEST(MediaStructure, SizesLoseAsterisksCountsAndBinaryUnits) {
     MediaStructure m;
     m.setPrimaryDiskSize("*465.8 Gi");
@@ -83,3 +85,5 @@ TEST(MediaStructure, ShowContentsPrintsEveryFieldInOrder) {
               std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 20), " isEjectable = No\n\n\n");
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace tolvarin {
+
 namespace {
 
 class MessageCenterTest : public ::testing::Test {
@@ -154,3 +156,5 @@ TEST_F(MessageCenterTest, QuestionsFromSeveralThreadsAreAnsweredOneAtATime) {
     EXPECT_EQ(check->most.load(), 1);
     EXPECT_EQ(wrong.load(), 0);
 }
+
+} // namespace tolvarin

@@ -22,6 +22,8 @@
 #include <regex>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -518,3 +520,5 @@ TEST(RunJournalTest, RollsBackExactlyTheUnitsFilesAndRefusesForeignNames) {
 }
 
 } // namespace
+
+} // namespace tolvarin

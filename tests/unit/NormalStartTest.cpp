@@ -20,6 +20,8 @@
 #include <filesystem>
 #include <thread>
 
+namespace tolvarin {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -188,3 +190,5 @@ TEST_F(NormalStartTest, AUnitThatCannotBeReadIsRefusedWithMessage1000) {
 }
 
 } // namespace
+
+} // namespace tolvarin

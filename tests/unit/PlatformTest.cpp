@@ -13,6 +13,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace tolvarin {
+
 TEST(Paths, RawDevicePathFollowsDeviceDirectory) {
     ScopedEnv dev("TOLVARIN_DEV_DIR", "/tmp/devs/");
     EXPECT_EQ(Paths::rawDevicePathForIdentifier("sda2"), "/tmp/devs/sda2");
@@ -172,3 +174,5 @@ TEST(System, ExitHookSeesTheStatus) {
     System::resetExitHook();
     EXPECT_EQ(seen, 7);
 }
+
+} // namespace tolvarin

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 class PreferencesTest : public testing::Test {
@@ -169,3 +171,5 @@ TEST_F(PreferencesTest, ALinkAtTheFileIsNeitherReadNorWrittenThrough) {
     ASSERT_EQ(::lstat(conf().c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
+
+} // namespace tolvarin

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 using Names = std::vector<std::string>;
 
 namespace {
@@ -188,3 +190,5 @@ TEST(QuarrykitModule, BrokenModuleIsReportedAsNotLoadedProperly) {
                   "TOLVARIN - ERROR: Quarrykit could not be loaded properly from bundle.\n"),
               std::string::npos);
 }
+
+} // namespace tolvarin

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 const std::string kResources = std::string(TOLVARIN_TEST_DATA) + "/../../resources";
@@ -551,3 +553,5 @@ TEST_F(ReportSample, InitialAndComparative) {
     Logger::setCurrentRPISKRAT(2.9);
     write("failed.rtf");
 }
+
+} // namespace tolvarin

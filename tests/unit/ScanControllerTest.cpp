@@ -16,6 +16,8 @@
 #include <sys/stat.h>
 #include <thread>
 
+namespace tolvarin {
+
 namespace {
 
 std::string readAll(const std::string& path) {
@@ -359,3 +361,5 @@ TEST_F(ScanControllerTest, AnErrorInTheScanEndsTheTestNotTheProgram) {
     EXPECT_TRUE(controller.startScanThread());
     controller.joinScanThread();
 }
+
+} // namespace tolvarin

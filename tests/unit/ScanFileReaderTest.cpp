@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 using Ending = UnitFiles::Ending;
 
 namespace {
@@ -104,3 +106,5 @@ TEST_F(ScanFileReaderTest, FinishedAndMissingFilesAreOnlyRead) {
     // An average's completion line is not a scan's.
     EXPECT_FALSE(ScanFileReader::isScanCompleteText("Surface Scan Average Complete\n"));
 }
+
+} // namespace tolvarin

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <filesystem>
 
+namespace tolvarin {
+
 namespace {
 
 class SeekScanTest : public ScanFixture {
@@ -284,3 +286,5 @@ TEST_F(SeekScanTest, StopIsAskedBeforeEachRow) {
     ASSERT_NE(reset, names.end());
     EXPECT_NE(std::find(reset, names.end(), "enableSystemItemsFromScanController"), names.end());
 }
+
+} // namespace tolvarin

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+namespace tolvarin {
+
 using Args = std::vector<std::string>;
 
 namespace {
@@ -134,3 +136,5 @@ TEST(ServiceSwitch, DriveSleepFailuresAreReportedNotHidden) {
     EXPECT_NE(log.find("no device path given"), std::string::npos) << log;
     EXPECT_EQ(calls(dir), "-S 0 /dev/nvme0n1\n");
 }
+
+} // namespace tolvarin

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int64_t G = SizingSweep::kSectionSize;
@@ -297,3 +299,5 @@ TEST_F(SectorAllocationTest, UnusableFilesFallBackToTheFreshLayoutWithALogLine) 
 }
 
 } // namespace
+
+} // namespace tolvarin

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+namespace tolvarin {
+
 namespace {
 
 constexpr int64_t U = 262144; // one read unit
@@ -621,3 +623,5 @@ TEST(SurfaceStatisticsTest, PopulationDeviationAndAFiniteRatio) {
 }
 
 } // namespace
+
+} // namespace tolvarin

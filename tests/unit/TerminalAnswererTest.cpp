@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+namespace tolvarin {
+
 namespace {
 
 class TerminalAnswererTest : public ::testing::Test {
@@ -116,3 +118,5 @@ TEST_F(TerminalAnswererTest, InstalledItAnswersTheMessageCentre) {
     EXPECT_EQ(MessageCenter::generateAlertDialogWithNumber(17), 1); // unanswered: resume, status 3
     EXPECT_EQ(exitStatus, 3);
 }
+
+} // namespace tolvarin

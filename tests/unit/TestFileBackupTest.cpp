@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 
 using Files = std::map<std::string, std::string>;
@@ -88,3 +90,5 @@ TEST_F(TestFileBackupTest, RestoreWithoutBackupKeepsTheUnitsFiles) {
     EXPECT_EQ(m01.snapshot(), before);
     EXPECT_FALSE(backups(m02).empty());
 }
+
+} // namespace tolvarin

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+namespace tolvarin {
+
 namespace {
 
 // Parses as if running on the given kernel release.
@@ -221,3 +223,5 @@ TEST(Unitprobe, ReportAndListingHelpers) {
     EXPECT_EQ(Unitprobe::column("short", 2, 20), "ort");
     EXPECT_EQ(Unitprobe::column("a\x80z", 0, 1), "a\x80");
 }
+
+} // namespace tolvarin

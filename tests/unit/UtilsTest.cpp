@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace tolvarin {
+
 namespace {
 
 // Local time follows TZ; glibc reads it again only on tzset().
@@ -107,3 +109,5 @@ TEST(UtilsServices, SwitchWordsOtherThanOnAndOffAreRefused) {
               std::string::npos);
     EXPECT_NE(log.find("Time Machine backups are not present"), std::string::npos);
 }
+
+} // namespace tolvarin

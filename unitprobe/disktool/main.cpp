@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace tolvarin;
+
 namespace {
 
 // The tools are looked up in the system's own folders, never through PATH:

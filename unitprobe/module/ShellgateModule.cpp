@@ -3,4 +3,8 @@
 #include "platform/ModuleLoader.h"
 #include "unitprobe/CmdProcessor.h"
 
+namespace tolvarin {
+
 TOLVARIN_MODULE_FACTORY(Shellgate, CmdProcessor, new CmdProcessor())
+
+} // namespace tolvarin

@@ -3,4 +3,8 @@
 #include "platform/ModuleLoader.h"
 #include "unitprobe/Unitprobe.h"
 
+namespace tolvarin {
+
 TOLVARIN_MODULE_FACTORY(Unitprobe, Unitprobe, new Unitprobe())
+
+} // namespace tolvarin
