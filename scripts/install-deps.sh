@@ -3,7 +3,7 @@
 # Only packages that are missing are installed, so a set-up machine pays nothing.
 set -euo pipefail
 pkgs=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
   python3
   libgtest-dev libgmock-dev
   qt6-base-dev nlohmann-json3-dev
