@@ -2,10 +2,10 @@
 
 #include "app/ButtonTable.h"
 #include "app/GUIView.h"
-#include "app/Media.h"
+#include "base/Media.h"
 #include "app/Preferences.h"
 #include "app/StallSpinner.h"
-#include "engine/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "engine/ScanHost.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "app/StallSpinner.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "platform/System.h"
 
 #include <system_error>

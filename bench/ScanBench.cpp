@@ -17,7 +17,7 @@
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
-#include "logging/TextFormat.h"
+#include "base/TextFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/PosixRawDevice.h"
 #include "platform/SafeFile.h"

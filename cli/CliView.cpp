@@ -1,7 +1,7 @@
 #include "cli/CliView.h"
 
 #include "app/GUIController.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "app/DriveListLoader.h"
 #include "cli/TerminalAnswerer.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/Paths.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/GUIController.h"
-#include "app/Media.h"
+#include "base/Media.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 

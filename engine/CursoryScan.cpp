@@ -1,7 +1,7 @@
 #include "engine/CursoryScan.h"
 
 #include "diagnostics/BadBlockRepair.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"

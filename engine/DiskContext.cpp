@@ -1,6 +1,6 @@
 #include "engine/DiskContext.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 #include <algorithm>
 #include <cstring>

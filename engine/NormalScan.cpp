@@ -7,7 +7,7 @@
 #include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "logging/ReportGenerator.h"
+#include "report/ReportGenerator.h"
 #include "platform/RawDevice.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"

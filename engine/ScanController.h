@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Media.h"
+#include "base/Media.h"
 #include "engine/DiskContext.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "engine/SeekScan.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"

@@ -1,12 +1,12 @@
 #include "engine/SurfaceScan.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "logging/TextFormat.h"
+#include "base/TextFormat.h"
 #include "platform/System.h"
 
 #include <algorithm>

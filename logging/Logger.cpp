@@ -1,7 +1,7 @@
 #include "logging/Logger.h"
 
-#include "app/Media.h"
-#include "app/Utils.h"
+#include "base/Media.h"
+#include "base/Utils.h"
 #include "platform/LaunchingUser.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"

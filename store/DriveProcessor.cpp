@@ -1,6 +1,6 @@
 #include "store/DriveProcessor.h"
 
-#include "app/Utils.h"
+#include "base/Utils.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"

@@ -1,6 +1,6 @@
 #include "store/IntegrityChecker.h"
 
-#include "app/Utils.h"
+#include "base/Utils.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"

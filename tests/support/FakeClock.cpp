@@ -1,6 +1,6 @@
 #include "tests/support/FakeClock.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 
 #include <thread>
 

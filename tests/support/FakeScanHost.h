@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 #include "engine/ScanHost.h"
 
 #include <atomic>

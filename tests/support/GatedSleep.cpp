@@ -1,6 +1,6 @@
 #include "tests/support/GatedSleep.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "tests/support/FakeClock.h"
 
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "platform/System.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"

@@ -1,5 +1,5 @@
 #include "app/GUIController.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ScanController.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"

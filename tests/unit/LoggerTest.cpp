@@ -1,6 +1,6 @@
 #include "logging/Logger.h"
-#include "app/Media.h"
-#include "app/Utils.h"
+#include "base/Media.h"
+#include "base/Utils.h"
 #include "platform/SafeFile.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"

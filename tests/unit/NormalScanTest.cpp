@@ -3,7 +3,7 @@
 #include "engine/ScanController.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "logging/ReportGenerator.h"
+#include "report/ReportGenerator.h"
 #include "platform/SafeFile.h"
 #include "store/FileProcessor.h"
 #include "store/Quarrykit.h"

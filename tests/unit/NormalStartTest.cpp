@@ -1,6 +1,6 @@
 #include "app/DataFilePrefix.h"
 #include "app/GUIController.h"
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "engine/ScanController.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"

@@ -1,4 +1,4 @@
-#include "logging/ReportGenerator.h"
+#include "report/ReportGenerator.h"
 
 #include "engine/DiskContext.h"
 #include "engine/SurfaceScan.h"

@@ -1,7 +1,7 @@
-#include "app/MDSInterface.h"
-#include "app/PMInterface.h"
-#include "app/TimeMachineInterface.h"
-#include "app/Utils.h"
+#include "platform/MDSInterface.h"
+#include "platform/PMInterface.h"
+#include "platform/TimeMachineInterface.h"
+#include "base/Utils.h"
 #include "platform/SafeFile.h"
 #include "tests/support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "app/Utils.h"
+#include "base/Utils.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 

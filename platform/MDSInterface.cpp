@@ -1,4 +1,4 @@
-#include "app/MDSInterface.h"
+#include "platform/MDSInterface.h"
 
 #include "platform/System.h"
 

@@ -1,9 +1,9 @@
-#include "app/Utils.h"
+#include "base/Utils.h"
 
-#include "app/MDSInterface.h"
-#include "app/PMInterface.h"
-#include "app/TimeMachineInterface.h"
-#include "engine/Clock.h"
+#include "platform/MDSInterface.h"
+#include "platform/PMInterface.h"
+#include "platform/TimeMachineInterface.h"
+#include "base/Clock.h"
 
 #include <cstdio>
 #include <ctime>

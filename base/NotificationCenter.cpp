@@ -1,4 +1,4 @@
-#include "engine/NotificationCenter.h"
+#include "base/NotificationCenter.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "logging/ReportGenerator.h"
+#include "report/ReportGenerator.h"
 
-#include "engine/Clock.h"
+#include "base/Clock.h"
 #include "logging/Logger.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"

@@ -1,4 +1,4 @@
-#include "logging/TextFormat.h"
+#include "base/TextFormat.h"
 
 #include <cstdio>
 

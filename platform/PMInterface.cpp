@@ -1,4 +1,4 @@
-#include "app/PMInterface.h"
+#include "platform/PMInterface.h"
 
 #include "platform/ProcessRunner.h"
 #include "platform/System.h"

@@ -1,6 +1,6 @@
-#include "app/TimeMachineInterface.h"
+#include "platform/TimeMachineInterface.h"
 
-#include "app/Utils.h"
+#include "base/Utils.h"
 #include "platform/System.h"
 
 namespace tolvarin {
