@@ -62,7 +62,6 @@ void DriveListLoader::fail(const std::string& logLine, const std::string& reason
     if (onFatal_) {
         onFatal_(reason);
     }
-    System::terminate(-1);
 }
 
 bool DriveListLoader::enumerate(const std::string& osString, std::vector<Media>& media) {

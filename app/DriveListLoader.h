@@ -18,12 +18,12 @@ class DriveListLoader {
     // disk tool is broken would otherwise hang at start-up.
     static constexpr int kMaxLoadAttempts = 3;
 
-    // onFatal, when given, hears why the program is about to end (the module
-    // is missing or makes no object) before System::terminate(-1).
+    // onFatal, when given, hears why the program cannot go on (the module is
+    // missing or makes no object); the caller ends it with status -1.
     explicit DriveListLoader(std::function<void(const std::string&)> onFatal = {});
 
-    // The media list; empty when the module could not be used (the program
-    // ends then, unless an exit hook returns) or no disk was found after
+    // The media list; empty when the module could not be used (onFatal has
+    // been told) or no disk was found after
     // kMaxLoadAttempts enumerations. problem() says why.
     std::vector<Media> loadMediaList(const std::string& osString);
 

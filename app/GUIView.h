@@ -49,8 +49,10 @@ class GUIView {
     virtual void startPullDownSheetWithMessage(const std::string& message) = 0;
     virtual void endPullDownSheet() = 0;
 
-    // Runs work on the face's main thread and waits for it to finish.
-    virtual void performOnMainThreadAndWait(const std::function<void()>& work) { work(); }
+    // Work for the main thread is waiting in the hub: a face with an event
+    // loop calls GUIController::runMainThreadWork() from it soon. May be
+    // called from any thread; must not block.
+    virtual void wakeMainThread() {}
 
     // The six caption/value pairs describing the selected unit.
     virtual void showUnitInfo(const std::vector<std::pair<std::string, std::string>>& /*info*/) {}

@@ -8,8 +8,9 @@
 
 namespace tolvarin {
 
-StallSpinner::StallSpinner(std::function<bool()> underTest, std::function<void(bool)> animate)
-    : underTest_(std::move(underTest)), animate_(std::move(animate)) {}
+StallSpinner::StallSpinner(const Clock& clock, std::function<bool()> underTest,
+                           std::function<void(bool)> animate)
+    : clock_(clock), underTest_(std::move(underTest)), animate_(std::move(animate)) {}
 
 StallSpinner::~StallSpinner() {
     stop();
@@ -37,11 +38,15 @@ void StallSpinner::stop() {
     std::thread watcher;
     {
         std::lock_guard<std::mutex> lock(threadMutex_);
-        active_.store(false);
+        {
+            std::lock_guard<std::mutex> wakeLock(wakeMutex_);
+            active_.store(false);
+        }
+        wake_.notify_all();
         watcher = std::move(thread_);
     }
-    // The watcher sees the flag within one of its sleeps; joining replaces
-    // the fixed wait a detached watcher needed.
+    // The watcher wakes from its sleep at once; joining replaces the fixed
+    // wait a detached watcher needed.
     if (watcher.joinable() && watcher.get_id() != std::this_thread::get_id()) {
         watcher.join();
     }
@@ -54,14 +59,19 @@ void StallSpinner::setAnimating(bool value) {
     }
 }
 
+void StallSpinner::pause(int64_t micros) {
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    clock_.waitFor(micros, wake_, lock, [this] { return !active_.load(); });
+}
+
 void StallSpinner::watch() {
     int64_t seen = location_.load();
     while (active_.load()) {
         if (!underTest_ || !underTest_()) {
-            clockSleepMicroseconds(kIdleMicros);
+            pause(kIdleMicros);
             continue;
         }
-        clockSleepMicroseconds(kStallMicros);
+        pause(kStallMicros);
         if (!active_.load()) {
             break;
         }
@@ -72,7 +82,7 @@ void StallSpinner::watch() {
         }
         setAnimating(true);
         while (active_.load() && location_.load() == seen) {
-            clockSleepMicroseconds(kPollMicros);
+            pause(kPollMicros);
         }
         seen = location_.load();
         setAnimating(false);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "base/Clock.h"
+
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -10,7 +13,7 @@ namespace tolvarin {
 
 // One stall spinner: the location a scan last reached and a watcher thread
 // that animates the pane's spinner while that location stands still for
-// 0.6 s or more. Sleeps go through the engine clock, so tests drive the
+// 0.6 s or more. Sleeps go through the clock handed in, so tests drive the
 // watcher without waiting.
 class StallSpinner {
   public:
@@ -20,7 +23,8 @@ class StallSpinner {
 
     // underTest: whether a test is under way (the watcher idles otherwise).
     // animate: starts (true) or stops (false) the spinner's animation.
-    StallSpinner(std::function<bool()> underTest, std::function<void(bool)> animate);
+    StallSpinner(const Clock& clock, std::function<bool()> underTest,
+                 std::function<void(bool)> animate);
     // Stops the watcher.
     ~StallSpinner();
     StallSpinner(const StallSpinner&) = delete;
@@ -38,14 +42,19 @@ class StallSpinner {
 
   private:
     void watch();
+    // Sleeps micros on the clock; a stop ends the sleep at once.
+    void pause(int64_t micros);
     void setAnimating(bool value);
 
+    const Clock& clock_;
     std::function<bool()> underTest_;
     std::function<void(bool)> animate_;
     std::atomic<int64_t> location_{0};
     std::atomic<bool> active_{false};
     std::atomic<bool> animating_{false};
     std::mutex threadMutex_;
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
     std::thread thread_;
 };
 

@@ -1,7 +1,6 @@
 #include "base/Clock.h"
 
-#include "platform/System.h"
-
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,41 +12,22 @@ namespace tolvarin {
 
 namespace {
 
-// Readers take a snapshot of the installed function, so a source swapped by
-// another thread stays alive until every caller that picked it up is done.
-template <typename F> class Replaceable {
+class SystemClock : public Clock {
   public:
-    explicit Replaceable(F fallback) : fallback_(std::move(fallback)) { reset(); }
-    std::shared_ptr<const F> get() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return current_;
+    int64_t wallMicros() const override {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
     }
-    void set(F f) {
-        auto next = std::make_shared<const F>(f ? std::move(f) : fallback_);
-        std::lock_guard<std::mutex> lock(mutex_);
-        current_ = std::move(next);
+    int64_t monotonicMicros() const override {
+        using namespace std::chrono;
+        return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
     }
-    void reset() { set(fallback_); }
-
-  private:
-    F fallback_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<const F> current_;
-};
-
-Replaceable<TimeSource>& timeSource() {
-    static Replaceable<TimeSource> source([] { return System::wallClockMicros(); });
-    return source;
-}
-
-Replaceable<SleepFunction>& sleeper() {
-    static Replaceable<SleepFunction> s([](int64_t micros) {
+    void sleepMicros(int64_t micros) const override {
         if (micros > 0) {
             std::this_thread::sleep_for(std::chrono::microseconds(micros));
         }
-    });
-    return s;
-}
+    }
+};
 
 // The C library's names, so the stamps read the same in every locale.
 const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -61,20 +41,30 @@ bool localParts(time_t moment, struct tm& parts) {
     return parts.tm_wday >= 0 && parts.tm_wday < 7 && parts.tm_mon >= 0 && parts.tm_mon < 12;
 }
 
-time_t nowSeconds() {
-    int64_t micros = getTimeInLongLong();
+
+} // namespace
+
+void Clock::waitFor(int64_t micros, std::condition_variable& cv,
+                    std::unique_lock<std::mutex>& lock, const std::function<bool()>& done) const {
+    cv.wait_for(lock, std::chrono::microseconds(std::max<int64_t>(micros, 0)), done);
+}
+
+const Clock& Clock::system() {
+    static const SystemClock clock;
+    return clock;
+}
+
+int64_t getTimeInLongLong(const Clock& clock) {
+    return clock.wallMicros();
+}
+
+time_t secondsOf(int64_t micros) {
     // Floor, so that a moment just before the epoch is not rounded up.
     int64_t seconds = micros / 1000000;
     if (micros % 1000000 < 0) {
         --seconds;
     }
     return static_cast<time_t>(seconds);
-}
-
-} // namespace
-
-int64_t getTimeInLongLong() {
-    return (*timeSource().get())();
 }
 
 double convertLongLongTimeToDecimal(int64_t micros) {
@@ -107,38 +97,18 @@ std::string getDate(time_t moment) {
     return text;
 }
 
-std::string getTimeStamp() {
-    time_t now = nowSeconds();
+std::string getTimeStamp(const Clock& clock) {
+    time_t now = secondsOf(clock.wallMicros());
     return getTime(now) + ", " + getDate(now);
 }
 
-char* getTimeStamp(char* buffer) {
+char* getTimeStamp(char* buffer, const Clock& clock) {
     if (buffer == nullptr) {
         return nullptr;
     }
     // Years past 9999 would not fit; the stamp is cut, never overrun.
-    std::snprintf(buffer, kTimeStampBufferSize, "%s", getTimeStamp().c_str());
+    std::snprintf(buffer, kTimeStampBufferSize, "%s", getTimeStamp(clock).c_str());
     return buffer;
-}
-
-void setTimeSource(TimeSource source) {
-    timeSource().set(std::move(source));
-}
-
-void resetTimeSource() {
-    timeSource().reset();
-}
-
-void clockSleepMicroseconds(int64_t micros) {
-    (*sleeper().get())(micros);
-}
-
-void setSleepFunction(SleepFunction s) {
-    sleeper().set(std::move(s));
-}
-
-void resetSleepFunction() {
-    sleeper().reset();
 }
 
 } // namespace tolvarin

@@ -1,9 +1,5 @@
 #include "base/Utils.h"
 
-#include "platform/MDSInterface.h"
-#include "platform/PMInterface.h"
-#include "platform/TimeMachineInterface.h"
-#include "base/Clock.h"
 
 #include <cstdio>
 #include <ctime>
@@ -12,9 +8,6 @@ namespace tolvarin {
 
 namespace {
 
-time_t clockNow() {
-    return static_cast<time_t>(getTimeInLongLong() / 1000000);
-}
 
 struct tm localTime(time_t moment) {
     struct tm parts {};
@@ -37,22 +30,6 @@ void writeLine(std::FILE* stream, const std::string& text) {
 }
 
 } // namespace
-
-bool Utils::turnSpotlightOnOrOff(const std::string& onOrOff) {
-    return MDSInterface().mdsControl(onOrOff);
-}
-
-bool Utils::turnTimeMachineOnOrOff(const std::string& onOrOff) {
-    return TimeMachineInterface().TimeMachineControl(onOrOff);
-}
-
-bool Utils::turnDriveSleepOnOrOff(const std::string& onOrOff, const std::string& rawDevicePath) {
-    return PMInterface(rawDevicePath).PMControl(onOrOff);
-}
-
-bool Utils::legacyTurnSpotlightOnOrOff(const std::string& /*onOrOff*/) {
-    return true;
-}
 
 void Utils::print(const std::string& text) {
     writeLine(stdout, text);
@@ -86,8 +63,8 @@ std::string Utils::formatted(const std::string& format, const std::vector<std::s
     return out;
 }
 
-std::string Utils::createTimeStamp() {
-    time_t now = clockNow();
+std::string Utils::createTimeStamp(const Clock& clock) {
+    time_t now = secondsOf(clock.wallMicros());
     struct tm t = localTime(now);
     char stamp[64];
     std::snprintf(stamp, sizeof(stamp), "%02d-%02d-%d-%02d-%02d-%02d", t.tm_mon + 1, t.tm_mday,
@@ -96,12 +73,12 @@ std::string Utils::createTimeStamp() {
     return stamp;
 }
 
-std::string Utils::createPrintableTimeStamp() {
-    return getTimeStamp();
+std::string Utils::createPrintableTimeStamp(const Clock& clock) {
+    return getTimeStamp(clock);
 }
 
-std::string Utils::createDateDescription() {
-    return describeDate(clockNow());
+std::string Utils::createDateDescription(const Clock& clock) {
+    return describeDate(secondsOf(clock.wallMicros()));
 }
 
 std::string Utils::modifyString(const std::string& text, const std::string& target,

@@ -1,27 +1,17 @@
 #pragma once
 
+#include "base/Clock.h"
+
 #include <string>
 #include <vector>
 
 namespace tolvarin {
 
-// Class-level helpers every subsystem uses: console printing, time stamps,
-// substring replacement and the switches for the system services that can
-// disturb timed reads. No state.
+// Class-level helpers every subsystem uses: console printing, time stamps
+// and substring replacement. No state.
 class Utils {
   public:
     Utils() = delete;
-
-    // Service switches: onOrOff is "ON" or "OFF"; any other word switches
-    // nothing and answers false.
-    static bool turnSpotlightOnOrOff(const std::string& onOrOff);
-    static bool turnTimeMachineOnOrOff(const std::string& onOrOff);
-    // Drive sleep is set per device on this system; rawDevicePath names the
-    // unit under test (a whole disk is best). Answers false when the tool is
-    // missing or refuses.
-    static bool turnDriveSleepOnOrOff(const std::string& onOrOff, const std::string& rawDevicePath);
-    // Kept for callers of the old switch: does nothing and answers true.
-    static bool legacyTurnSpotlightOnOrOff(const std::string& onOrOff);
 
     // text and a line end to standard output / standard error.
     static void print(const std::string& text);
@@ -41,11 +31,11 @@ class Utils {
     // Local time as month-day-year-hour-minute-second
     // ("12-06-2026-18-35-54"); also prints "The local time is ..." with the
     // standard date text to standard output.
-    static std::string createTimeStamp();
+    static std::string createTimeStamp(const Clock& clock);
     // getTimeStamp of the clock: "18:35:54, Sun. Dec.  6, 2026".
-    static std::string createPrintableTimeStamp();
+    static std::string createPrintableTimeStamp(const Clock& clock);
     // The standard text of the current date, "2026-12-06 18:35:54 +0100".
-    static std::string createDateDescription();
+    static std::string createDateDescription(const Clock& clock);
 
     // Every occurrence of target replaced by replacement, left to right; the
     // text itself when target is empty or does not occur.

@@ -98,12 +98,13 @@ CliView::Progress CliView::progressNow() const {
         return p;
     }
     p.normal = controller_->normalScan();
-    p.typeOfTest = controller_->typeOfTestString();
-    p.range = controller_->currentTestRangeString();
-    p.surface = controller_->surfacePercentage();
-    p.seek = controller_->seekPercentage();
-    p.errors = controller_->totalErrorsString();
-    p.irregularities = controller_->totalIrregularitiesString();
+    ScanProgress now = controller_->progress().progress();
+    p.typeOfTest = now.typeOfTest;
+    p.range = now.currentTestRange;
+    p.surface = now.surfacePercentage;
+    p.seek = now.seekPercentage;
+    p.errors = std::to_string(now.totalErrors);
+    p.irregularities = std::to_string(now.totalIrregularities);
     return p;
 }
 
@@ -119,7 +120,8 @@ void CliView::draw(bool force) {
     if (suspended_ > 0 || controller_ == nullptr) {
         return;
     }
-    int64_t now = getTimeInLongLong();
+    // Redraws are paced on the hub's steady clock.
+    int64_t now = controller_->env().monotonicMicros();
     int64_t every = terminal_ ? kTerminalRedrawMicros : kPlainLineMicros;
     // A clock set back must not silence the line for good.
     if (!force && drawnOnce_ && now >= lastDraw_ && now - lastDraw_ < every) {
@@ -174,7 +176,7 @@ void CliView::testStatsChanged() {
     // Results cleared on a selection or before the first scan begins are
     // not worth a line.
     if (controller_ == nullptr || !controller_->underTest() ||
-        controller_->typeOfTestString().empty()) {
+        controller_->progress().progress().typeOfTest.empty()) {
         return;
     }
     draw(false);

@@ -18,7 +18,7 @@ nlohmann::json orNull(const std::optional<double>& value) {
 
 CursoryCommand::CursoryCommand(CliOptions options) : options_(std::move(options)) {}
 
-int CursoryCommand::exitStatusFor(const GUIController::TestSummary& summary) {
+int CursoryCommand::exitStatusFor(const TestResults& summary) {
     if (!summary.started || !summary.ended || summary.stopped) {
         return TestRun::kExitNotRun;
     }
@@ -29,7 +29,7 @@ int CursoryCommand::exitStatusFor(const GUIController::TestSummary& summary) {
 }
 
 nlohmann::json CursoryCommand::summaryJson(const CliOptions& options,
-                                           const GUIController::TestSummary& s,
+                                           const TestResults& s,
                                            const std::string& device, const std::string& logFile,
                                            const std::string& problem, bool probe, int errorLimit) {
     using nlohmann::json;
@@ -74,8 +74,8 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     TestRun run(options_, unitMedia, mediaArray);
     GUIController& hub = run.hub();
     auto printSummary = [&] {
-        run.printSummary(summaryJson(options_, hub.testSummary(), hub.rawTargetDevice(),
-                                     Logger::logFileNameAndPath(), hub.startProblem(),
+        run.printSummary(summaryJson(options_, hub.testResults(), hub.rawTargetDevice(),
+                                     hub.logFile(), hub.startProblem(),
                                      hub.probeInto(), hub.errorLimit()));
     };
 
@@ -99,7 +99,7 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     bool started = run.runTest([&] { return hub.cursoryStartButtonSelected(); },
                                [&] { hub.cursoryStopButtonSelected(); });
 
-    GUIController::TestSummary summary = hub.testSummary();
+    TestResults summary = hub.testResults();
     int status = exitStatusFor(summary);
     if (!started) {
         run.complainNotStarted();
@@ -109,7 +109,7 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
                                                                     : "passed";
         TestRun::complain("cursory test " + verdict + ": " + std::to_string(summary.totalErrors) +
                           " errors, " + std::to_string(summary.totalIrregularities) +
-                          " irregularities; log: " + Logger::logFileNameAndPath());
+                          " irregularities; log: " + hub.logFile());
     }
     printSummary();
     return status;

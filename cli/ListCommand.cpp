@@ -1,6 +1,7 @@
 #include "cli/ListCommand.h"
 
 #include "app/DriveListLoader.h"
+#include "platform/Env.h"
 #include "platform/System.h"
 
 #include <algorithm>
@@ -73,6 +74,7 @@ std::string formatDriveTable(const std::vector<Media>& media) {
 int runListCommand() {
     DriveListLoader loader([](const std::string& reason) {
         std::fprintf(stderr, "tolvarin-cli: %s\n", reason.c_str());
+        Env::standard().exitProcess(-1);
     });
     std::vector<Media> media = loader.loadMediaList(System::releaseName(System::kernelRelease()));
     if (media.empty()) {

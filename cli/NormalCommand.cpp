@@ -22,7 +22,7 @@ nlohmann::json index(double value) {
 
 NormalCommand::NormalCommand(CliOptions options) : options_(std::move(options)) {}
 
-int NormalCommand::exitStatusFor(const GUIController::TestSummary& summary) {
+int NormalCommand::exitStatusFor(const TestResults& summary) {
     if (!summary.started || !summary.ended || !summary.completed) {
         return TestRun::kExitNotRun;
     }
@@ -32,27 +32,24 @@ int NormalCommand::exitStatusFor(const GUIController::TestSummary& summary) {
 }
 
 nlohmann::json NormalCommand::summaryJson(const CliOptions& options,
-                                          const GUIController::TestSummary& s,
+                                          const TestResults& s,
                                           const std::string& device, const std::string& prefix,
                                           const std::string& logFile, const std::string& problem) {
     using nlohmann::json;
     json rpis = nullptr;
     if (s.completed) {
-        bool initial = Logger::isInitialScan();
-        auto current = [&](double initialValue, double currentValue) {
-            return index(initial ? initialValue : currentValue);
+        // The first test's current indices are its baseline's.
+        const TestResults::StoredIndices& initial = s.initialRPIs;
+        const TestResults::StoredIndices current = s.currentRPIs.value_or(initial);
+        auto indices = [&](const TestResults::StoredIndices& i) {
+            return json{{"surfaceLinear", index(i.surfaceLinear)},
+                        {"surfaceRatio", index(i.surfaceRatio)},
+                        {"seekLinear", index(i.seekLinear)},
+                        {"seekRatio", index(i.seekRatio)}};
         };
-        rpis = {{"initialScan", initial},
-                {"initial",
-                 {{"surfaceLinear", index(Logger::initialRPISSLIN())},
-                  {"surfaceRatio", index(Logger::initialRPISSRAT())},
-                  {"seekLinear", index(Logger::initialRPISKLIN())},
-                  {"seekRatio", index(Logger::initialRPISKRAT())}}},
-                {"current",
-                 {{"surfaceLinear", current(Logger::initialRPISSLIN(), Logger::currentRPISSLIN())},
-                  {"surfaceRatio", current(Logger::initialRPISSRAT(), Logger::currentRPISSRAT())},
-                  {"seekLinear", current(Logger::initialRPISKLIN(), Logger::currentRPISKLIN())},
-                  {"seekRatio", current(Logger::initialRPISKRAT(), Logger::currentRPISKRAT())}}}};
+        rpis = {{"initialScan", s.initialScan},
+                {"initial", indices(initial)},
+                {"current", indices(s.initialScan ? initial : current)}};
     }
     json summary = TestRun::summaryBase("normal", options, s, exitStatusFor(s), device, problem);
     summary["filePrefix"] = TestRun::textOrNull(prefix);
@@ -81,7 +78,7 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
     bool started = run.runTest([&] { return hub.normalStartButtonSelected(); },
                                [&] { hub.normalStopButtonSelected(); });
 
-    GUIController::TestSummary summary = hub.testSummary();
+    TestResults summary = hub.testResults();
     int status = exitStatusFor(summary);
     std::string problem = hub.startProblem();
     if (!started) {
@@ -89,13 +86,13 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
     } else if (!summary.completed) {
         TestRun::complain("normal test did not run to its end" +
                           (problem.empty() ? std::string() : ": " + problem) +
-                          "; log: " + Logger::logFileNameAndPath());
+                          "; log: " + hub.logFile());
     } else {
         TestRun::complain(std::string("normal test ") +
                           (status == TestRun::kExitErrorsFound ? "found errors" : "passed") + ": " +
                           std::to_string(summary.totalErrors) + " errors, " +
                           std::to_string(summary.totalIrregularities) +
-                          " irregularities; log: " + Logger::logFileNameAndPath());
+                          " irregularities; log: " + hub.logFile());
         if (TestRun::pathExists(summary.reportPath)) {
             TestRun::complain("report: " + summary.reportPath);
         } else {
@@ -103,7 +100,7 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
         }
     }
     run.printSummary(summaryJson(options_, summary, hub.rawTargetDevice(), hub.fileNamePrefix(),
-                                 Logger::logFileNameAndPath(), problem));
+                                 hub.logFile(), problem));
     return status;
 }
 

@@ -25,11 +25,11 @@ class NormalCommand {
 
     // 0 for a test that ran every phase without errors, 1 with errors (or
     // parts the sizing sweep could not read), 3 for one that did not end.
-    static int exitStatusFor(const GUIController::TestSummary& summary);
+    static int exitStatusFor(const TestResults& summary);
     // The --json object. The indices are the logger's of this test; an index
     // that was not measured is null.
     static nlohmann::json summaryJson(const CliOptions& options,
-                                      const GUIController::TestSummary& summary,
+                                      const TestResults& summary,
                                       const std::string& device, const std::string& prefix,
                                       const std::string& logFile, const std::string& problem);
 

@@ -3,6 +3,7 @@
 #include "logging/MessageCenter.h"
 
 #include <iosfwd>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,6 +28,12 @@ class TerminalAnswerer : public AlertAnswerer {
 
     int answer(const Alert& alert) override;
 
+    // What ends the run when a question goes unanswered (the hub's end of
+    // the program, services first); without one the question takes its
+    // safe answer.
+    using EndRun = std::function<void(int status)>;
+    void setEndRun(EndRun endRun) { endRun_ = std::move(endRun); }
+
     // "N=V": N a message of the catalogue, V one of 1, 0, -1. Anything else
     // is bad usage, explained in error.
     static std::optional<std::pair<int, int>> parseAnswer(const std::string& text,
@@ -45,6 +52,7 @@ class TerminalAnswerer : public AlertAnswerer {
     std::ostream& out_;
     std::ostream& err_;
     bool interactive_;
+    EndRun endRun_;
 };
 
 } // namespace tolvarin

@@ -11,6 +11,9 @@
 #include "unitprobe/DiskToolFormatter.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -152,7 +155,10 @@ TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& l
 }
 
 std::vector<Media> TestRun::listAttachedMedia() {
-    DriveListLoader loader([](const std::string& reason) { complain(reason); });
+    DriveListLoader loader([](const std::string& reason) {
+        complain(reason);
+        Env::standard().exitProcess(-1);
+    });
     std::vector<Media> media = loader.loadMediaList(System::releaseName(System::kernelRelease()));
     if (media.empty()) {
         complain("no disks could be listed: " + loader.problem());
@@ -165,7 +171,7 @@ void TestRun::complain(const std::string& text) {
     std::fflush(stderr);
 }
 
-std::string TestRun::verdictFor(const GUIController::TestSummary& summary, int exitStatus) {
+std::string TestRun::verdictFor(const TestResults& summary, int exitStatus) {
     return !summary.started                 ? "refused"
            : exitStatus == kExitNotRun      ? "stopped"
            : exitStatus == kExitErrorsFound ? "failed"
@@ -193,7 +199,7 @@ nlohmann::json TestRun::existingPathOrNull(const std::string& path) {
 }
 
 nlohmann::json TestRun::summaryBase(const std::string& command, const CliOptions& options,
-                                    const GUIController::TestSummary& s, int exitStatus,
+                                    const TestResults& s, int exitStatus,
                                     const std::string& device, const std::string& problem) {
     return nlohmann::json{
         {"command", command},
@@ -247,19 +253,13 @@ void TestRun::StandardOutputAside::restore() {
 TestRun::TestRun(const CliOptions& options, const Media& unit, const std::vector<Media>& mediaArray)
     : json_(options.json), aside_(options.json),
       view_(std::cerr, ::isatty(STDERR_FILENO) == 1, options.logFile, CliView::terminalWidth()),
-      hub_(view_) {
+      env_(view_), hub_(view_, env_) {
     view_.setController(&hub_);
-    MessageCenter::setAnswerer(std::make_shared<StepAsideAnswerer>(
-        std::make_shared<TerminalAnswerer>(options.answers, options.yes), view_));
-    // Whatever ends the program early (an unanswered message, a S.M.A.R.T.
-    // failure, Ctrl-C before the test) turns the services back on first.
-    System::setExitHook([this](int status) {
-        view_.suspend();
-        hub_.enableSystemItems();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(status);
-    });
+    // An unanswered message ends the run through the hub, which turns the
+    // services back on first.
+    auto terminal = std::make_shared<TerminalAnswerer>(options.answers, options.yes);
+    terminal->setEndRun([this](int status) { hub_.endProgram(status); });
+    MessageCenter::setAnswerer(std::make_shared<StepAsideAnswerer>(terminal, view_));
 
     hub_.awakeFromNib();
     if (options.probe) {
@@ -272,8 +272,14 @@ TestRun::TestRun(const CliOptions& options, const Media& unit, const std::vector
     hub_.selectUnit(unit);
 }
 
+void TestRun::CliEnv::exitProcess(int status) {
+    view_.suspend();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
 TestRun::~TestRun() {
-    System::resetExitHook();
     MessageCenter::setAnswerer(nullptr);
     view_.setController(nullptr);
 }
@@ -286,19 +292,30 @@ bool TestRun::runTest(const std::function<bool()>& start, const std::function<vo
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, &previous);
-    std::atomic<bool> watching{true};
     std::atomic<bool> testUnderWay{false};
+    std::mutex watchMutex;
+    std::condition_variable watchEnd;
+    bool watching = true;
     std::thread watcher([&] {
         int handled = 0;
-        while (watching.load()) {
-            clockSleepMicroseconds(100000);
+        for (;;) {
+            {
+                // A signal handler may not notify: presses are looked for
+                // every tenth of a second, and the end of the test is seen
+                // at once.
+                std::unique_lock<std::mutex> lock(watchMutex);
+                if (watchEnd.wait_for(lock, std::chrono::milliseconds(100),
+                                      [&] { return !watching; })) {
+                    return;
+                }
+            }
             if (gInterrupts.load() == handled) {
                 continue;
             }
             handled = gInterrupts.load();
             if (!testUnderWay.load()) {
                 complain("interrupted before the test began");
-                System::terminate(kExitNotRun);
+                hub_.endProgram(kExitNotRun);
                 continue;
             }
             if (hub_.underTest()) {
@@ -315,7 +332,11 @@ bool TestRun::runTest(const std::function<bool()>& start, const std::function<vo
     if (started) {
         hub_.waitForTestEnd();
     }
-    watching.store(false);
+    {
+        std::lock_guard<std::mutex> lock(watchMutex);
+        watching = false;
+    }
+    watchEnd.notify_all();
     watcher.join();
     ::sigaction(SIGINT, &previous, nullptr);
     hub_.enableSystemItems();
@@ -326,7 +347,7 @@ void TestRun::complainNotStarted() {
     std::string problem = hub_.startProblem();
     complain("no test was run" + (problem.empty() ? std::string() : ": " + problem));
     std::string device = hub_.rawTargetDevice();
-    if (hub_.testSummary().sizingResult == -1 && ::access(device.c_str(), R_OK) != 0 &&
+    if (hub_.testResults().sizingResult == -1 && ::access(device.c_str(), R_OK) != 0 &&
         errno == EACCES) {
         complain("reading " + device + " needs more rights than this user has (try sudo)");
     }

@@ -2,6 +2,7 @@
 
 #include "app/GUIController.h"
 #include "base/Media.h"
+#include "platform/Env.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
 
@@ -51,11 +52,11 @@ class TestRun {
     // "tolvarin-cli: text" on standard error.
     static void complain(const std::string& text);
     // The result word of a summary: refused, stopped, failed or passed.
-    static std::string verdictFor(const GUIController::TestSummary& summary, int exitStatus);
+    static std::string verdictFor(const TestResults& summary, int exitStatus);
     // The parts of the --json object both tests have: unit, device, result,
     // problem, size, sizing, counts and the overall timings.
     static nlohmann::json summaryBase(const std::string& command, const CliOptions& options,
-                                      const GUIController::TestSummary& summary, int exitStatus,
+                                      const TestResults& summary, int exitStatus,
                                       const std::string& device, const std::string& problem);
     // Seconds from one engine clock reading to a later one; null when either
     // was not reached.
@@ -102,9 +103,21 @@ class TestRun {
         int saved_ = -1;
     };
 
+    // The terminal's surroundings: the end of the program steps the status
+    // line aside and flushes what was printed first.
+    class CliEnv : public Env {
+      public:
+        explicit CliEnv(CliView& view) : view_(view) {}
+        void exitProcess(int status) override;
+
+      private:
+        CliView& view_;
+    };
+
     const bool json_;
     StandardOutputAside aside_; // before the view and hub: set aside before anything prints
     CliView view_;
+    CliEnv env_;
     GUIController hub_;
 };
 

@@ -1,6 +1,5 @@
 #include "engine/CursoryScan.h"
 
-#include "diagnostics/BadBlockRepair.h"
 #include "base/Clock.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
@@ -9,6 +8,7 @@
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
+#include "platform/Env.h"
 #include "logging/MessageCenter.h"
 #include "platform/System.h"
 
@@ -19,9 +19,12 @@ namespace tolvarin {
 CursoryScan::CursoryScan(ScanController& controller, ScanHost& host)
     : controller_(controller), host_(host) {}
 
-void CursoryScan::installOn(ScanController& controller) {
-    controller.setCursoryScanBody(
-        [](ScanController& c) { CursoryScan(c, c.guiController()).doCursoryScanTest(); });
+void CursoryScan::installOn(ScanController& controller, SurfaceScan::RepairHook repair) {
+    controller.setCursoryScanBody([repair](ScanController& c) {
+        CursoryScan scan(c, c.guiController());
+        scan.setRepairHook(repair);
+        scan.doCursoryScanTest();
+    });
 }
 
 void CursoryScan::doCursoryScanTest() {
@@ -37,20 +40,18 @@ void CursoryScan::doCursoryScanTest() {
     SizingSweep::doSweepSectorAllocationWithFile(*disk, "", logFile_.c_str());
 
     bool ok = true;
-    if (host_.doSurfaceScan()) {
+    if (host_.scanOptions().doSurfaceScan) {
         controller_.setTypeOfTest("Surface Scan");
         host_.setUnderTest(true);
-        if (host_.cursoryLimitedScanSelected()) {
+        if (host_.scanOptions().cursoryLimitedScanSelected) {
             ok = doLimitedSurfaceScanTest();
         } else {
             SurfaceScan surface(controller_, host_);
-            surface.setRepairHook([this](int index, const char* logFile) {
-                BadBlockRepair(controller_).doDiskRepairOnIndex(index, logFile);
-            });
+            surface.setRepairHook(repair_);
             ok = surface.doSurfaceScanTestUsingFile("");
         }
     }
-    if (host_.doSeekScan() && ok) {
+    if (host_.scanOptions().doSeekScan && ok) {
         controller_.setTypeOfTest("Seek Scan");
         host_.setUnderTest(true);
         SeekScan(controller_, host_).doSeekScanTestUsingSeekFile("", "");
@@ -89,8 +90,8 @@ std::optional<std::pair<int, int>> CursoryScan::limitedSectionRange(const DiskCo
 bool CursoryScan::doLimitedSurfaceScanTest() {
     DiskContext* disk = controller_.disk();
     logFile_ = controller_.testLogFile();
-    const int64_t start = static_cast<int64_t>(host_.limitedCursoryScanStartByte()) * kGigabyte;
-    const int64_t end = static_cast<int64_t>(host_.limitedCursoryScanEndByte()) * kGigabyte;
+    const int64_t start = static_cast<int64_t>(host_.scanOptions().limitedCursoryScanStartByte) * kGigabyte;
+    const int64_t end = static_cast<int64_t>(host_.scanOptions().limitedCursoryScanEndByte) * kGigabyte;
 
     if (disk == nullptr || !disk->device) {
         log("LIMITED SURFACE SCAN ERROR: No unit is open for scanning.\n\n");
@@ -108,13 +109,11 @@ bool CursoryScan::doLimitedSurfaceScanTest() {
     auto [first, last] = *range;
 
     SurfaceScan surface(controller_, host_);
-    surface.setRepairHook([this](int index, const char* logFile) {
-        BadBlockRepair(controller_).doDiskRepairOnIndex(index, logFile);
-    });
+    surface.setRepairHook(repair_);
     surface.beginRun("");
 
     char stamp[kTimeStampBufferSize] = {};
-    getTimeStamp(stamp);
+    getTimeStamp(stamp, host_.env());
     log("START OF LIMITED SURFACE SCAN TEST: %s\n\n", stamp);
     surface.showFirstProgress();
 
@@ -127,7 +126,7 @@ bool CursoryScan::doLimitedSurfaceScanTest() {
     surface.stopSpinner();
     surface.logSectionVerdicts(first, last);
     processSummaryData(*disk);
-    getTimeStamp(stamp);
+    getTimeStamp(stamp, host_.env());
     log("\nEND OF LIMITED SURFACE SCAN TEST: %s\n\n", stamp);
     log("%s\n", std::string(79, '-').c_str());
     return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SurfaceScan.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,7 +26,11 @@ class CursoryScan {
     CursoryScan(ScanController& controller, ScanHost& host);
 
     // Makes doCursoryScanTest the controller's cursory thread body.
-    static void installOn(ScanController& controller);
+    static void installOn(ScanController& controller, SurfaceScan::RepairHook repair = nullptr);
+    // What mends a failed section when the user chose to repair (the bad
+    // block repair of the diagnostics, handed in by the owner); without one
+    // a failed section is only reported.
+    void setRepairHook(SurfaceScan::RepairHook repair) { repair_ = std::move(repair); }
 
     // doCursoryScanTest: the scan thread's body for a cursory test. Ends in
     // every case with message 1 and the post-test reset.
@@ -49,6 +55,7 @@ class CursoryScan {
     ScanController& controller_;
     ScanHost& host_;
     std::string logFile_;
+    SurfaceScan::RepairHook repair_;
 };
 
 } // namespace tolvarin

@@ -18,7 +18,9 @@ bool DiskContext::copyTextInto(char* area, std::size_t size, const std::string& 
 }
 
 void initialize(DiskContext& disk) {
+    const Clock* clock = disk.clock;
     disk = DiskContext{};
+    disk.clock = clock;
     disk.sectorBuffer.allocate(static_cast<std::size_t>(disk.sectorReadSize));
     disk.scanBuffer.allocate(static_cast<std::size_t>(disk.scanReadSize));
     disk.seekBuffer.allocate(static_cast<std::size_t>(disk.seekReadSize));
@@ -55,7 +57,7 @@ int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, Dis
         device->seek(offsetA);
         device->read(buffer, length);
 
-        int64_t t0 = getTimeInLongLong();
+        int64_t t0 = disk.clock->monotonicMicros();
         for (int trip = 0; trip < kTrips; ++trip) {
             if (device->seek(offsetB) < 0) {
                 return kSeekTestSeekFailed;
@@ -72,7 +74,7 @@ int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, Dis
                 return kSeekTestReadFailed;
             }
         }
-        int64_t t1 = getTimeInLongLong();
+        int64_t t1 = disk.clock->monotonicMicros();
 
         int64_t duration = t1 - t0;
         totalMicros += duration;

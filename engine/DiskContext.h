@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/RawDevice.h"
 
@@ -101,6 +102,10 @@ struct DiskContext {
     double surfaceRatioRPI = 0;
     double seekLinearRPI = 0;
     double seekRatioRPI = 0;
+
+    // What the timed reads are measured with; the scan controller hands in
+    // its owner's clock.
+    const Clock* clock = &Clock::system();
 
     // The opened unit. Released (and so closed) with the context.
     std::unique_ptr<RawDevice> device;

@@ -7,7 +7,7 @@
 #include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "report/ReportGenerator.h"
+#include "engine/ReportWriter.h"
 #include "platform/RawDevice.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
@@ -93,111 +93,23 @@ void NormalScan::log(const char* format, ...) {
 
 // --- preparation ------------------------------------------------------------------
 
-bool NormalScan::refusePreparation(const std::string& problem) {
-    System::consoleLog(problem);
-    controller_.setPreparationProblem(problem);
-    controller_.releaseDiskContext();
-    host_.resetButtons();
-    return false;
-}
-
-bool NormalScan::initializeScanOnDrive(const std::string& device, const std::string& filePrefix) {
-    System::consoleLog("FILE PREFIX: " + filePrefix + " TARGET DRIVE " + device);
-    controller_.setPreparationProblem("");
-    controller_.setSurfacePercentDone(0.0);
-    controller_.setSeekPercentDone(0.0);
-    DiskContext& disk = controller_.prepareDiskContext();
-    if (opener_) {
-        disk.device = opener_(device);
-        disk.fd = disk.device ? 1 : 0;
-    }
-
-    // The catalogue of this test start knows the data directory and the
-    // file utility; without one (tests) the controller keeps what it has.
-    if (std::shared_ptr<DriveProcessor> drives = controller_.driveProcessor()) {
-        if (drives->quarrykit() != nullptr) {
-            controller_.setQuarrykit(drives->quarrykit());
-        }
-        controller_.setDataFileList(drives->currentDataFiles());
-        controller_.setTolvarinDir(drives->tolvarinDir());
-    }
-    controller_.setRawTargetDrive(device);
-    controller_.setFilePrefix(filePrefix);
-    controller_.setErrorCount(0);
-
-    const std::string logPath = Logger::logFileNameAndPath();
-    // A path cut to fit its field would name another file or device.
-    if (!DiskContext::copyText(disk.dataDirectory, controller_.tolvarinDir())) {
-        return refusePreparation("The data directory path is too long: " +
-                                 controller_.tolvarinDir());
-    }
-    if (!DiskContext::copyText(disk.filePrefix, filePrefix)) {
-        return refusePreparation("The file prefix is too long: " + filePrefix);
-    }
-    if (!DiskContext::copyText(disk.rawDevicePath, device)) {
-        return refusePreparation("The device path is too long: " + device);
-    }
-    if (!DiskContext::copyText(disk.logFilePath, logPath)) {
-        return refusePreparation("The log file path is too long: " + logPath);
-    }
-
-    const Media media = controller_.mediaRecord();
-    controller_.setHasSMARTFromStatus(media.SMARTStatus());
-
-    Logger::setFilePrefix(filePrefix);
-    if (!Logger::startLoggingOnDrive(device, media)) {
-        return refusePreparation("The log file cannot be written: " + logPath);
-    }
-    logFile_ = logPath;
-
-    int result = SizingSweep::kOpenFailed;
-    if (disk.device || !opener_) {
-        result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str());
-    } else {
-        // The opener could not open the unit: the sweep's own words for it.
-        log("SIZING SCAN CRITICAL ERROR: Could not open device for reading.\n\n");
-        log("SIZING SCAN ABORTING TEST!\n\n");
-    }
-    sizingResult_ = result;
-    if (result >= 0) {
-        Logger::setSizingScanStatus("PASSED");
-        Logger::setSizingScanErrors(disk.sizingErrors);
-    } else if (result == SizingSweep::kOpenFailed) {
-        MessageCenter::generateAlertDialogWithNumber(SizingSweep::messageNumberForResult(result));
-        Logger::setSizingScanStatus("FAILED");
-        return refusePreparation("The unit could not be opened or read: " + device +
-                                 " (see the log " + logPath + ")");
-    } else {
-        Logger::setSizingScanStatus("PASSED, BUT HAD ERRORS OR IRREGULARITIES");
-        Logger::setSizingScanErrors(disk.sizingErrors);
-        if (MessageCenter::generateAlertDialogWithNumber(
-                SizingSweep::messageNumberForResult(result)) == 0) {
-            return refusePreparation("The test was cancelled after the sizing scan.");
-        }
-    }
-
-    if (!host_.normalScan()) {
-        return true;
-    }
-    return prepareUnitFiles(disk);
-}
-
 bool NormalScan::prepareUnitFiles(DiskContext& disk) {
+    logFile_ = controller_.testLogFile();
     Quarrykit* kit = controller_.quarrykit();
     const std::string dir = controller_.tolvarinDir();
     const std::string prefix = controller_.filePrefix();
     if (kit == nullptr) {
-        return refusePreparation("The file utility component is not loaded; the normal test "
+        return controller_.refusePreparation("The file utility component is not loaded; the normal test "
                                  "cannot keep its data.");
     }
     if (dir.empty()) {
-        return refusePreparation("No data directory is known; the normal test cannot keep its "
+        return controller_.refusePreparation("No data directory is known; the normal test cannot keep its "
                                  "data.");
     }
     // Without the unit's own prefix the data files would be named after
     // nothing, or after another unit.
     if (!DataFileSet::isUsablePrefix(prefix)) {
-        return refusePreparation("The unit has no drive header file in the data directory; the "
+        return controller_.refusePreparation("The unit has no drive header file in the data directory; the "
                                  "normal test cannot keep its data.");
     }
     controller_.setFileProcessor(std::make_shared<FileProcessor>());
@@ -210,14 +122,14 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
         if (!journal.rollBack() && journal.underWay()) {
             // A backup file could not be put back: the record and the backup
             // stay for the next start, and no test may change the files now.
-            return refusePreparation("The files of this unit could not be returned to their "
+            return controller_.refusePreparation("The files of this unit could not be returned to their "
                                      "state before its interrupted test (see the log).");
         }
     }
 
     int state = controller_.determineDeviceState();
     if ((state & kHeaderOnly) == 0) {
-        return refusePreparation("The drive header file of this unit is missing: " + dir + "/" +
+        return controller_.refusePreparation("The drive header file of this unit is missing: " + dir + "/" +
                                  prefix + ".hdr");
     }
     if (state < kBaseFiles) {
@@ -235,7 +147,7 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
             made = files.processSkxFileWithPath(dir, prefix, disk) && made;
         }
         if (!made) {
-            return refusePreparation("The index files of this unit could not be written in " + dir);
+            return controller_.refusePreparation("The index files of this unit could not be written in " + dir);
         }
         state = controller_.determineDeviceState();
     }
@@ -267,6 +179,9 @@ void NormalScan::doFormalScanTest() {
     controller_.setFileChecker(checker);
     SizingSweep::doSweepSectorAllocationWithFile(*disk, dir + "/" + prefix + ".ssx",
                                                  logFile_.c_str());
+    if (checker->exitStatus() != 0) {
+        host_.endProgram(checker->exitStatus());
+    }
     if (checker->resetFlag()) {
         host_.enableSystemItemsFromScanController();
         controller_.doPostTestReset();
@@ -618,14 +533,28 @@ NormalScan::Outcome NormalScan::finish(bool initial) {
         Logger::setCurrentRPISKRAT(controller_.currentRPISKRAT());
     }
     Logger::setIsInitialScan(initial);
+    controller_.updateResults([&](TestResults& r) {
+        r.completed = true;
+        r.initialScan = initial;
+        r.initialRPIs = {controller_.initialRPISSLIN(), controller_.initialRPISSRAT(),
+                         controller_.initialRPISKLIN(), controller_.initialRPISKRAT()};
+        if (!initial) {
+            r.currentRPIs = TestResults::StoredIndices{
+                controller_.currentRPISSLIN(), controller_.currentRPISSRAT(),
+                controller_.currentRPISKLIN(), controller_.currentRPISKRAT()};
+        }
+    });
     host_.enableSystemItemsFromScanController();
 
     // Written before message 8, which tells the user it is there.
-    bool report = ReportGenerator::generateReport();
+    bool report = reportWriter_ != nullptr && reportWriter_->generateReport(controller_.results());
+    if (report) {
+        controller_.updateResults([&](TestResults& r) { r.reportPath = reportWriter_->reportPath(); });
+    }
     if (MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 && report &&
-        !ReportGenerator::displayReport()) {
+        !reportWriter_->displayReport()) {
         System::consoleLog("The report cannot be shown here; it is at " +
-                           Logger::reportFileNameAndPath());
+                           reportWriter_->reportPath());
     }
     endOfSequence();
     return Outcome::Completed;

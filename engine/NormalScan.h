@@ -9,6 +9,7 @@
 namespace tolvarin {
 
 class RawDevice;
+class ReportWriter;
 class RunJournal;
 class ScanController;
 class ScanHost;
@@ -82,19 +83,15 @@ class NormalScan {
     static void installOn(ScanController& controller,
                           std::function<void(Outcome)> report = nullptr);
 
-    // How the unit is opened: by default the sizing sweep opens the raw
-    // device path itself; tests hand in a simulated unit.
-    using DeviceOpener = std::function<std::unique_ptr<RawDevice>(const std::string& device)>;
-    void setDeviceOpener(DeviceOpener opener) { opener_ = std::move(opener); }
+    // The normal share of a test's preparation, after the sizing sweep:
+    // the undoing of an interrupted test, the device state, the index files
+    // of a new unit and the file paths. Answers false when the test must not
+    // start (the controller's preparationProblem() says why; buttons reset).
+    bool prepareUnitFiles(DiskContext& disk);
 
-    // initializeScanOnDrive:withFilePrefix: the device context, the log of
-    // the test and the sizing sweep; for a normal test also the undoing of
-    // an interrupted test, the device state, the index files of a new unit
-    // and the file paths. Answers false when the test must not start (the
-    // controller's preparationProblem() says why; buttons are reset).
-    bool initializeScanOnDrive(const std::string& device, const std::string& filePrefix);
-    // The sizing sweep's result code of the last preparation (0 before one).
-    int sizingResult() const { return sizingResult_; }
+    // What writes the report at the end (not owned); without one no report
+    // is written.
+    void setReportWriter(ReportWriter* writer) { reportWriter_ = writer; }
 
     // doFormalScanTest: the scan thread's body for a normal test.
     void doFormalScanTest();
@@ -107,8 +104,6 @@ class NormalScan {
     static bool isPhaseState(int state);
 
   private:
-    bool refusePreparation(const std::string& problem);
-    bool prepareUnitFiles(DiskContext& disk);
     int askResumeQuestion(int state);
     Outcome runPhases(int state);
     bool surfaceScan(const std::string& dataFile);
@@ -126,11 +121,10 @@ class NormalScan {
 
     ScanController& controller_;
     ScanHost& host_;
-    DeviceOpener opener_;
     std::unique_ptr<RunJournal> journal_;
+    ReportWriter* reportWriter_ = nullptr;
     std::string logFile_;
     Outcome outcome_ = Outcome::NotRun;
-    int sizingResult_ = 0;
 };
 
 } // namespace tolvarin

@@ -1,15 +1,16 @@
 #include "engine/ScanController.h"
 
-#include "base/Utils.h"
+#include "platform/Env.h"
 #include "base/Clock.h"
 #include "engine/NormalScan.h"
+#include "engine/SizingSweep.h"
+#include "store/DriveProcessor.h"
 #include "base/NotificationCenter.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "base/TextFormat.h"
 #include "platform/Paths.h"
-#include "platform/ProcessRunner.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/DataFileSet.h"
@@ -25,18 +26,6 @@
 namespace tolvarin {
 
 namespace {
-
-// The SMART watch remembers one time for the whole program, whichever
-// controller asks.
-std::mutex& smartWatchMutex() {
-    static std::mutex m;
-    return m;
-}
-
-std::optional<int64_t>& smartWatchTime() {
-    static std::optional<int64_t> t;
-    return t;
-}
 
 void logLine(const char* text) {
     Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(), "%s", text);
@@ -92,7 +81,7 @@ void ScanController::joinScanThread() {
 
 void ScanController::runScanThread() {
     try {
-        if (host_.normalScan()) {
+        if (host_.scanOptions().normalScan) {
             doFormalScanTest();
         } else {
             doCursoryScanTest();
@@ -151,6 +140,7 @@ std::string ScanController::testLogFile() const {
 DiskContext& ScanController::prepareDiskContext() {
     auto fresh = std::make_unique<DiskContext>();
     initialize(*fresh);
+    fresh->clock = &host_.env();
     disk_ = std::move(fresh);
     return *disk_;
 }
@@ -197,7 +187,6 @@ TOLVARIN_TEXT_FIELD(curSeekScanFile, setCurSeekScanFile, curSeekScanFile_)
 TOLVARIN_TEXT_FIELD(tmpSurfaceScanAvgFile, setTmpSurfaceScanAvgFile, tmpSurfaceScanAvgFile_)
 TOLVARIN_TEXT_FIELD(tmpSeekScanAvgFile, setTmpSeekScanAvgFile, tmpSeekScanAvgFile_)
 TOLVARIN_TEXT_FIELD(diagFile, setDiagFile, diagFile_)
-TOLVARIN_TEXT_FIELD(typeOfTest, setTypeOfTest, typeOfTest_)
 TOLVARIN_TEXT_FIELD(currentTestRange, setCurrentTestRange, currentTestRange_)
 TOLVARIN_TEXT_FIELD(preparationProblem, setPreparationProblem, preparationProblem_)
 #undef TOLVARIN_TEXT_FIELD
@@ -214,9 +203,115 @@ void ScanController::setMediaRecord(const Media& value) {
 
 // --- preparing a test --------------------------------------------------------
 
+bool ScanController::refusePreparation(const std::string& problem) {
+    System::consoleLog(problem);
+    setPreparationProblem(problem);
+    releaseDiskContext();
+    host_.resetButtons();
+    return false;
+}
+
+void ScanController::setDeviceOpener(DeviceOpener opener) {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    opener_ = std::move(opener);
+}
+
 bool ScanController::initializeScanOnDrive(const std::string& device,
                                            const std::string& filePrefix) {
-    return NormalScan(*this, host_).initializeScanOnDrive(device, filePrefix);
+    System::consoleLog("FILE PREFIX: " + filePrefix + " TARGET DRIVE " + device);
+    const ScanOptions options = host_.scanOptions();
+    // Only a cursory test repairs, and only then is the unit opened for writing.
+    const bool forWriting = !options.normalScan && options.attemptToRepairBadSectors;
+    DeviceOpener opener;
+    {
+        std::lock_guard<std::mutex> lock(fieldsMutex_);
+        opener = opener_;
+    }
+    setPreparationProblem("");
+    setSurfacePercentDone(0.0);
+    setSeekPercentDone(0.0);
+    DiskContext& disk = prepareDiskContext();
+    if (opener) {
+        disk.device = opener(device, forWriting);
+        // A positive stand-in for a descriptor the engine never uses itself.
+        disk.fd = disk.device ? 1 : 0;
+    }
+
+    // The catalogue of this test start knows the data directory and the
+    // file utility; without one (a cursory test, tests) the controller keeps
+    // what it has.
+    if (std::shared_ptr<DriveProcessor> drives = driveProcessor()) {
+        if (drives->quarrykit() != nullptr) {
+            setQuarrykit(drives->quarrykit());
+        }
+        setDataFileList(drives->currentDataFiles());
+        setTolvarinDir(drives->tolvarinDir());
+    }
+    setRawTargetDrive(device);
+    setFilePrefix(filePrefix);
+    setErrorCount(0);
+
+    const std::string logPath = Logger::logFileNameAndPath();
+    // A path cut to fit its field would name another file or device.
+    if (!DiskContext::copyText(disk.dataDirectory, tolvarinDir())) {
+        return refusePreparation("The data directory path is too long: " + tolvarinDir());
+    }
+    if (!DiskContext::copyText(disk.filePrefix, filePrefix)) {
+        return refusePreparation("The file prefix is too long: " + filePrefix);
+    }
+    if (!DiskContext::copyText(disk.rawDevicePath, device)) {
+        return refusePreparation("The device path is too long: " + device);
+    }
+    if (!DiskContext::copyText(disk.logFilePath, logPath)) {
+        return refusePreparation("The log file path is too long: " + logPath);
+    }
+
+    const Media media = mediaRecord();
+    setHasSMARTFromStatus(media.SMARTStatus());
+
+    Logger::setFilePrefix(filePrefix);
+    // Without a log a cursory test would run for nothing, and a normal test
+    // could not say what it did to the unit's files.
+    if (!Logger::startLoggingOnDrive(device, media)) {
+        return refusePreparation("The log file cannot be written: " + logPath);
+    }
+
+    int result = SizingSweep::kOpenFailed;
+    if (disk.device || !opener) {
+        result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str(), forWriting);
+    } else {
+        // The opener could not open the unit: the sweep's own words for it.
+        Logger::writeDataToLogFile(logPath, "%s",
+                                   "SIZING SCAN CRITICAL ERROR: Could not open device for "
+                                   "reading.\n\n");
+        Logger::writeDataToLogFile(logPath, "%s", "SIZING SCAN ABORTING TEST!\n\n");
+    }
+    updateResults([&](TestResults& r) {
+        r.sizingResult = result;
+        r.sizingErrors = disk.sizingErrors;
+        r.detectedSize = disk.detectedSize;
+    });
+    if (result >= 0) {
+        Logger::setSizingScanStatus("PASSED");
+        Logger::setSizingScanErrors(disk.sizingErrors);
+    } else if (result == SizingSweep::kOpenFailed) {
+        MessageCenter::generateAlertDialogWithNumber(SizingSweep::messageNumberForResult(result));
+        Logger::setSizingScanStatus("FAILED");
+        return refusePreparation("The unit could not be opened or read: " + device +
+                                 " (see the log " + logPath + ")");
+    } else {
+        Logger::setSizingScanStatus("PASSED, BUT HAD ERRORS OR IRREGULARITIES");
+        Logger::setSizingScanErrors(disk.sizingErrors);
+        if (MessageCenter::generateAlertDialogWithNumber(
+                SizingSweep::messageNumberForResult(result)) == 0) {
+            return refusePreparation("The test was cancelled after the sizing scan.");
+        }
+    }
+
+    if (!options.normalScan) {
+        return true;
+    }
+    return NormalScan(*this, host_).prepareUnitFiles(disk);
 }
 
 // --- data store calls ----------------------------------------------------------
@@ -304,26 +399,37 @@ bool ScanController::deleteInitialScanFilesWithFilePrefix(const std::string& pre
 // --- services ----------------------------------------------------------------
 
 void ScanController::updateGUI() {
-    int counters[6] = {};
+    ScanProgress progress;
     if (const DiskContext* d = disk_.get()) {
-        counters[0] = d->surfaceErrors;
-        counters[1] = d->surfaceIrregularities;
-        counters[2] = d->seekErrors;
-        counters[3] = d->seekIrregularities;
-        counters[4] = d->totalErrors;
-        counters[5] = d->totalIrregularities;
+        progress.surfaceErrors = d->surfaceErrors;
+        progress.surfaceIrregularities = d->surfaceIrregularities;
+        progress.seekErrors = d->seekErrors;
+        progress.seekIrregularities = d->seekIrregularities;
+        progress.totalErrors = d->totalErrors;
+        progress.totalIrregularities = d->totalIrregularities;
     }
-    host_.setDeviceBeingTestedString(rawTargetDrive());
-    host_.setTypeOfTestString(typeOfTest());
-    host_.setCurrentTestRangeString(currentTestRange());
-    host_.setTotalSurfaceScanErrorsString(formatText("%d", counters[0]));
-    host_.setTotalSurfaceScanIrregularitiesString(formatText("%d", counters[1]));
-    host_.setTotalSeekScanErrorString(formatText("%d", counters[2]));
-    host_.setTotalSeekScanIrregularitiesString(formatText("%d", counters[3]));
-    host_.setTotalErrorsString(formatText("%d", counters[4]));
-    host_.setTotalIrregularitiesString(formatText("%d", counters[5]));
-    host_.setSurfacePercentage(surfacePercentDone());
-    host_.setSeekPercentage(seekPercentDone());
+    progress.deviceBeingTested = rawTargetDrive();
+    progress.typeOfTest = typeOfTest();
+    progress.currentTestRange = currentTestRange();
+    progress.surfacePercentage = surfacePercentDone();
+    progress.seekPercentage = seekPercentDone();
+    {
+        std::lock_guard<std::mutex> lock(resultsMutex_);
+        TestResults& r = results_;
+        r.surfaceErrors = progress.surfaceErrors;
+        r.surfaceIrregularities = progress.surfaceIrregularities;
+        r.seekErrors = progress.seekErrors;
+        r.seekIrregularities = progress.seekIrregularities;
+        r.totalErrors = progress.totalErrors;
+        r.totalIrregularities = progress.totalIrregularities;
+        if (progress.surfacePercentage >= 1.0 && progress.typeOfTest == "Surface Scan") {
+            r.surfaceCompleted = r.started;
+        }
+        if (progress.seekPercentage >= 1.0 && progress.typeOfTest == "Seek Scan") {
+            r.seekCompleted = r.started;
+        }
+    }
+    host_.showProgress(progress);
     notificationCenter_.postNotificationName("UpdateTestStatusWindow", this);
 }
 
@@ -345,11 +451,6 @@ void ScanController::updateErrorCount() {
     }
 }
 
-void ScanController::resetSMARTWatch() {
-    std::lock_guard<std::mutex> lock(smartWatchMutex());
-    smartWatchTime().reset();
-}
-
 void ScanController::setHasSMARTFromStatus(const std::string& SMARTStatus) {
     setHasSMART(SMARTStatus.rfind("Not Supported", 0) != 0);
 }
@@ -358,11 +459,12 @@ bool ScanController::checkSMARTStatusOnDisk(const std::string& device) {
     if (!hasSMART()) {
         return true;
     }
-    int64_t micros = getTimeInLongLong();
-    int64_t now = micros / 1000000;
+    // The interval is a duration: a stepped wall clock must not trigger or
+    // hold off a check.
+    int64_t now = host_.env().monotonicMicros() / 1000000;
     {
-        std::lock_guard<std::mutex> lock(smartWatchMutex());
-        std::optional<int64_t>& remembered = smartWatchTime();
+        std::lock_guard<std::mutex> lock(smartWatchMutex_);
+        std::optional<int64_t>& remembered = smartWatchTime_;
         if (!remembered) {
             remembered = now;
             return true;
@@ -373,7 +475,7 @@ bool ScanController::checkSMARTStatusOnDisk(const std::string& device) {
         remembered = now;
     }
 
-    ProcessResult result = ProcessRunner::run(Paths::diskToolPath(), {"info", device});
+    ProcessResult result = host_.env().runProcess(Paths::diskToolPath(), {"info", device});
     if (!result.started) {
         // Without its report the status is unknown, which is no failure.
         System::consoleLog("SMART check not possible: " + result.error);
@@ -395,9 +497,8 @@ bool ScanController::checkSMARTStatusOnDisk(const std::string& device) {
             line.find("Not Supported") == std::string::npos) {
             System::consoleLog("SMART STATUS FAILURE on " + device);
             MessageCenter::generateAlertDialogWithNumber(kSMARTFailureMessage);
-            Utils::turnSpotlightOnOrOff("ON");
-            System::terminate(kSMARTFailureExitStatus);
-            // Only a test's exit hook comes back here: leave the scan.
+            host_.endProgram(kSMARTFailureExitStatus);
+            // Only a test's exit comes back here: leave the scan.
             stopFlag_.store(true);
             return false;
         }
@@ -442,6 +543,7 @@ int ScanController::determineDeviceState() {
 }
 
 void ScanController::doPostTestReset() {
+    captureResults();
     if (DiskContext* d = disk_.get()) {
         d->surfaceErrors = 0;
         d->seekErrors = 0;
@@ -454,6 +556,84 @@ void ScanController::doPostTestReset() {
     setSeekPercentDone(0.0);
     host_.resetButtons();
     deInitialize(disk_);
+}
+
+void ScanController::releaseDiskContext() {
+    captureResults();
+    deInitialize(disk_);
+}
+
+// --- results -----------------------------------------------------------------
+
+TestResults ScanController::results() const {
+    std::lock_guard<std::mutex> lock(resultsMutex_);
+    return results_;
+}
+
+void ScanController::updateResults(const std::function<void(TestResults&)>& change) {
+    std::lock_guard<std::mutex> lock(resultsMutex_);
+    change(results_);
+}
+
+void ScanController::resetResults(bool normal) {
+    std::lock_guard<std::mutex> lock(resultsMutex_);
+    results_ = TestResults{};
+    results_.normal = normal;
+}
+
+std::string ScanController::typeOfTest() const {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    return typeOfTest_;
+}
+
+void ScanController::setTypeOfTest(const std::string& value) {
+    {
+        std::lock_guard<std::mutex> lock(fieldsMutex_);
+        typeOfTest_ = value;
+    }
+    const int64_t now = host_.env().monotonicMicros();
+    std::lock_guard<std::mutex> lock(resultsMutex_);
+    if (!results_.started) {
+        return;
+    }
+    if (value == "Surface Scan" && results_.surfaceStartMicros == 0) {
+        results_.surfaceStartMicros = now;
+    } else if (value == "Seek Scan" && results_.seekStartMicros == 0) {
+        results_.seekStartMicros = now;
+    }
+}
+
+void ScanController::captureResults() {
+    const DiskContext* disk = disk_.get();
+    if (disk == nullptr) {
+        return;
+    }
+    const bool limited = host_.scanOptions().cursoryLimitedScanSelected;
+    std::lock_guard<std::mutex> lock(resultsMutex_);
+    TestResults& r = results_;
+    r.surfaceErrors = disk->surfaceErrors;
+    r.surfaceIrregularities = disk->surfaceIrregularities;
+    r.seekErrors = disk->seekErrors;
+    r.seekIrregularities = disk->seekIrregularities;
+    r.totalErrors = disk->totalErrors;
+    r.totalIrregularities = disk->totalIrregularities;
+    r.detectedSize = disk->detectedSize;
+    r.sectionCount = disk->sectionCount;
+    r.failedSections.clear();
+    for (const ScanSection& s : disk->sections) {
+        if (s.passed == 0) {
+            r.failedSections.push_back({s.index, s.start, s.end, s.errorCount, s.irregularityCount});
+        }
+    }
+    // The limited scan computes no surface indices.
+    if (r.surfaceCompleted && (r.normal || !limited)) {
+        r.surfaceLinearRPI = disk->surfaceLinearRPI;
+        r.surfaceRatioRPI = disk->surfaceRatioRPI;
+    }
+    if (r.seekCompleted) {
+        r.seekLinearRPI = disk->seekLinearRPI;
+        r.seekRatioRPI = disk->seekRatioRPI;
+    }
 }
 
 // --- diagnostics records -----------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Media.h"
+#include "base/TestResults.h"
 #include "engine/DiskContext.h"
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 namespace tolvarin {
 
 class ScanHost;
+class RawDevice;
 class NotificationCenter;
 class Quarrykit;
 class DriveProcessor;
@@ -92,7 +95,7 @@ class ScanController {
     DiskContext& prepareDiskContext();
     void setDisk(std::unique_ptr<DiskContext> disk) { disk_ = std::move(disk); }
     // Releases the context (and closes its device).
-    void releaseDiskContext() { deInitialize(disk_); }
+    void releaseDiskContext();
 
     // --- preparing a test ---------------------------------------------------
     // initializeScanOnDrive:withFilePrefix: builds the test's device context
@@ -101,6 +104,22 @@ class ScanController {
     // from (NormalScan holds the steps). Answers false when the test must not
     // start; the reason is in preparationProblem().
     bool initializeScanOnDrive(const std::string& device, const std::string& filePrefix);
+    // A refused preparation: the reason kept, the context released, the
+    // owner's buttons reset. Answers false.
+    bool refusePreparation(const std::string& problem);
+    // How the unit is opened (forWriting for a repair): by default the
+    // sizing sweep opens the raw device path itself; tests hand in simulated
+    // units. An opener answering nullptr fails the open.
+    using DeviceOpener =
+        std::function<std::unique_ptr<RawDevice>(const std::string& path, bool forWriting)>;
+    void setDeviceOpener(DeviceOpener opener);
+
+    // --- the results of the test ---------------------------------------------
+    // A copy of the results as they stand.
+    TestResults results() const;
+    void updateResults(const std::function<void(TestResults&)>& change);
+    // Starts the results of a new test.
+    void resetResults(bool normal);
     std::string preparationProblem() const;
     void setPreparationProblem(const std::string& value);
     // The media record of the unit under test (the owner's selection): its
@@ -203,8 +222,6 @@ class ScanController {
     // the program after message 5000. Answers false only when that end did not happen (a test's
     // exit hook returned): the scan must then stop.
     bool checkSMARTStatusOnDisk(const std::string& device);
-    // Forgets the SMART watch's remembered time (tests).
-    static void resetSMARTWatch();
     // Sum of the bits of the unit's data files present in the data directory.
     int determineDeviceState();
     // The device-state bit of a data-file suffix (".hdr" 1 ... ".skt" 8192),
@@ -247,6 +264,9 @@ class ScanController {
     bool writeSeekIrregularityToFile(int64_t offsetA, int64_t offsetB);
 
   private:
+    // The counts, sections and indices of the context into the results,
+    // before the context goes.
+    void captureResults();
     void runScanThread();
     bool appendDiagRecord(const std::string& line);
 
@@ -302,6 +322,15 @@ class ScanController {
     double currentRPISKRAT_ = 0;
 
     std::recursive_mutex scanLock_;
+
+    DeviceOpener opener_; // under fieldsMutex_
+    mutable std::mutex resultsMutex_;
+    TestResults results_;
+
+    // The SMART watch: the time of the last check (the first call only
+    // remembers it).
+    std::mutex smartWatchMutex_;
+    std::optional<int64_t> smartWatchTime_;
 
     std::mutex threadMutex_;
     std::thread thread_;

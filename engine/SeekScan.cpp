@@ -5,6 +5,7 @@
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
+#include "platform/Env.h"
 #include "platform/SafeFile.h"
 
 #include <cerrno>
@@ -148,7 +149,7 @@ std::optional<SeekScan::Layout> SeekScan::readSeekIndexFile(const std::string& p
 bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
                                            const std::string& surfaceFile) {
     DiskContext* disk = controller_.disk();
-    normal_ = host_.normalScan();
+    normal_ = host_.scanOptions().normalScan;
     seekFile_ = seekFile;
     logFile_ = controller_.testLogFile();
     controller_.setTypeOfTest("Seek Scan");
@@ -249,7 +250,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     controller_.updateGUI();
 
     char stamp[kTimeStampBufferSize] = {};
-    getTimeStamp(stamp);
+    getTimeStamp(stamp, host_.env());
     log("\nSTART OF SEEK SCAN TEST: %s\n\n", stamp);
     if (normal_) {
         controller_.writeSeekStartTimeToDiagFile(stamp);
@@ -261,7 +262,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
         if (b == a + 1) {
             // Pause and stop are looked at once per row of pairs.
             while (controller_.pauseFlag()) {
-                clockSleepMicroseconds(kPauseMicros);
+                host_.env().sleepMicros(kPauseMicros);
             }
             if (controller_.stopFlag()) {
                 SurfaceScan stopper(controller_, host_);
@@ -390,7 +391,7 @@ void SeekScan::finish() {
     }
 
     char stamp[kTimeStampBufferSize] = {};
-    getTimeStamp(stamp);
+    getTimeStamp(stamp, host_.env());
     log("\nEND OF SEEK SCAN TEST: %s\n\n", stamp);
     log("Number of errors during seek test: %d\n", disk.seekErrors);
     log("Number of irregularities during seek test: %d\n", disk.seekIrregularities);
@@ -448,27 +449,15 @@ void SeekScan::releaseTables() {
 // --- owner and files ---------------------------------------------------------
 
 void SeekScan::startSpinner() {
-    if (normal_) {
-        host_.startNormalSeekScanSpinnerThread();
-    } else {
-        host_.startCursorySeekScanSpinnerThread();
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::start);
 }
 
 void SeekScan::stopSpinner() {
-    if (normal_) {
-        host_.stopNormalSeekScanSpinnerThread();
-    } else {
-        host_.stopCursorySeekScanSpinnerThread();
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::stop);
 }
 
 void SeekScan::setSpinnerLocation(int64_t offset) {
-    if (normal_) {
-        host_.setNormalSeekScanSpinnerLocation(offset);
-    } else {
-        host_.setCursorySeekScanSpinnerLocation(offset);
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::locate, offset);
 }
 
 void SeekScan::log(const char* format, ...) {

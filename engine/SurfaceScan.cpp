@@ -5,6 +5,7 @@
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
+#include "platform/Env.h"
 #include "logging/MessageCenter.h"
 #include "base/TextFormat.h"
 #include "platform/System.h"
@@ -65,7 +66,7 @@ void SurfaceScan::log(const char* format, ...) {
 }
 
 void SurfaceScan::beginRun(const std::string& dataFile) {
-    normal_ = host_.normalScan();
+    normal_ = host_.scanOptions().normalScan;
     dataFile_ = normal_ ? dataFile : std::string();
     logFile_ = Logger::charLogFileNameAndPath();
     if (logFile_.empty() && controller_.disk() != nullptr) {
@@ -113,7 +114,7 @@ bool SurfaceScan::doSurfaceScanTestUsingFile(const std::string& dataFile) {
         return false;
     }
 
-    std::string stamp = getTimeStamp();
+    std::string stamp = getTimeStamp(host_.env());
     log("START OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
     int first = 0;
     if (normal_) {
@@ -149,32 +150,20 @@ void SurfaceScan::showFirstProgress() {
     }
     controller_.setCurrentTestRange(formatText("Scanning from %.3f GB to %.3f GB", 0.0, upper));
     controller_.updateGUI();
-    if (normal_) {
-        host_.startNormalSurfaceScanSpinnerThread();
-    } else {
-        host_.startCursorySurfaceScanSpinnerThread();
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::start);
 }
 
 void SurfaceScan::stopSpinner() {
-    if (normal_) {
-        host_.stopNormalSurfaceScanSpinnerThread();
-    } else {
-        host_.stopCursorySurfaceScanSpinnerThread();
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::stop);
 }
 
 void SurfaceScan::setSpinnerLocation(int64_t offset) {
-    if (normal_) {
-        host_.setNormalSurfaceScanSpinnerLocation(offset);
-    } else {
-        host_.setCursorySurfaceScanSpinnerLocation(offset);
-    }
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, offset);
 }
 
 void SurfaceScan::waitWhilePaused() {
     while (controller_.pauseFlag()) {
-        clockSleepMicroseconds(kPauseMicros);
+        host_.env().sleepMicros(kPauseMicros);
     }
 }
 
@@ -251,10 +240,10 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             int64_t t1 = 0;
             {
                 std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
-                t0 = getTimeInLongLong();
+                t0 = disk.clock->monotonicMicros();
                 seekResult = device.seek(offset);
                 readResult = seekResult == -1 ? -1 : device.read(buffer, disk.scanReadSize);
-                t1 = getTimeInLongLong();
+                t1 = disk.clock->monotonicMicros();
             }
             disk.lastReadResult = readResult;
             duration = t1 - t0;
@@ -339,8 +328,8 @@ bool SurfaceScan::readError(int index, Wording wording) {
         controller_.writeSurfaceErrorToDiagFile(s.endPosition, index);
     }
 
-    bool repair = host_.attemptToRepairBadSectors();
-    if (host_.probeInto() && !repair) {
+    bool repair = host_.scanOptions().attemptToRepairBadSectors;
+    if (host_.scanOptions().probeInto && !repair) {
         disk.surfaceErrors += 1;
         s.errorCount += 1;
         disk.totalErrors += 1;
@@ -540,7 +529,7 @@ void SurfaceScan::finishScan() {
     log("\n\nSurface Scan Relative Performance Indices\n\n");
     log("   Surface Scan Linear RPI: %f\n", disk.surfaceLinearRPI);
     log("   Surface Scan Ratio RPI: %f\n", disk.surfaceRatioRPI);
-    std::string stamp = getTimeStamp();
+    std::string stamp = getTimeStamp(host_.env());
     log("\nEND OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
     log("%s\n", std::string(79, '-').c_str());
     if (normal_) {
@@ -565,7 +554,7 @@ SurfaceScan::StopDecision SurfaceScan::runStopProtocol(const std::string& dataFi
     if (logFile_.empty()) {
         logFile_ = Logger::charLogFileNameAndPath();
     }
-    return stopProtocol(host_.normalScan(), dataFile, dataFileLine, enableSystemItems, stamp);
+    return stopProtocol(host_.scanOptions().normalScan, dataFile, dataFileLine, enableSystemItems, stamp);
 }
 
 SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::string& dataFile,
@@ -577,7 +566,7 @@ SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::stri
         }
     };
     for (;;) {
-        std::string now = getTimeStamp();
+        std::string now = getTimeStamp(host_.env());
         if (stamp != nullptr) {
             *stamp = now;
         }
@@ -585,9 +574,9 @@ SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::stri
                                                                          : kStopQuestionCursory);
         if (answer == 0) {
             if (normal) {
-                host_.resumeFormalTest();
+                host_.resumeTest(true);
             } else {
-                host_.resumeCursoryTest();
+                host_.resumeTest(false);
             }
             controller_.setStopFlag(false);
             return StopDecision::Resume;

@@ -1,11 +1,13 @@
 #include "logging/Logger.h"
 
+#include "base/Clock.h"
 #include "base/Media.h"
 #include "base/Utils.h"
 #include "platform/LaunchingUser.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
@@ -70,6 +72,15 @@ std::mutex& stateMutex() {
     return m;
 }
 
+std::atomic<const Clock*>& clockSlot() {
+    static std::atomic<const Clock*> slot{&Clock::system()};
+    return slot;
+}
+
+const Clock& clock() {
+    return *clockSlot().load();
+}
+
 LoggerState& state() {
     static LoggerState s;
     return s;
@@ -128,7 +139,7 @@ std::string logHeader(const std::string& rawDevicePath, const Media& m) {
     std::string h;
     h += "\n\n                 Tolvarin for Linux, version number " + Logger::versionString() +
          "\n\n";
-    h += "Log started: " + Utils::createPrintableTimeStamp() + "\n";
+    h += "Log started: " + Utils::createPrintableTimeStamp(clock()) + "\n";
     if (volume) {
         h += "The device under test is a volume named: " + m.volumeName() + "\n";
     } else {
@@ -341,7 +352,7 @@ std::string Logger::currentTimeStamp() {
     return get(&LoggerState::currentTimeStamp);
 }
 void Logger::setCurrentTimeStamp() {
-    set(&LoggerState::currentTimeStamp, Utils::createTimeStamp());
+    set(&LoggerState::currentTimeStamp, Utils::createTimeStamp(clock()));
 }
 std::string Logger::logFileNameAndPath() {
     return get(&LoggerState::logFileNameAndPath);
@@ -527,7 +538,7 @@ std::string Logger::dateOfCompletion() {
     return get(&LoggerState::dateOfCompletion);
 }
 void Logger::setDateOfCompletion() {
-    set(&LoggerState::dateOfCompletion, Utils::createPrintableTimeStamp());
+    set(&LoggerState::dateOfCompletion, Utils::createPrintableTimeStamp(clock()));
 }
 bool Logger::viewWindowActive() {
     return get(&LoggerState::viewWindowActive);
@@ -542,7 +553,12 @@ void Logger::setLogViewCount(int v) {
     set(&LoggerState::logViewCount, v);
 }
 
+void Logger::setClock(const Clock& clock) {
+    clockSlot().store(&clock);
+}
+
 void Logger::resetForTests() {
+    clockSlot().store(&Clock::system());
     LoggerState fresh;
     std::shared_ptr<LogViewerSink> old;
     {

@@ -6,6 +6,7 @@
 
 namespace tolvarin {
 
+class Clock;
 class Media;
 
 // What the logger needs of the log viewer window. The logger calls it from
@@ -149,7 +150,11 @@ class Logger {
     static int logViewCount();
     static void setLogViewCount(int value);
 
-    // Back to the state before initialisation, viewer removed.
+    // The clock of the time stamps (the hub's); it must outlive its use.
+    static void setClock(const Clock& clock);
+
+    // Back to the state before initialisation, viewer removed, the
+    // process's own clock.
     static void resetForTests();
 };
 

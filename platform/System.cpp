@@ -11,20 +11,6 @@
 
 namespace tolvarin {
 
-namespace {
-
-std::mutex& hookMutex() {
-    static std::mutex m;
-    return m;
-}
-
-System::ExitHook& hook() {
-    static System::ExitHook h;
-    return h;
-}
-
-} // namespace
-
 namespace System {
 
 int64_t wallClockMicros() {
@@ -69,28 +55,6 @@ void consoleLog(const std::string& text) {
     }
 }
 
-void terminate(int status) {
-    ExitHook h;
-    {
-        std::lock_guard<std::mutex> lock(hookMutex());
-        h = hook();
-    }
-    if (h) {
-        h(status);
-        return;
-    }
-    std::fflush(nullptr);
-    ::_exit(status);
-}
-
-void setExitHook(ExitHook h) {
-    std::lock_guard<std::mutex> lock(hookMutex());
-    hook() = std::move(h);
-}
-
-void resetExitHook() {
-    setExitHook(nullptr);
-}
 
 bool isPrivileged() {
     return ::geteuid() == 0;

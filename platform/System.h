@@ -22,13 +22,6 @@ std::string releaseName(const std::string& kernelRelease);
 // TOLVARIN_CONSOLE is set), prefixed "TOLVARIN - ".
 void consoleLog(const std::string& text);
 
-// Ends the process at once with status. Tests replace the hook to watch
-// fatal paths; when the hook returns, the caller goes on as if the process
-// had ended and must leave the current operation.
-void terminate(int status);
-using ExitHook = std::function<void(int)>;
-void setExitHook(ExitHook hook);
-void resetExitHook();
 
 // Whether the process has root rights (effective uid 0).
 bool isPrivileged();

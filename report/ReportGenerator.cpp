@@ -1,6 +1,8 @@
 #include "report/ReportGenerator.h"
 
 #include "base/Clock.h"
+#include "base/TestResults.h"
+#include "platform/Env.h"
 #include "logging/Logger.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"
@@ -209,33 +211,6 @@ std::string formatInt(int value) {
     return buffer;
 }
 
-std::mutex& launcherMutex() {
-    static std::mutex m;
-    return m;
-}
-
-ReportGenerator::Launcher& launcherSlot() {
-    static ReportGenerator::Launcher launcher;
-    return launcher;
-}
-
-bool launch(const std::string& program, const std::vector<std::string>& args) {
-    ReportGenerator::Launcher launcher;
-    {
-        std::lock_guard<std::mutex> lock(launcherMutex());
-        launcher = launcherSlot();
-    }
-    if (launcher) {
-        return launcher(program, args);
-    }
-    std::string error;
-    if (!ProcessRunner::launchDetached(program, args, &error)) {
-        System::consoleLog("The report viewer could not be started: " + error);
-        return false;
-    }
-    return true;
-}
-
 bool hasDesktop() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -318,9 +293,10 @@ std::string ReportGenerator::templatePath() {
     return Paths::resourcesDirectory() + "/ResultsTemplate.rtf";
 }
 
-bool ReportGenerator::generateReport() {
-    Logger::setSurfaceScanStatus(resultWord(Logger::surfaceErrors(), Logger::surfaceOddities()));
-    Logger::setSeekScanStatus(resultWord(Logger::seekErrors(), Logger::seekOddities()));
+bool ReportGenerator::generateReport(const TestResults& results, const Clock& clock) {
+    Logger::setSurfaceScanStatus(
+        resultWord(results.surfaceErrors, results.surfaceIrregularities));
+    Logger::setSeekScanStatus(resultWord(results.seekErrors, results.seekIrregularities));
 
     // The template is read before a report is named, so that the log never
     // points at a report that was not written.
@@ -339,7 +315,7 @@ bool ReportGenerator::generateReport() {
     Logger::setReportFileNameAndPath();
     std::string reportPath = Logger::reportFileNameAndPath();
     Logger::setDateOfCompletion();
-    Inputs in = inputsFromLogger();
+    Inputs in = inputsFor(results);
     char line[64];
     std::snprintf(line, sizeof(line), "initialRPISSLIN is: %f", in.initialRPISSLIN);
     System::consoleLog(line);
@@ -363,11 +339,19 @@ bool ReportGenerator::generateReport() {
         return false;
     }
     fd.reset();
-    clockSleepMicroseconds(kPauseAfterReportMicros);
+    clock.sleepMicros(kPauseAfterReportMicros);
     return true;
 }
 
-bool ReportGenerator::displayReport() {
+bool ReportGenerator::displayReport(Env& env) {
+    auto launch = [&env](const std::string& program, const std::vector<std::string>& args) {
+        std::string error;
+        if (!env.launchDetached(program, args, &error)) {
+            System::consoleLog("The report viewer could not be started: " + error);
+            return false;
+        }
+        return true;
+    };
     std::string path = Logger::reportFileNameAndPath();
     if (path.empty() || !hasDesktop()) {
         return false;
@@ -383,15 +367,15 @@ bool ReportGenerator::displayReport() {
     return launch("xdg-open", {path});
 }
 
-ReportGenerator::Inputs ReportGenerator::inputsFromLogger() {
+ReportGenerator::Inputs ReportGenerator::inputsFor(const TestResults& r) {
     Inputs in;
-    in.totalErrors = Logger::totalErrors();
-    in.totalOddities = Logger::totalOddities();
-    in.surfaceErrors = Logger::surfaceErrors();
-    in.surfaceOddities = Logger::surfaceOddities();
-    in.seekErrors = Logger::seekErrors();
-    in.seekOddities = Logger::seekOddities();
-    in.sizingScanErrors = Logger::sizingScanErrors();
+    in.totalErrors = r.totalErrors;
+    in.totalOddities = r.totalIrregularities;
+    in.surfaceErrors = r.surfaceErrors;
+    in.surfaceOddities = r.surfaceIrregularities;
+    in.seekErrors = r.seekErrors;
+    in.seekOddities = r.seekIrregularities;
+    in.sizingScanErrors = r.sizingErrors;
     in.sizingScanStatus = Logger::sizingScanStatus();
     in.surfaceScanStatus = Logger::surfaceScanStatus();
     in.seekScanStatus = Logger::seekScanStatus();
@@ -399,15 +383,17 @@ ReportGenerator::Inputs ReportGenerator::inputsFromLogger() {
     in.volumeOrDiskID = Logger::volumeOrDiskID();
     in.smartStatus = Logger::smartStatus();
     in.dateOfCompletion = Logger::dateOfCompletion();
-    in.isInitialScan = Logger::isInitialScan();
-    in.initialRPISSLIN = Logger::initialRPISSLIN();
-    in.initialRPISSRAT = Logger::initialRPISSRAT();
-    in.initialRPISKLIN = Logger::initialRPISKLIN();
-    in.initialRPISKRAT = Logger::initialRPISKRAT();
-    in.currentRPISSLIN = Logger::currentRPISSLIN();
-    in.currentRPISSRAT = Logger::currentRPISSRAT();
-    in.currentRPISKLIN = Logger::currentRPISKLIN();
-    in.currentRPISKRAT = Logger::currentRPISKRAT();
+    in.isInitialScan = r.initialScan;
+    in.initialRPISSLIN = r.initialRPIs.surfaceLinear;
+    in.initialRPISSRAT = r.initialRPIs.surfaceRatio;
+    in.initialRPISKLIN = r.initialRPIs.seekLinear;
+    in.initialRPISKRAT = r.initialRPIs.seekRatio;
+    if (r.currentRPIs) {
+        in.currentRPISSLIN = r.currentRPIs->surfaceLinear;
+        in.currentRPISSRAT = r.currentRPIs->surfaceRatio;
+        in.currentRPISKLIN = r.currentRPIs->seekLinear;
+        in.currentRPISKRAT = r.currentRPIs->seekRatio;
+    }
     return in;
 }
 
@@ -604,13 +590,5 @@ ReportGenerator::fillTemplate(std::string_view templateText,
     return out;
 }
 
-void ReportGenerator::setLauncher(Launcher launcher) {
-    std::lock_guard<std::mutex> lock(launcherMutex());
-    launcherSlot() = std::move(launcher);
-}
-
-void ReportGenerator::resetLauncher() {
-    setLauncher(nullptr);
-}
 
 } // namespace tolvarin

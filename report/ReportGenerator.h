@@ -8,6 +8,10 @@
 
 namespace tolvarin {
 
+class Clock;
+class Env;
+struct TestResults;
+
 // The test report: at the end of a normal test the results the logger holds
 // are poured into the rich-text template ResultsTemplate.rtf of the resources
 // folder, with verdict paragraphs chosen from the error counts and the
@@ -59,19 +63,20 @@ class ReportGenerator {
     // the log and on the console and no report left behind, when the
     // template cannot be read or the report cannot be created (a file or
     // link already at its path is left as it is).
-    static bool generateReport();
+    static bool generateReport(const TestResults& results, const Clock& clock);
 
     // Opens the report named by the logger in the desktop's viewer through
     // xdg-open, without waiting for it. Answers false without a desktop (no
     // DISPLAY and no WAYLAND_DISPLAY) or when the viewer cannot be started,
     // so that a terminal face can print the report's path instead.
-    static bool displayReport();
+    static bool displayReport(Env& env);
 
     // The template the report is made from.
     static std::string templatePath();
 
-    // The logger's results of the last test as they stand.
-    static Inputs inputsFromLogger();
+    // The report's inputs: the results of the test, and the unit's
+    // description and the verdict words the logger holds.
+    static Inputs inputsFor(const TestResults& results);
 
     // "FAILED" with errors, else "PASSED WITH IRREGULARITIES" with
     // irregularities, else "PASSED".
@@ -111,12 +116,6 @@ class ReportGenerator {
     static std::string fillTemplate(std::string_view templateText,
                                     const std::vector<std::pair<std::string, std::string>>& values);
 
-    // How the viewer is started: ProcessRunner::launchDetached by default;
-    // tests install a recorder.
-    using Launcher =
-        std::function<bool(const std::string& program, const std::vector<std::string>& args)>;
-    static void setLauncher(Launcher launcher);
-    static void resetLauncher();
 };
 
 } // namespace tolvarin

@@ -76,8 +76,10 @@ DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::s
 }
 
 DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::string& userID,
-                               const std::string& homeDir, Quarrykit& quarrykit)
-    : driveData_(driveData), userID_(userID), homeDir_(homeDir), quarrykit_(&quarrykit) {
+                               const std::string& homeDir, Quarrykit& quarrykit,
+                               const Clock& clock)
+    : driveData_(driveData), userID_(userID), homeDir_(homeDir), quarrykit_(&quarrykit),
+      clock_(&clock) {
     setTimeStamp();
     std::printf("START TIME: %s\n", timeStamp_.c_str());
     std::fflush(stdout);
@@ -132,6 +134,31 @@ std::string DriveProcessor::volumeDescriptor(const Media& volume) {
 std::string DriveProcessor::diskIdentityLine(const Media& disk) {
     return "DISK:" + disk.primaryDiskID() + " DES:D IFC:" + interfaceCode(disk.interfaceType()) +
            " UUID:" + identityWord(disk.UUID()) + " PART: SIZE:" + disk.primaryDiskSize();
+}
+
+std::vector<std::string> DriveProcessor::targetDriveInfoFor(const Media& unit,
+                                                            const std::vector<Media>& media) {
+    auto identityPart = [](const std::string& descriptor) {
+        std::size_t at = descriptor.find("UUID:");
+        return at == std::string::npos ? descriptor : descriptor.substr(at);
+    };
+    auto firstWord = [](const std::string& text) { return text.substr(0, text.find(' ')); };
+    std::vector<std::string> info;
+    if (!unit.isPrimaryDisk()) {
+        info.push_back("volume:" + firstWord(unit.volumePartitionSize()));
+        info.push_back(identityPart(volumeDescriptor(unit)));
+        return info;
+    }
+    info.push_back("disk:" + firstWord(unit.primaryDiskSize()));
+    for (const Media& m : media) {
+        if (!m.isPrimaryDisk() && m.primaryDiskID() == unit.primaryDiskID()) {
+            info.push_back(identityPart(volumeDescriptor(m)));
+        }
+    }
+    if (info.size() == 1) {
+        info.push_back(identityPart(diskIdentityLine(unit)));
+    }
+    return info;
 }
 
 void DriveProcessor::extractPrimaryDriveInfo(const std::vector<Media>& media) {
@@ -247,8 +274,7 @@ std::string knownInterfaceCode(const std::string& code) {
 
 void DriveProcessor::endFatally() {
     catalogueReady_ = false;
-    Utils::turnSpotlightOnOrOff("ON");
-    System::terminate(1);
+    exitStatus_ = kFatalExitStatus;
 }
 
 bool DriveProcessor::verifyTolvarinDirectory(const std::string& path) {
@@ -269,7 +295,7 @@ bool DriveProcessor::verifyTolvarinDirectory(const std::string& path) {
 
 void DriveProcessor::setTimeStamp() {
     // "2026-12-06 18:35:54 +0100" -> "12-06-2026 18:35:54"
-    std::string description = Utils::createDateDescription();
+    std::string description = Utils::createDateDescription(*clock_);
     auto firstDash = description.find('-');
     auto secondDash =
         firstDash == std::string::npos ? std::string::npos : description.find('-', firstDash + 1);
@@ -286,7 +312,7 @@ void DriveProcessor::setTimeStamp() {
 }
 
 void DriveProcessor::setFileDateString() {
-    fileDateString_ = Utils::createTimeStamp();
+    fileDateString_ = Utils::createTimeStamp(*clock_);
 }
 
 std::string DriveProcessor::headerLineFor(const std::string& identityLine) {

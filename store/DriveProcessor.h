@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "base/Media.h"
 #include "store/CurrentDriveInfo.h"
 
@@ -43,12 +44,13 @@ class DriveProcessor {
     // initWithDriveData:UserID:HomeDir:andQuarrykit: the time stamp, the data
     // directory (created when missing), the drive list, then the catalogue:
     // every drive matched to its header, headers made for new drives. An
-    // unusable data directory or a 100th unit ends the process with status 1;
-    // when a test's exit hook returns instead, catalogueReady() is false.
-    // The Quarrykit object is not owned and must outlive this one. An empty
-    // home directory means the launching user's.
+    // unusable data directory or a 100th unit leaves catalogueReady() false
+    // and exitStatus() 1. The Quarrykit object and the clock (the time
+    // stamps of new headers) are not owned and must outlive this one. An
+    // empty home directory means the launching user's.
     DriveProcessor(const std::vector<Media>& driveData, const std::string& userID,
-                   const std::string& homeDir, Quarrykit& quarrykit);
+                   const std::string& homeDir, Quarrykit& quarrykit,
+                   const Clock& clock = Clock::system());
 
     // --- drive list ----------------------------------------------------------
 
@@ -69,6 +71,13 @@ class DriveProcessor {
     // descriptor from the disk itself:
     // DISK:id DES:D IFC:code UUID:uuid PART: SIZE:size
     static std::string diskIdentityLine(const Media& disk);
+    // The target drive description of a unit among media: "disk:SIZE" or
+    // "volume:SIZE", then the identity part (from "UUID:" on) of the
+    // descriptor of each volume, or of the disk's own identity line. Built
+    // from the descriptors above, so that a unit is always recognised by
+    // its header.
+    static std::vector<std::string> targetDriveInfoFor(const Media& unit,
+                                                       const std::vector<Media>& media);
     // ATA, SAT, USB, FIR or UND for the shown interface text.
     static std::string interfaceCode(const std::string& interfaceType);
     // Every field of a record on standard output, one item per line.
@@ -96,6 +105,12 @@ class DriveProcessor {
     // False when a fatal condition stopped the catalogue (tests only: a real
     // run has ended by then).
     bool catalogueReady() const { return catalogueReady_; }
+    // Non-zero when the program must end (an unusable data directory, a
+    // unit beyond the last prefix): the owner ends it with this status.
+    int exitStatus() const { return exitStatus_; }
+    static constexpr int kFatalExitStatus = 1;
+    // The clock of the time stamps; it must outlive this object.
+    void setClock(const Clock& clock) { clock_ = &clock; }
 
     // The header line that stands for one identity line of a drive entry:
     // "UUID:" and what follows the line's first "UUID:" (empty when the line
@@ -165,11 +180,13 @@ class DriveProcessor {
     std::string fileDateString_;
     std::string timeStamp_;
     Quarrykit* quarrykit_ = nullptr;
+    const Clock* clock_ = &Clock::system();
     std::vector<std::string> validDataFiles_;
     DataFileList currentDataFiles_;
     std::vector<DriveEntry> dataFilesDoNotExist_;
     int lastMediaCount_ = 0;
     bool catalogueReady_ = false;
+    int exitStatus_ = 0;
 };
 
 } // namespace tolvarin

@@ -1,6 +1,5 @@
 #include "store/IntegrityChecker.h"
 
-#include "base/Utils.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
@@ -112,10 +111,9 @@ void IntegrityChecker::runCheck() {
             Logger::updateLog("SCAN CONTROLLER: Deleting all files on unit with corrupt indices.");
             Logger::updateLog("SCAN CONTROLLER: Exiting Tolvarin at user request.");
             deleteFilesForUnit();
-            Utils::turnSpotlightOnOrOff("ON");
-            System::terminate(kCorruptIndexExitStatus);
-            // Only a test's exit hook returns here: the unit has no files
-            // left and no scan may run.
+            // The owner ends the program (services first); the unit has no
+            // files left and no scan may run.
+            exitStatus_ = kCorruptIndexExitStatus;
             deviceState_ = 0;
             resetFlag_ = true;
             return;

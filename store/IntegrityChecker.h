@@ -50,6 +50,9 @@ class IntegrityChecker {
     int deviceState() const { return deviceState_; }
     void setDeviceState(int value) { deviceState_ = value; }
     bool resetFlag() const { return resetFlag_; }
+    // Non-zero when the program must end with this status (the user chose
+    // to delete a unit whose index files are corrupt); the owner ends it.
+    int exitStatus() const { return exitStatus_; }
 
     // The four base files, in order; the first failure answers false.
     bool checkBaseFiles();
@@ -126,6 +129,7 @@ class IntegrityChecker {
     FileProcessor fileProcessor_;
     int deviceState_ = 0;
     bool resetFlag_ = false;
+    int exitStatus_ = 0;
 };
 
 } // namespace tolvarin

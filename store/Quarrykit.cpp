@@ -141,7 +141,6 @@ std::unique_ptr<Quarrykit> Quarrykit::load() {
     std::unique_ptr<Quarrykit> quarrykit = loadFromModule(ModuleLoader::modulePath("Quarrykit"));
     if (!quarrykit) {
         System::consoleLog("ERROR: One or more bundles could not be loaded. TERMINATING!");
-        System::terminate(-1);
     }
     return quarrykit;
 }

@@ -55,9 +55,8 @@ class Quarrykit {
     // On failure it logs why ("Quarrykit Bundle could not be found." or
     // "Quarrykit could not be loaded properly from bundle.") and answers null.
     static std::unique_ptr<Quarrykit> loadFromModule(const std::string& modulePath);
-    // Loads Quarrykit.so from the resources folder. Without it the program
-    // cannot run: it logs the failure and ends with status -1. When a test's
-    // exit hook returns instead, the answer is null.
+    // Loads Quarrykit.so from the resources folder; null (logged) when it
+    // cannot be loaded, and the owner ends the program with status -1.
     static std::unique_ptr<Quarrykit> load();
 
   private:

@@ -1,19 +1,65 @@
 #include "tests/support/FakeClock.h"
 
-#include "base/Clock.h"
-
 #include <thread>
 
 namespace tolvarin {
 
-FakeClock::FakeClock(int64_t startMicros) : now_(startMicros) {
-    setTimeSource([this] { return read(); });
-    setSleepFunction([this](int64_t micros) { sleep(micros); });
+int64_t FakeClock::read(int64_t offset) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++readings_;
+    int64_t answer = now_ + offset;
+    now_ += advancePerReading_;
+    return answer;
 }
 
-FakeClock::~FakeClock() {
-    resetTimeSource();
-    resetSleepFunction();
+int64_t FakeClock::wallMicros() const {
+    int64_t offset;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        offset = wallOffset_;
+    }
+    return read(offset);
+}
+
+int64_t FakeClock::monotonicMicros() const {
+    return read(0);
+}
+
+void FakeClock::sleepMicros(int64_t micros) const {
+    std::function<void(int64_t)> sleep;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sleep = sleep_;
+    }
+    if (sleep) {
+        sleep(micros);
+    } else {
+        sleepOwn(micros);
+    }
+}
+
+void FakeClock::sleepOwn(int64_t micros) const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (micros > 0) {
+            now_ += micros;
+            slept_ += micros;
+        }
+        ++sleepCalls_;
+    }
+    // Let the thread that will clear a pause flag run.
+    std::this_thread::yield();
+}
+
+void FakeClock::waitFor(int64_t micros, std::condition_variable& /*cv*/,
+                        std::unique_lock<std::mutex>& lock,
+                        const std::function<bool()>& done) const {
+    if (done()) {
+        return;
+    }
+    lock.unlock();
+    sleepMicros(micros);
+    lock.lock();
 }
 
 int64_t FakeClock::now() const {
@@ -31,9 +77,9 @@ void FakeClock::set(int64_t micros) {
     now_ = micros;
 }
 
-void FakeClock::stepBackOnce(int64_t micros) {
+void FakeClock::stepWall(int64_t micros) {
     std::lock_guard<std::mutex> lock(mutex_);
-    pendingStepBack_ = micros;
+    wallOffset_ += micros;
 }
 
 void FakeClock::setAdvancePerReading(int64_t micros) {
@@ -56,29 +102,9 @@ int64_t FakeClock::sleepCalls() const {
     return sleepCalls_;
 }
 
-int64_t FakeClock::read() {
+void FakeClock::setSleep(std::function<void(int64_t)> sleep) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++readings_;
-    if (pendingStepBack_ != 0) {
-        now_ -= pendingStepBack_;
-        pendingStepBack_ = 0;
-    }
-    int64_t answer = now_;
-    now_ += advancePerReading_;
-    return answer;
-}
-
-void FakeClock::sleep(int64_t micros) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (micros > 0) {
-            now_ += micros;
-            slept_ += micros;
-        }
-        ++sleepCalls_;
-    }
-    // Let the thread that will clear a pause flag run.
-    std::this_thread::yield();
+    sleep_ = std::move(sleep);
 }
 
 } // namespace tolvarin

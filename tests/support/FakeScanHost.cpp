@@ -80,67 +80,60 @@ void FakeScanHost::clear() {
     calls_.clear();
 }
 
-void FakeScanHost::setDeviceBeingTestedString(const std::string& text) {
-    record("setDeviceBeingTestedString", text);
+void FakeScanHost::showProgress(const ScanProgress& p) {
+    record("setDeviceBeingTestedString", p.deviceBeingTested);
+    record("setTypeOfTestString", p.typeOfTest);
+    record("setCurrentTestRangeString", p.currentTestRange);
+    record("setTotalSurfaceScanErrorsString", std::to_string(p.surfaceErrors));
+    record("setTotalSurfaceScanIrregularitiesString", std::to_string(p.surfaceIrregularities));
+    record("setTotalSeekScanErrorString", std::to_string(p.seekErrors));
+    record("setTotalSeekScanIrregularitiesString", std::to_string(p.seekIrregularities));
+    record("setTotalErrorsString", std::to_string(p.totalErrors));
+    record("setTotalIrregularitiesString", std::to_string(p.totalIrregularities));
+    record("setSurfacePercentage", "", p.surfacePercentage);
+    record("setSeekPercentage", "", p.seekPercentage);
 }
-void FakeScanHost::setTypeOfTestString(const std::string& text) {
-    record("setTypeOfTestString", text);
+
+ScanOptions FakeScanHost::scanOptions() const {
+    ScanOptions o;
+    o.normalScan = normalScanValue.load();
+    o.probeInto = probeIntoValue.load();
+    o.attemptToRepairBadSectors = attemptToRepairBadSectorsValue.load();
+    o.doSurfaceScan = doSurfaceScanValue.load();
+    o.doSeekScan = doSeekScanValue.load();
+    o.cursoryLimitedScanSelected = cursoryLimitedScanSelectedValue.load();
+    o.limitedCursoryScanStartByte = limitedCursoryScanStartByteValue.load();
+    o.limitedCursoryScanEndByte = limitedCursoryScanEndByteValue.load();
+    return o;
 }
-void FakeScanHost::setCurrentTestRangeString(const std::string& text) {
-    record("setCurrentTestRangeString", text);
-}
-void FakeScanHost::setTotalSurfaceScanErrorsString(const std::string& text) {
-    record("setTotalSurfaceScanErrorsString", text);
-}
-void FakeScanHost::setTotalSurfaceScanIrregularitiesString(const std::string& text) {
-    record("setTotalSurfaceScanIrregularitiesString", text);
-}
-void FakeScanHost::setTotalSeekScanErrorString(const std::string& text) {
-    record("setTotalSeekScanErrorString", text);
-}
-void FakeScanHost::setTotalSeekScanIrregularitiesString(const std::string& text) {
-    record("setTotalSeekScanIrregularitiesString", text);
-}
-void FakeScanHost::setTotalErrorsString(const std::string& text) {
-    record("setTotalErrorsString", text);
-}
-void FakeScanHost::setTotalIrregularitiesString(const std::string& text) {
-    record("setTotalIrregularitiesString", text);
-}
-void FakeScanHost::setSurfacePercentage(double fraction) {
-    record("setSurfacePercentage", "", fraction);
-}
-void FakeScanHost::setSeekPercentage(double fraction) {
-    record("setSeekPercentage", "", fraction);
-}
+
 void FakeScanHost::resetButtons() {
     record("resetButtons");
 }
 
-void FakeScanHost::startNormalSurfaceScanSpinnerThread() {
-    record("startNormalSurfaceScanSpinnerThread");
+void FakeScanHost::resumeTest(bool normal) {
+    record(normal ? "resumeFormalTest" : "resumeCursoryTest");
 }
-void FakeScanHost::stopNormalSurfaceScanSpinnerThread() {
-    record("stopNormalSurfaceScanSpinnerThread");
+
+void FakeScanHost::spinner(SpinnerPane pane, SpinnerScan scan, SpinnerAction action,
+                           int64_t location) {
+    std::string paneName = pane == SpinnerPane::normal    ? "Normal"
+                           : pane == SpinnerPane::cursory ? "Cursory"
+                                                          : "Diagnostics";
+    std::string scanName = scan == SpinnerScan::surface ? "SurfaceScanSpinner" : "SeekScanSpinner";
+    switch (action) {
+    case SpinnerAction::start:
+        record("start" + paneName + scanName + "Thread");
+        break;
+    case SpinnerAction::stop:
+        record("stop" + paneName + scanName + "Thread");
+        break;
+    case SpinnerAction::locate:
+        record("set" + paneName + scanName + "Location", "", static_cast<double>(location));
+        break;
+    }
 }
-void FakeScanHost::setNormalSurfaceScanSpinnerLocation(int64_t location) {
-    record("setNormalSurfaceScanSpinnerLocation", "", static_cast<double>(location));
-}
-void FakeScanHost::startCursorySurfaceScanSpinnerThread() {
-    record("startCursorySurfaceScanSpinnerThread");
-}
-void FakeScanHost::stopCursorySurfaceScanSpinnerThread() {
-    record("stopCursorySurfaceScanSpinnerThread");
-}
-void FakeScanHost::setCursorySurfaceScanSpinnerLocation(int64_t location) {
-    record("setCursorySurfaceScanSpinnerLocation", "", static_cast<double>(location));
-}
-void FakeScanHost::resumeFormalTest() {
-    record("resumeFormalTest");
-}
-void FakeScanHost::resumeCursoryTest() {
-    record("resumeCursoryTest");
-}
+
 void FakeScanHost::enableSystemItemsFromScanController() {
     record("enableSystemItemsFromScanController");
 }
@@ -148,23 +141,10 @@ void FakeScanHost::enableSystemItemsFromScanController() {
 void FakeScanHost::setUnderTest(bool value) {
     record("setUnderTest", "", value ? 1 : 0);
 }
-void FakeScanHost::startNormalSeekScanSpinnerThread() {
-    record("startNormalSeekScanSpinnerThread");
-}
-void FakeScanHost::stopNormalSeekScanSpinnerThread() {
-    record("stopNormalSeekScanSpinnerThread");
-}
-void FakeScanHost::setNormalSeekScanSpinnerLocation(int64_t location) {
-    record("setNormalSeekScanSpinnerLocation", "", static_cast<double>(location));
-}
-void FakeScanHost::startCursorySeekScanSpinnerThread() {
-    record("startCursorySeekScanSpinnerThread");
-}
-void FakeScanHost::stopCursorySeekScanSpinnerThread() {
-    record("stopCursorySeekScanSpinnerThread");
-}
-void FakeScanHost::setCursorySeekScanSpinnerLocation(int64_t location) {
-    record("setCursorySeekScanSpinnerLocation", "", static_cast<double>(location));
+
+void FakeScanHost::endProgram(int status) {
+    record("endProgram", "", status);
+    env_.exitProcess(status);
 }
 
 } // namespace tolvarin

@@ -2,6 +2,8 @@
 
 #include "base/NotificationCenter.h"
 #include "engine/ScanHost.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/FakeEnv.h"
 
 #include <atomic>
 #include <cstdint>
@@ -19,6 +21,10 @@ namespace tolvarin {
 // thread while the test thread reads it.
 class FakeScanHost : public ScanHost {
   public:
+    // Surroundings on the given fake clock, or on a clock of its own.
+    explicit FakeScanHost(FakeClock& clock) : clock_(clock), env_(clock) {}
+    FakeScanHost() : clock_(ownClock_), env_(ownClock_) {}
+
     struct Call {
         std::string name;
         std::string text;  // the string argument, if any
@@ -51,57 +57,33 @@ class FakeScanHost : public ScanHost {
     void clear();
 
     // --- ScanHost ---
+    // The engine's calls are recorded by the names of the window's old
+    // setters and spinner calls, one per piece of progress, in the order
+    // the progress carries them.
+    Env& env() override { return env_; }
     NotificationCenter& note() override { return note_; }
-    void setDeviceBeingTestedString(const std::string& text) override;
-    void setTypeOfTestString(const std::string& text) override;
-    void setCurrentTestRangeString(const std::string& text) override;
-    void setTotalSurfaceScanErrorsString(const std::string& text) override;
-    void setTotalSurfaceScanIrregularitiesString(const std::string& text) override;
-    void setTotalSeekScanErrorString(const std::string& text) override;
-    void setTotalSeekScanIrregularitiesString(const std::string& text) override;
-    void setTotalErrorsString(const std::string& text) override;
-    void setTotalIrregularitiesString(const std::string& text) override;
-    void setSurfacePercentage(double fraction) override;
-    void setSeekPercentage(double fraction) override;
-    void resetButtons() override;
-    bool normalScan() const override { return normalScanValue.load(); }
-
-    bool probeInto() const override { return probeIntoValue.load(); }
-    bool attemptToRepairBadSectors() const override {
-        return attemptToRepairBadSectorsValue.load();
-    }
-    void startNormalSurfaceScanSpinnerThread() override;
-    void stopNormalSurfaceScanSpinnerThread() override;
-    void setNormalSurfaceScanSpinnerLocation(int64_t location) override;
-    void startCursorySurfaceScanSpinnerThread() override;
-    void stopCursorySurfaceScanSpinnerThread() override;
-    void setCursorySurfaceScanSpinnerLocation(int64_t location) override;
-    void resumeFormalTest() override;
-    void resumeCursoryTest() override;
-    void enableSystemItemsFromScanController() override;
-
-    bool doSurfaceScan() const override { return doSurfaceScanValue.load(); }
-    bool doSeekScan() const override { return doSeekScanValue.load(); }
-    bool cursoryLimitedScanSelected() const override {
-        return cursoryLimitedScanSelectedValue.load();
-    }
-    int limitedCursoryScanStartByte() const override {
-        return limitedCursoryScanStartByteValue.load();
-    }
-    int limitedCursoryScanEndByte() const override { return limitedCursoryScanEndByteValue.load(); }
+    void showProgress(const ScanProgress& progress) override;
+    ScanOptions scanOptions() const override;
     // Recorded with number 1 (YES) or 0 (NO).
     void setUnderTest(bool value) override;
-    void startNormalSeekScanSpinnerThread() override;
-    void stopNormalSeekScanSpinnerThread() override;
-    void setNormalSeekScanSpinnerLocation(int64_t location) override;
-    void startCursorySeekScanSpinnerThread() override;
-    void stopCursorySeekScanSpinnerThread() override;
-    void setCursorySeekScanSpinnerLocation(int64_t location) override;
+    void resetButtons() override;
+    void resumeTest(bool normal) override;
+    void spinner(SpinnerPane pane, SpinnerScan scan, SpinnerAction action,
+                 int64_t location = 0) override;
+    void enableSystemItemsFromScanController() override;
+    // Recorded with the status.
+    void endProgram(int status) override;
+
+    FakeClock& clock() { return clock_; }
+    FakeEnv& fakeEnv() { return env_; }
 
   protected:
     void record(const std::string& name, const std::string& text = "", double number = 0);
 
   private:
+    FakeClock ownClock_;
+    FakeClock& clock_;
+    FakeEnv env_;
     NotificationCenter note_;
     mutable std::mutex mutex_;
     std::vector<Call> calls_;

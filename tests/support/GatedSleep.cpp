@@ -14,13 +14,13 @@ constexpr auto kDeadlockGuard = std::chrono::seconds(30);
 } // namespace
 
 GatedSleep::GatedSleep(FakeClock& clock) : clock_(clock) {
-    setSleepFunction([this](int64_t micros) { sleep(micros); });
+    clock_.setSleep([this](int64_t micros) { sleep(micros); });
 }
 
 GatedSleep::~GatedSleep() {
     open();
     // Back to the fake clock's own sleep: it advances time, never blocks.
-    setSleepFunction([this](int64_t micros) { clock_.advance(micros > 0 ? micros : 0); });
+    clock_.setSleep(nullptr);
 }
 
 void GatedSleep::sleep(int64_t micros) {

@@ -31,7 +31,7 @@ class ScanFixture : public ::testing::Test {
 
     TempDir dir;
     FakeClock clock;
-    FakeScanHost host;
+    FakeScanHost host{clock};
     ScanController controller{host};
     std::shared_ptr<ScriptedAnswerer> answers = std::make_shared<ScriptedAnswerer>();
     std::string logPath;

@@ -249,7 +249,7 @@ int64_t SimulatedDevice::read(void* buffer, int64_t length) {
         if (f.remaining != 0 && overlaps(start, std::max(end, start + 1), f.start, f.end)) {
             f.remaining = 0;
             if (s.clock != nullptr) {
-                s.clock->advance(-f.amount);
+                s.clock->stepWall(-f.amount);
             }
         }
     }

@@ -6,6 +6,7 @@
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakeEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -33,17 +34,20 @@ class CliViewTest : public ::testing::Test {
     // A hub in the middle of a surface scan.
     void scanning(GUIController& hub, double surface) {
         hub.setNormalScan(false);
-        hub.setUnderTest(true);
-        hub.setTypeOfTestString("Surface Scan");
-        hub.setCurrentTestRangeString("Scanning from 1.049 GB to 1.075 GB");
-        hub.setSurfacePercentage(surface);
-        hub.setTotalErrorsString("2");
-        hub.setTotalIrregularitiesString("1");
+        hub.progress().setUnderTest(true);
+        ScanProgress p;
+        p.typeOfTest = "Surface Scan";
+        p.currentTestRange = "Scanning from 1.049 GB to 1.075 GB";
+        p.surfacePercentage = surface;
+        p.totalErrors = 2;
+        p.totalIrregularities = 1;
+        hub.progress().showProgress(p);
     }
 
     TempDir dir;
     ScopedEnv home;
     FakeClock clock;
+    FakeEnv env{clock};
 };
 
 } // namespace
@@ -83,7 +87,8 @@ TEST_F(CliViewTest, StatusLineShowsTypeRangeBarsAndTotals) {
 TEST_F(CliViewTest, PlainLinesComeAtMostOnceASecond) {
     std::ostringstream out;
     CliView view(out, false);
-    GUIController hub(view, Preferences(dir.path() + "/p.conf"));
+    GUIController hub(view, Preferences(dir.path() + "/p.conf"), env,
+                      std::make_unique<NullSystemServices>());
     view.setController(&hub);
 
     // Nothing before a scan has begun (results cleared at a selection).
@@ -111,7 +116,8 @@ TEST_F(CliViewTest, PlainLinesComeAtMostOnceASecond) {
 TEST_F(CliViewTest, TerminalLineRewritesItselfFitsAndStepsAsideForMessages) {
     std::ostringstream out;
     CliView view(out, true, std::nullopt, 60);
-    GUIController hub(view, Preferences(dir.path() + "/p.conf"));
+    GUIController hub(view, Preferences(dir.path() + "/p.conf"), env,
+                      std::make_unique<NullSystemServices>());
     view.setController(&hub);
     scanning(hub, 0.5);
 
@@ -175,7 +181,7 @@ TEST_F(CliViewTest, UnitArgumentsThatCannotBeTestedAreBadInput) {
 }
 
 TEST_F(CliViewTest, ExitStatusAndSummaryFollowHowTheTestWent) {
-    GUIController::TestSummary s;
+    TestResults s;
     EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitNotRun);
     s.started = true;
     EXPECT_EQ(CursoryCommand::exitStatusFor(s), TestRun::kExitNotRun);

@@ -1,3 +1,4 @@
+#include "diagnostics/BadBlockRepair.h"
 #include "engine/CursoryScan.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
@@ -182,7 +183,11 @@ TEST_F(CursoryScanTest, RepairRewritesTheUnreadableSectorAndTheTestGoesOn) {
     host.attemptToRepairBadSectorsValue = true;
     host.doSeekScanValue = true;
 
-    CursoryScan(controller, host).doCursoryScanTest();
+    CursoryScan scan(controller, host);
+    scan.setRepairHook([this](int index, const char* logFile) {
+        BadBlockRepair(controller).doDiskRepairOnIndex(index, logFile);
+    });
+    scan.doCursoryScanTest();
 
     auto writes = observer->writeLog();
     ASSERT_EQ(writes.size(), 1u);

@@ -42,12 +42,10 @@ std::string prefixOf(const std::string& fullDataFileName) {
 class DataCatalogueTest : public ::testing::Test {
   protected:
     DataCatalogueTest() : dataDir(home.path() + "/Library/Application Support/Tolvarin") {
-        System::setExitHook([this](int status) { exits.push_back(status); });
     }
-    ~DataCatalogueTest() override { System::resetExitHook(); }
 
     std::unique_ptr<DriveProcessor> build(const std::vector<Media>& media) {
-        return std::make_unique<DriveProcessor>(media, "alice", home.path(), kit);
+        return std::make_unique<DriveProcessor>(media, "alice", home.path(), kit, clock);
     }
     void plant(const std::string& name, const std::string& content) {
         ASSERT_TRUE(kit.makeDirectoryAtPath(dataDir));
@@ -63,6 +61,7 @@ class DataCatalogueTest : public ::testing::Test {
     // The date part a header made now is named with.
     std::string dateNow() {
         DriveProcessor p;
+        p.setClock(clock);
         p.setFileDateString();
         return p.fileDateString();
     }
@@ -71,7 +70,6 @@ class DataCatalogueTest : public ::testing::Test {
     std::string dataDir;
     FakeClock clock;
     Quarrykit kit;
-    std::vector<int> exits;
     // A SATA disk with one volume, and a blank USB disk.
     Media sda = testDisk("sda", "500.1 GB", "Serial ATA Hard Drive");
     Media sda2 = testVolume(sda, "sda2", "499.5 GB ", "5B9C7E3A-3F1D-3C5E-9A8B-1D2E3F4A5B6C");
@@ -84,7 +82,7 @@ TEST_F(DataCatalogueTest, NewUnitsGetNumberedHeadersAndTheirRecords) {
     auto p = build({sda, sda2, sdb});
     ASSERT_TRUE(p->catalogueReady());
     EXPECT_EQ(p->tolvarinDir(), dataDir);
-    EXPECT_TRUE(exits.empty());
+    EXPECT_EQ(p->exitStatus(), 0);
 
     // The stamps: month-day-year, and the header date field by field.
     std::smatch date;
@@ -257,7 +255,7 @@ TEST_F(DataCatalogueTest, TheHundredthUnitEndsTheProgramWritingNothing) {
     auto p = build({sda, sda2, sdb});
     std::string err = testing::internal::GetCapturedStderr();
 
-    EXPECT_EQ(exits, std::vector<int>{1});
+    EXPECT_EQ(p->exitStatus(), 1);
     EXPECT_FALSE(p->catalogueReady());
     EXPECT_NE(err.find("Tolvarin is limited to 99 devices maximum.\n"
                        "This maximum has been exceeded. Please refer to the documentation\n"
@@ -280,7 +278,7 @@ TEST_F(DataCatalogueTest, AnUnusableDataDirectoryEndsTheProgram) {
     EXPECT_NE(
         testing::internal::GetCapturedStderr().find("Could not access Tolvarin storage directory."),
         std::string::npos);
-    EXPECT_EQ(exits, std::vector<int>{1});
+    EXPECT_EQ(p->exitStatus(), 1);
     EXPECT_FALSE(p->catalogueReady());
     EXPECT_TRUE(p->currentDataFiles().empty());
     EXPECT_TRUE(elsewhere.entries().empty());
@@ -297,7 +295,7 @@ TEST_F(DataCatalogueTest, AFilePlantedAtANewHeadersNameIsLeftAloneAndNotTaken) {
     auto p = build({sdb});
     EXPECT_EQ(SafeFile::read(target).value_or(""), "precious");
     EXPECT_TRUE(p->currentDataFiles().empty());
-    EXPECT_TRUE(exits.empty());
+    EXPECT_EQ(p->exitStatus(), 0);
 }
 
 TEST_F(DataCatalogueTest, AnEntryThatCouldNeverBeFoundAgainGetsNoHeader) {

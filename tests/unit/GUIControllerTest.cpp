@@ -6,6 +6,8 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/RecordingServices.h"
 #include "tests/support/GatedSleep.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/ScriptedAnswerer.h"
@@ -22,7 +24,6 @@ namespace tolvarin {
 namespace {
 
 using Buttons = std::array<bool, kGUIButtonCount>;
-using Spinner = GUIController::Spinner;
 constexpr int64_t MiB = 1048576;
 
 // Columns: normal pause, start, stop; cursory pause, start, stop; cursory
@@ -70,15 +71,12 @@ class GUIControllerTest : public ::testing::Test {
         : home("TOLVARIN_HOME", dir.path()), devices("TOLVARIN_DEV_DIR", dir.path() + "/dev") {
         MessageCenter::resetForTests();
         Logger::resetForTests();
-        ScanController::resetSMARTWatch();
         answers = std::make_shared<ScriptedAnswerer>();
         MessageCenter::setAnswerer(answers);
-        System::setExitHook([this](int status) { exits.push_back(status); });
         view.setLogFileAnswer(dir.path() + "/Log.txt");
     }
     ~GUIControllerTest() override {
         hub.reset();
-        System::resetExitHook();
         MessageCenter::resetForTests();
         Logger::resetForTests();
     }
@@ -93,27 +91,15 @@ class GUIControllerTest : public ::testing::Test {
     }
 
     void makeHub(const Preferences& p) {
-        hub = std::make_unique<GUIController>(view, p);
-        GUIController::ServiceSwitches recorder;
-        recorder.spotlight = [this](const std::string& w) { return note("spotlight " + w); };
-        recorder.timeMachine = [this](const std::string& w) { return note("timemachine " + w); };
-        recorder.driveSleep = [this](const std::string& w, const std::string& device) {
-            return note("drivesleep " + w + " " + device);
-        };
-        hub->setServiceSwitches(recorder);
+        hub.reset();
+        auto recorder = std::make_unique<RecordingServices>();
+        services = recorder.get();
+        hub = std::make_unique<GUIController>(view, p, env, std::move(recorder));
         hub->awakeFromNib();
     }
     void makeHub() { makeHub(preferences()); }
 
-    bool note(const std::string& what) {
-        std::lock_guard<std::mutex> lock(switchedMutex);
-        switched.push_back(what);
-        return true;
-    }
-    std::vector<std::string> switchedServices() {
-        std::lock_guard<std::mutex> lock(switchedMutex);
-        return switched;
-    }
+    std::vector<std::string> switchedServices() { return services->switched(); }
 
     // Selects a simulated unit and confirms the default cursory options.
     void selectSimulatedUnit(int64_t size) {
@@ -138,11 +124,10 @@ class GUIControllerTest : public ::testing::Test {
     ScopedEnv home;
     ScopedEnv devices;
     FakeClock clock;
+    FakeEnv env{clock};
+    RecordingServices* services = nullptr;
     RecordingView view;
     std::shared_ptr<ScriptedAnswerer> answers;
-    std::vector<int> exits;
-    std::mutex switchedMutex;
-    std::vector<std::string> switched;
     std::shared_ptr<SimulatedDevice> device;
     std::unique_ptr<GUIController> hub;
 };
@@ -180,7 +165,7 @@ TEST_F(GUIControllerTest, ButtonsFollowTheTableThroughACursorySession) {
 
     hub->cursoryPauseButtonSelected();
     EXPECT_EQ(hub->buttonStates(), row({0, 0, 0, 0, 1, 1, 0, 0, 0, 0}));
-    hub->resumeCursoryTest();
+    hub->progress().resumeTest(false);
     EXPECT_EQ(hub->buttonStates(), row({0, 0, 0, 1, 0, 1, 0, 0, 0, 0}));
     EXPECT_TRUE(hub->underTest());
     hub->cursoryStopButtonSelected();
@@ -189,12 +174,12 @@ TEST_F(GUIControllerTest, ButtonsFollowTheTableThroughACursorySession) {
 
     hub->normalPauseButtonSelected();
     EXPECT_EQ(hub->buttonStates(), row({0, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
-    hub->resumeFormalTest();
+    hub->progress().resumeTest(true);
     EXPECT_EQ(hub->buttonStates(), row({1, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
     // Unlike a cursory stop, a normal stop leaves stop-diagnostics enabled.
     hub->normalStopButtonSelected();
     EXPECT_EQ(hub->buttonStates(), row({0, 1, 0, 0, 0, 0, 1, 0, 0, 1}));
-    hub->resetButtons();
+    hub->progress().resetButtons();
     EXPECT_EQ(hub->buttonStates(), row({0, 1, 0, 0, 0, 0, 1, 1, 0, 0}));
     // The face saw every change the hub made.
     EXPECT_EQ(view.buttons(), hub->buttonStates());
@@ -202,25 +187,25 @@ TEST_F(GUIControllerTest, ButtonsFollowTheTableThroughACursorySession) {
 
 TEST_F(GUIControllerTest, TargetSizeReadsDecimalMultipliers) {
     makeHub();
-    hub->setTargetSize("931.5 GB");
-    EXPECT_EQ(hub->targetSize(), 931500000000LL);
-    hub->setTargetSize("3 TB");
-    EXPECT_EQ(hub->targetSize(), 3000000000000LL);
-    hub->setTargetSize("1.2 PB");
-    EXPECT_NEAR(static_cast<double>(hub->targetSize()), 1.2e15, 1.0);
-    hub->setTargetSize("250.0 MB");
-    EXPECT_EQ(hub->targetSize(), 250000000);
+    hub->selection().setTargetSize("931.5 GB");
+    EXPECT_EQ(hub->selection().targetSize(), 931500000000LL);
+    hub->selection().setTargetSize("3 TB");
+    EXPECT_EQ(hub->selection().targetSize(), 3000000000000LL);
+    hub->selection().setTargetSize("1.2 PB");
+    EXPECT_NEAR(static_cast<double>(hub->selection().targetSize()), 1.2e15, 1.0);
+    hub->selection().setTargetSize("250.0 MB");
+    EXPECT_EQ(hub->selection().targetSize(), 250000000);
     // Texts without a known unit leave it as it was.
-    hub->setTargetSize("512 B");
-    hub->setTargetSize("Unavailable");
-    hub->setTargetSize("GB");
-    EXPECT_EQ(hub->targetSize(), 250000000);
+    hub->selection().setTargetSize("512 B");
+    hub->selection().setTargetSize("Unavailable");
+    hub->selection().setTargetSize("GB");
+    EXPECT_EQ(hub->selection().targetSize(), 250000000);
 
     // A newly selected unit whose size cannot be read does not inherit the
     // size of the one before.
     Media unknown = disk("sdc", "Unavailable");
     hub->selectUnit(unknown);
-    EXPECT_EQ(hub->targetSize(), 0);
+    EXPECT_EQ(hub->selection().targetSize(), 0);
 }
 
 TEST_F(GUIControllerTest, SelectionDescribesTheTarget) {
@@ -233,23 +218,23 @@ TEST_F(GUIControllerTest, SelectionDescribesTheTarget) {
 
     hub->selectUnit(spare);
     EXPECT_EQ(hub->rawTargetDevice(), dir.path() + "/dev/disk1s3");
-    EXPECT_EQ(hub->targetDriveInfo(),
+    EXPECT_EQ(hub->selection().targetDriveInfo(),
               (std::vector<std::string>{"volume:12.3", "UUID:EMPTY PART:s3 SIZE:12.3 GB"}));
-    EXPECT_EQ(hub->targetSize(), 12300000000LL);
-    EXPECT_EQ(hub->selectedItem(), "Spare");
+    EXPECT_EQ(hub->selection().targetSize(), 12300000000LL);
+    EXPECT_EQ(hub->selection().selectedItem(), "Spare");
     ASSERT_EQ(view.unitInfo().size(), 6u);
     EXPECT_EQ(view.unitInfo()[0].first, "Volume Name:");
 
     hub->selectUnit(disk1);
     EXPECT_EQ(hub->rawTargetDevice(), dir.path() + "/dev/disk1");
-    EXPECT_EQ(hub->targetDriveInfo(),
+    EXPECT_EQ(hub->selection().targetDriveInfo(),
               (std::vector<std::string>{"disk:500.1", "UUID:1234-ABCD PART:s2 SIZE:250.0 GB",
                                         "UUID:EMPTY PART:s3 SIZE:12.3 GB"}));
-    EXPECT_EQ(hub->selectedItem(), "Primary Drive disk1");
+    EXPECT_EQ(hub->selection().selectedItem(), "Primary Drive disk1");
 
     // A disk without volumes is known by its own identity line.
     hub->selectUnit(blank);
-    EXPECT_EQ(hub->targetDriveInfo(),
+    EXPECT_EQ(hub->selection().targetDriveInfo(),
               (std::vector<std::string>{"disk:3.0", "UUID:WWN-5000C500 PART: SIZE:3.0 TB"}));
 }
 
@@ -282,9 +267,9 @@ TEST_F(GUIControllerTest, CursoryOptionsAreCheckedAsTheWindowChecksThem) {
     EXPECT_DOUBLE_EQ(MessageCenter::cursoryStart(), 1.048576);
     EXPECT_DOUBLE_EQ(MessageCenter::cursoryEnd(), 4.194304);
     // The scan keeps the values chosen; the snapping was only shown.
-    EXPECT_EQ(hub->limitedCursoryScanStartByte(), 2);
-    EXPECT_EQ(hub->limitedCursoryScanEndByte(), 4);
-    EXPECT_TRUE(hub->cursoryLimitedScanSelected());
+    EXPECT_EQ(hub->cursoryOptions().limitedCursoryScanStartByte(), 2);
+    EXPECT_EQ(hub->cursoryOptions().limitedCursoryScanEndByte(), 4);
+    EXPECT_TRUE(hub->cursoryOptions().cursoryLimitedScanSelected());
     EXPECT_TRUE(hub->buttonEnabled(GUIButton::cursoryStartScan));
 
     GUIController::CursoryChoice beyond = limited;
@@ -309,29 +294,29 @@ TEST_F(GUIControllerTest, CursoryOptionsAreCheckedAsTheWindowChecksThem) {
     repair.repair = true;
     answers->push(10, 0);
     EXPECT_FALSE(hub->confirmCursoryOptions(repair));
-    EXPECT_FALSE(hub->attemptToRepairBadSectors());
+    EXPECT_FALSE(hub->cursoryOptions().attemptToRepairBadSectors());
     answers->push(10, 1);
     EXPECT_TRUE(hub->confirmCursoryOptions(repair));
-    EXPECT_TRUE(hub->attemptToRepairBadSectors());
+    EXPECT_TRUE(hub->cursoryOptions().attemptToRepairBadSectors());
     // Repair is chosen anew each time the window opens.
     hub->cursoryOptionsButtonSelected();
-    EXPECT_FALSE(hub->attemptToRepairBadSectors());
+    EXPECT_FALSE(hub->cursoryOptions().attemptToRepairBadSectors());
 }
 
 TEST_F(GUIControllerTest, NoTestChosenShowsMessage5AndTurnsServicesBackOn) {
     makeHub(preferences(1, 1, 0));
     Media unit = disk("sdb", "500.1 GB");
     hub->selectUnit(unit);
-    hub->setDoSurfaceScan(false);
-    hub->setDoSeekScan(false);
+    hub->cursoryOptions().setDoSurfaceScan(false);
+    hub->cursoryOptions().setDoSeekScan(false);
 
     EXPECT_FALSE(hub->cursoryStartButtonSelected());
     EXPECT_EQ(answers->askedNumbers(), std::vector<int>{5});
     EXPECT_FALSE(hub->underTest());
     EXPECT_EQ(hub->buttonStates(), row({0, 1, 0, 0, 0, 0, 1, 1, 0, 0}));
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"spotlight OFF", "timemachine OFF",
-                                                            "spotlight ON", "timemachine ON"}));
-    EXPECT_TRUE(hub->systemItemsLoaded());
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "backups OFF",
+                                                            "indexing ON", "backups ON"}));
+    EXPECT_TRUE(hub->services().systemItemsLoaded());
 }
 
 TEST_F(GUIControllerTest, CancelledLogDialogTurnsServicesBackOn) {
@@ -347,8 +332,8 @@ TEST_F(GUIControllerTest, CancelledLogDialogTurnsServicesBackOn) {
     // Drive sleep is switched for the whole disk, on and off alike.
     const std::string sleepDevice = dir.path() + "/dev/sdb";
     EXPECT_EQ(switchedServices(),
-              (std::vector<std::string>{"spotlight OFF", "drivesleep OFF " + sleepDevice,
-                                        "spotlight ON", "drivesleep ON " + sleepDevice}));
+              (std::vector<std::string>{"indexing OFF", "driveSleep OFF " + sleepDevice,
+                                        "indexing ON", "driveSleep ON " + sleepDevice}));
     EXPECT_EQ(view.sheets(),
               (std::vector<std::string>{
                   "Unloading the MDS Process", "Disabling Power Management Drive Sleep",
@@ -365,7 +350,7 @@ TEST_F(GUIControllerTest, CancelledConfirmationTurnsServicesBackOnAndAsksNothing
     EXPECT_FALSE(hub->cursoryStartButtonSelected());
     EXPECT_EQ(answers->askedNumbers(), std::vector<int>{0});
     EXPECT_EQ(view.logFileQuestions(), 0);
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"spotlight OFF", "spotlight ON"}));
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON"}));
     EXPECT_FALSE(hub->startProblem().empty());
 }
 
@@ -418,22 +403,22 @@ TEST_F(GUIControllerTest, UnreadableUnitRefusesTheTestWithMessage1000) {
     EXPECT_EQ(Logger::sizingScanStatus(), "FAILED");
     EXPECT_EQ(hub->scanController().disk(), nullptr);
     EXPECT_FALSE(hub->underTest());
-    EXPECT_TRUE(hub->systemItemsLoaded());
+    EXPECT_TRUE(hub->services().systemItemsLoaded());
     EXPECT_NE(hub->startProblem().find("could not be opened"), std::string::npos);
 }
 
 TEST_F(GUIControllerTest, SpinnerShowsAfterAStallAndNotWhileTheLocationMoves) {
     makeHub();
     GatedSleep gate(clock);
-    hub->setUnderTest(true);
-    hub->setCursorySurfaceScanSpinnerLocation(100);
-    hub->startCursorySurfaceScanSpinnerThread();
-    EXPECT_TRUE(hub->spinnerActive(Spinner::cursorySurface));
+    hub->progress().setUnderTest(true);
+    hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, 100);
+    hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::start);
+    EXPECT_TRUE(hub->progress().spinnerActive(SpinnerPane::cursory, SpinnerScan::surface));
 
     // A location that moves between two looks 0.6 s apart never spins.
     for (int64_t at = 200; at <= 500; at += 100) {
         ASSERT_EQ(gate.waitForSleeper(), 600000);
-        hub->setCursorySurfaceScanSpinnerLocation(at);
+        hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, at);
         gate.release();
     }
     ASSERT_EQ(gate.waitForSleeper(), 600000);
@@ -448,48 +433,48 @@ TEST_F(GUIControllerTest, SpinnerShowsAfterAStallAndNotWhileTheLocationMoves) {
     gate.release();
     ASSERT_EQ(gate.waitForSleeper(), 100000);
     EXPECT_TRUE(view.animating(GUISpinner::cursory));
-    hub->setCursorySurfaceScanSpinnerLocation(600);
+    hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, 600);
     gate.release();
     ASSERT_EQ(gate.waitForSleeper(), 600000);
     EXPECT_FALSE(view.animating(GUISpinner::cursory));
     EXPECT_EQ(view.animationStarts(GUISpinner::cursory), 1);
 
     gate.open();
-    hub->stopCursorySurfaceScanSpinnerThread();
-    EXPECT_FALSE(hub->spinnerActive(Spinner::cursorySurface));
+    hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::stop);
+    EXPECT_FALSE(hub->progress().spinnerActive(SpinnerPane::cursory, SpinnerScan::surface));
     EXPECT_FALSE(view.animating(GUISpinner::cursory));
 }
 
 TEST_F(GUIControllerTest, SpinnerWatcherIdlesWithoutATestAndStopsWhileSpinning) {
     makeHub();
     GatedSleep gate(clock);
-    hub->startNormalSeekScanSpinnerThread();
+    hub->progress().spinner(SpinnerPane::normal, SpinnerScan::seek, SpinnerAction::start);
     // No test under way: it only looks every 2 s and never spins.
     ASSERT_EQ(gate.waitForSleeper(), 2000000);
     gate.release();
     ASSERT_EQ(gate.waitForSleeper(), 2000000);
     EXPECT_EQ(view.animationStarts(GUISpinner::normal), 0);
 
-    hub->setUnderTest(true);
+    hub->progress().setUnderTest(true);
     gate.release();
     ASSERT_EQ(gate.waitForSleeper(), 600000);
     gate.release();
     ASSERT_EQ(gate.waitForSleeper(), 100000);
     EXPECT_TRUE(view.animating(GUISpinner::normal));
     // A second start while one watches changes nothing.
-    hub->startNormalSeekScanSpinnerThread();
+    hub->progress().spinner(SpinnerPane::normal, SpinnerScan::seek, SpinnerAction::start);
 
     // Stopped while spinning: the watcher ends and the animation with it.
     gate.open();
-    hub->stopNormalSeekScanSpinnerThread();
-    EXPECT_FALSE(hub->spinnerActive(Spinner::normalSeek));
+    hub->progress().spinner(SpinnerPane::normal, SpinnerScan::seek, SpinnerAction::stop);
+    EXPECT_FALSE(hub->progress().spinnerActive(SpinnerPane::normal, SpinnerScan::seek));
     EXPECT_FALSE(view.animating(GUISpinner::normal));
 }
 
 TEST_F(GUIControllerTest, CursoryTestOnASimulatedUnitReportsItsFindings) {
     makeHub(preferences(1));
     // The spinner watchers must not move the fake clock the scans time with.
-    setSleepFunction([](int64_t) { std::this_thread::yield(); });
+    clock.setSleep([](int64_t) { std::this_thread::yield(); });
     selectSimulatedUnit(64 * MiB);
     device->slowReads(5 * MiB, 5 * MiB + 4096, 700000);
     device->failReads(40 * MiB, 40 * MiB + 4096);
@@ -498,7 +483,7 @@ TEST_F(GUIControllerTest, CursoryTestOnASimulatedUnitReportsItsFindings) {
     ASSERT_TRUE(hub->cursoryStartButtonSelected()) << hub->startProblem();
     hub->waitForTestEnd();
 
-    GUIController::TestSummary s = hub->testSummary();
+    TestResults s = hub->testResults();
     EXPECT_TRUE(s.started);
     EXPECT_TRUE(s.ended);
     EXPECT_FALSE(s.stopped);
@@ -520,9 +505,9 @@ TEST_F(GUIControllerTest, CursoryTestOnASimulatedUnitReportsItsFindings) {
     EXPECT_EQ(view.testsEnded(), 1);
     EXPECT_FALSE(hub->underTest());
     EXPECT_EQ(hub->buttonStates(), row({0, 1, 0, 0, 0, 0, 1, 1, 0, 0}));
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"spotlight OFF", "spotlight ON"}));
-    EXPECT_FALSE(hub->spinnerActive(Spinner::cursorySurface));
-    EXPECT_FALSE(hub->spinnerActive(Spinner::cursorySeek));
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON"}));
+    EXPECT_FALSE(hub->progress().spinnerActive(SpinnerPane::cursory, SpinnerScan::surface));
+    EXPECT_FALSE(hub->progress().spinnerActive(SpinnerPane::cursory, SpinnerScan::seek));
     std::string log = SafeFile::read(dir.path() + "/Log.txt").value_or("");
     EXPECT_NE(log.find("Seek Scan Linear RPI"), std::string::npos);
 }
@@ -531,11 +516,11 @@ TEST_F(GUIControllerTest, StopAnsweredCancelResumesAndTerminateEndsTheTest) {
     for (int answer : {0, 1}) {
         SCOPED_TRACE(answer);
         makeHub();
-        setSleepFunction([](int64_t) { std::this_thread::yield(); });
+        clock.setSleep([](int64_t) { std::this_thread::yield(); });
         selectSimulatedUnit(16 * MiB);
         std::atomic<bool> pressed{false};
         view.setOnStatsChanged([&] {
-            if (hub->typeOfTestString() == "Surface Scan" && hub->underTest() &&
+            if (hub->progress().progress().typeOfTest == "Surface Scan" && hub->underTest() &&
                 !pressed.exchange(true)) {
                 hub->cursoryStopButtonSelected();
             }
@@ -547,7 +532,7 @@ TEST_F(GUIControllerTest, StopAnsweredCancelResumesAndTerminateEndsTheTest) {
         hub->waitForTestEnd();
         view.setOnStatsChanged(nullptr);
 
-        GUIController::TestSummary s = hub->testSummary();
+        TestResults s = hub->testResults();
         EXPECT_TRUE(s.ended);
         EXPECT_EQ(s.stopped, answer != 0);
         // A stopped surface scan skips the seek scan; the end is announced

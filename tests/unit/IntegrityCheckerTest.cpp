@@ -39,10 +39,8 @@ class CheckerFixture : public ::testing::Test {
         MessageCenter::resetForTests();
         answerer = std::make_shared<ScriptedAnswerer>();
         MessageCenter::setAnswerer(answerer);
-        System::setExitHook([this](int status) { exits.push_back(status); });
     }
     void TearDown() override {
-        System::resetExitHook();
         MessageCenter::resetForTests();
         Logger::resetForTests();
     }
@@ -57,7 +55,6 @@ class CheckerFixture : public ::testing::Test {
     }
 
     std::shared_ptr<ScriptedAnswerer> answerer;
-    std::vector<int> exits;
     Quarrykit kit;
 };
 
@@ -186,13 +183,13 @@ TEST_F(IntegrityCheckerTest, CorruptBaseFilesWipeTheUnitOrRefuseTheScan) {
     EXPECT_TRUE(refused.resetFlag());
     EXPECT_EQ(unit.snapshot(), before);
     EXPECT_EQ(answerer->askedNumbers(), std::vector<int>{1008});
-    EXPECT_TRUE(exits.empty());
+    EXPECT_EQ(refused.exitStatus(), 0);
     EXPECT_NE(log().find("SCAN CONTROLLER: Aborting scan on device with bad indices\n"),
               std::string::npos);
 
     answerer->push(1008, 1);
     IntegrityChecker wiped(1535, dir.path(), kit, unit.prefix());
-    EXPECT_EQ(exits, std::vector<int>{IntegrityChecker::kCorruptIndexExitStatus});
+    EXPECT_EQ(wiped.exitStatus(), IntegrityChecker::kCorruptIndexExitStatus);
     EXPECT_TRUE(unit.snapshot().empty());
     EXPECT_EQ(other.snapshot(), otherBefore);
     EXPECT_TRUE(wiped.resetFlag());

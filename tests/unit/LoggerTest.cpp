@@ -97,18 +97,19 @@ TEST_F(LoggerTest, FormattedAppendsAreCutAt254Characters) {
 
 TEST_F(LoggerTest, NamesFollowTheUserFolderAndTheTimeStamp) {
     FakeClock clock;
+    Logger::setClock(clock);
     EXPECT_EQ(Logger::versionString(), "1.7.5.10");
     EXPECT_EQ(Logger::tolvarinDir(), home.path() + "//Library/Application Support/Tolvarin");
     EXPECT_EQ(Logger::documentDir(), home.path() + "/Documents");
 
-    std::string stamp = Utils::createTimeStamp();
+    std::string stamp = Utils::createTimeStamp(clock);
     Logger::setLogFileNameAndPath();
     EXPECT_EQ(Logger::currentTimeStamp(), stamp);
     EXPECT_EQ(Logger::logFileNameAndPath(), home.path() + "/Documents/Log" + stamp + ".txt");
     EXPECT_EQ(Logger::charLogFileNameAndPath(), Logger::logFileNameAndPath());
 
     clock.advance(61 * 1000000LL);
-    std::string later = Utils::createTimeStamp();
+    std::string later = Utils::createTimeStamp(clock);
     ASSERT_NE(later, stamp);
     Logger::setReportFileNameAndPath();
     EXPECT_EQ(Logger::reportFileNameAndPath(), home.path() + "/Documents/Report" + later + ".rtf");
@@ -134,6 +135,7 @@ TEST_F(LoggerTest, TheCFormOfTheLogPathFollowsTheUsersChoice) {
 
 TEST_F(LoggerTest, HeaderOfAWholeDisk) {
     FakeClock clock;
+    Logger::setClock(clock);
     Media disk = volumeMedia();
     disk.setIsPrimaryDisk(true);
     Logger::setFilePrefix("DISK001");
@@ -142,7 +144,7 @@ TEST_F(LoggerTest, HeaderOfAWholeDisk) {
     ASSERT_TRUE(Logger::startLoggingOnDrive("/dev/sdb", disk));
     std::string expected = "\n\n                 Tolvarin for Linux, version number 1.7.5.10\n\n"
                            "Log started: " +
-                           Utils::createPrintableTimeStamp() +
+                           Utils::createPrintableTimeStamp(clock) +
                            "\n"
                            "The device under test is a primary drive with a drive ID of: sdb\n"
                            "Raw device designation: /dev/sdb\n\n"

@@ -4,6 +4,7 @@
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "report/ReportGenerator.h"
+#include "report/TestReport.h"
 #include "platform/SafeFile.h"
 #include "store/FileProcessor.h"
 #include "store/Quarrykit.h"
@@ -74,16 +75,14 @@ class NormalScanTest : public ::testing::Test {
     void SetUp() override {
         Logger::resetForTests();
         MessageCenter::resetForTests();
-        ScanController::resetSMARTWatch();
+        Logger::setClock(clock);
         MessageCenter::setAnswerer(answerer);
         Logger::initWithUserDir(home.path());
         dataDir = Logger::tolvarinDir();
         fs::create_directories(dataDir);
         logPath = home.path() + "/log.txt";
-        ReportGenerator::setLauncher([this](const std::string&, const std::vector<std::string>&) {
-            ++viewerStarts;
-            return true;
-        });
+        controller.setDeviceOpener(
+            [this](const std::string&, bool) { return device.sharedHandle(); });
         device.setClock(&clock);
         host.normalScanValue = true;
         media.setSMARTStatus(std::string("Not Supported"));
@@ -94,7 +93,6 @@ class NormalScanTest : public ::testing::Test {
         unit = std::make_unique<UnitFiles>(dataDir);
     }
     void TearDown() override {
-        ReportGenerator::resetLauncher();
         MessageCenter::resetForTests();
         Logger::resetForTests();
     }
@@ -111,9 +109,7 @@ class NormalScanTest : public ::testing::Test {
     bool prepare(const std::string& prefix = kPrefix) {
         clock.advance(2000000); // a fresh report name for every test
         Logger::setUserLogFileNameAndPathWithString(logPath);
-        NormalScan scan(controller, host);
-        scan.setDeviceOpener([this](const std::string&) { return device.sharedHandle(); });
-        return scan.initializeScanOnDrive("/dev/sdz", prefix);
+        return controller.initializeScanOnDrive("/dev/sdz", prefix);
     }
 
     NormalScan::Outcome runTest() {
@@ -122,6 +118,7 @@ class NormalScanTest : public ::testing::Test {
         }
         controller.setStopFlag(false);
         NormalScan scan(controller, host);
+        scan.setReportWriter(&report);
         scan.doFormalScanTest();
         return scan.outcome();
     }
@@ -171,12 +168,12 @@ class NormalScanTest : public ::testing::Test {
     SimulatedDevice device{kUnitSize};
     Quarrykit kit;
     Media media;
-    FakeScanHost host;
+    FakeScanHost host{clock};
     ScanController controller{host};
+    TestReport report{host.fakeEnv()};
     std::shared_ptr<ScriptedAnswerer> answerer = std::make_shared<ScriptedAnswerer>();
     std::unique_ptr<UnitFiles> unit;
     ScopedEnv display{"DISPLAY", ":0"}; // a desktop to show the report on
-    int viewerStarts = 0;
 };
 
 TEST_F(NormalScanTest, NewUnitGetsIndexFilesBaselineAveragesAndAnInitialReport) {
@@ -206,7 +203,7 @@ TEST_F(NormalScanTest, NewUnitGetsIndexFilesBaselineAveragesAndAnInitialReport) 
     EXPECT_LT(Logger::initialRPISKLIN(), 9e99);
     std::string report = SafeFile::read(Logger::reportFileNameAndPath()).value_or("");
     EXPECT_NE(report.find("This is an initial scan"), std::string::npos);
-    EXPECT_EQ(viewerStarts, 1);
+    EXPECT_EQ(host.fakeEnv().launches().size(), 1u);
     EXPECT_EQ(host.count("resetButtons"), 1);
     EXPECT_EQ(controller.disk(), nullptr); // the unit is closed at the end
 }
@@ -475,9 +472,8 @@ TEST_F(NormalScanTest, UnitsThatCannotBeTestedAreRefusedAndKeepTheirFiles) {
 
     // The unit cannot be opened: message 1000, no test.
     answerer->push(1000, 1);
-    NormalScan scan(controller, host);
-    scan.setDeviceOpener([](const std::string&) { return nullptr; });
-    EXPECT_FALSE(scan.initializeScanOnDrive(home.path() + "/no-such-device", kPrefix));
+    controller.setDeviceOpener([](const std::string&, bool) { return nullptr; });
+    EXPECT_FALSE(controller.initializeScanOnDrive(home.path() + "/no-such-device", kPrefix));
     EXPECT_EQ(Logger::sizingScanStatus(), "FAILED");
     EXPECT_EQ(answerer->askedNumbers().back(), 1000);
     EXPECT_EQ(controller.disk(), nullptr);

@@ -1,4 +1,4 @@
-#include "app/DataFilePrefix.h"
+#include "store/DataFilePrefix.h"
 #include "app/GUIController.h"
 #include "base/Clock.h"
 #include "engine/ScanController.h"
@@ -10,6 +10,8 @@
 #include "store/DriveProcessor.h"
 #include "store/Quarrykit.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/RecordingServices.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/ScriptedAnswerer.h"
 #include "tests/support/SimulatedDevice.h"
@@ -80,26 +82,19 @@ class NormalStartTest : public ::testing::Test {
           resources("TOLVARIN_RESOURCES", std::string(TOLVARIN_TEST_DATA) + "/../../resources") {
         MessageCenter::resetForTests();
         Logger::resetForTests();
-        ScanController::resetSMARTWatch();
         MessageCenter::setAnswerer(answers);
-        System::setExitHook([this](int status) { exits.push_back(status); });
         view.setLogFileAnswer(dir.path() + "/Log.txt");
         // The spinner watchers must not move the fake clock the scans time with.
-        setSleepFunction([](int64_t) { std::this_thread::yield(); });
+        clock.setSleep([](int64_t) { std::this_thread::yield(); });
         device.setClock(&clock);
 
         Preferences p(dir.path() + "/Tolvarin.conf");
         p.setIntegerForKey(1, Preferences::indexingControl);
         p.setIntegerForKey(0, Preferences::disableTimeMachine);
         p.setIntegerForKey(0, Preferences::disablePowerManagement);
-        hub = std::make_unique<GUIController>(view, p);
-        GUIController::ServiceSwitches recorder;
-        recorder.spotlight = [this](const std::string& w) {
-            std::lock_guard<std::mutex> lock(mutex);
-            switched.push_back(w);
-            return true;
-        };
-        hub->setServiceSwitches(recorder);
+        auto recorder = std::make_unique<RecordingServices>();
+        services = recorder.get();
+        hub = std::make_unique<GUIController>(view, p, env, std::move(recorder));
         hub->setQuarrykit(std::make_shared<Quarrykit>());
         hub->setDeviceOpener([this](const std::string&, bool) { return device.sharedHandle(); });
         hub->awakeFromNib();
@@ -108,28 +103,22 @@ class NormalStartTest : public ::testing::Test {
     }
     ~NormalStartTest() override {
         hub.reset();
-        resetSleepFunction();
-        System::resetExitHook();
         MessageCenter::resetForTests();
         Logger::resetForTests();
     }
 
     std::string dataDir() const { return dir.path() + "/Library/Application Support/Tolvarin"; }
-    std::vector<std::string> switchedServices() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return switched;
-    }
+    std::vector<std::string> switchedServices() { return services->switched(); }
 
     TempDir dir;
     ScopedEnv home;
     ScopedEnv resources;
     FakeClock clock;
+    FakeEnv env{clock};
+    RecordingServices* services = nullptr;
     SimulatedDevice device{16 * MiB};
     RecordingView view;
     std::shared_ptr<ScriptedAnswerer> answers = std::make_shared<ScriptedAnswerer>();
-    std::vector<int> exits;
-    std::mutex mutex;
-    std::vector<std::string> switched;
     Media unit = blankDisk("sdz", "0x5000c500deadbeef");
     Media other = blankDisk("sdy", "0x5000c500feedface");
     std::unique_ptr<GUIController> hub;
@@ -145,7 +134,7 @@ TEST_F(NormalStartTest, FirstAndSecondStartFindTheSameUnitAndRunToTheirEnd) {
         ASSERT_TRUE(hub->normalStartButtonSelected()) << hub->startProblem();
         hub->waitForTestEnd();
 
-        GUIController::TestSummary s = hub->testSummary();
+        TestResults s = hub->testResults();
         EXPECT_TRUE(s.ended);
         EXPECT_TRUE(s.completed);
         EXPECT_FALSE(s.stopped);
@@ -158,18 +147,19 @@ TEST_F(NormalStartTest, FirstAndSecondStartFindTheSameUnitAndRunToTheirEnd) {
         // The unit keeps its prefix; the other drive got a header of its own.
         EXPECT_EQ(hub->fileNamePrefix(), prefix);
         EXPECT_TRUE(fs::exists(dataDir() + "/" + prefix + ".csk"));
-        EXPECT_EQ(Logger::isInitialScan(), test == 1);
+        EXPECT_EQ(s.initialScan, test == 1);
         EXPECT_FALSE(hub->underTest());
     }
     EXPECT_EQ(fs::exists(dataDir() + "/" + prefix + ".iss"), true);
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"OFF", "ON", "OFF", "ON"}));
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON", "indexing OFF", "indexing ON"}));
     EXPECT_EQ(view.testsEnded(), 2);
-    EXPECT_TRUE(exits.empty());
+    EXPECT_TRUE(env.exits().empty());
 
     // A unit no header matches has no prefix, not the last unit's.
     hub->selectUnit(blankDisk("sdx", "0x0"));
-    hub->setFileNamePrefix();
-    EXPECT_EQ(hub->fileNamePrefix(), "");
+    EXPECT_EQ(DataFilePrefix::find(hub->driveProcessor()->currentDataFiles(),
+                                   hub->selection().targetDriveInfo()),
+              "");
 }
 
 TEST_F(NormalStartTest, AUnitThatCannotBeReadIsRefusedWithMessage1000) {
@@ -178,9 +168,9 @@ TEST_F(NormalStartTest, AUnitThatCannotBeReadIsRefusedWithMessage1000) {
     EXPECT_FALSE(hub->normalStartButtonSelected());
     EXPECT_NE(hub->startProblem().find("could not be opened"), std::string::npos);
     EXPECT_EQ(answers->askedNumbers(), (std::vector<int>{0, 1000}));
-    EXPECT_EQ(hub->testSummary().sizingResult, -1);
+    EXPECT_EQ(hub->testResults().sizingResult, -1);
     EXPECT_FALSE(hub->underTest());
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"OFF", "ON"}));
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON"}));
     // The catalogue registered the drives; no scan file was written.
     for (const auto& entry : fs::directory_iterator(dataDir())) {
         std::string name = entry.path().filename().string();

@@ -167,12 +167,4 @@ TEST(System, ReleaseNames) {
     EXPECT_EQ(System::releaseName("20.1.0"), "UNKNOWN");
 }
 
-TEST(System, ExitHookSeesTheStatus) {
-    int seen = -1;
-    System::setExitHook([&](int s) { seen = s; });
-    System::terminate(7);
-    System::resetExitHook();
-    EXPECT_EQ(seen, 7);
-}
-
 } // namespace tolvarin

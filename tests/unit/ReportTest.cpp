@@ -4,7 +4,9 @@
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
 #include "platform/SafeFile.h"
+#include "base/TestResults.h"
 #include "tests/support/FakeClock.h"
+#include "tests/support/FakeEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <algorithm>
@@ -59,51 +61,52 @@ ReportGenerator::Inputs comparative(double iLin, double cLin, double iRat, doubl
     return in;
 }
 
-// Logger state of a finished test, the way the normal sequence leaves it.
-void setFinishedTest(bool initial, int surfaceErrors, int surfaceOddities, int seekErrors,
-                     int seekOddities) {
+// A finished test: its results, and the logger's description of the unit,
+// the way the normal sequence leaves them.
+TestResults setFinishedTest(bool initial, int surfaceErrors, int surfaceOddities, int seekErrors,
+                            int seekOddities) {
     Logger::setTypeOfTest("Normal");
     Logger::setVolumeOrDiskID("500.1 GB Primary Disk, Current ID: sdb");
     Logger::setSmartStatus("Verified");
     Logger::setSizingScanStatus("PASSED");
-    Logger::setSizingScanErrors(0);
-    Logger::setSurfaceErrors(surfaceErrors);
-    Logger::setSurfaceOddities(surfaceOddities);
-    Logger::setSeekErrors(seekErrors);
-    Logger::setSeekOddities(seekOddities);
-    Logger::setTotalErrors(surfaceErrors + seekErrors);
-    Logger::setTotalOddities(surfaceOddities + seekOddities);
-    Logger::setIsInitialScan(initial);
-    Logger::setInitialRPISSLIN(21.337);
-    Logger::setInitialRPISSRAT(1.25);
-    Logger::setInitialRPISKLIN(6.5);
-    Logger::setInitialRPISKRAT(1.75);
-    Logger::setCurrentRPISSLIN(initial ? 0 : 23.5);
-    Logger::setCurrentRPISSRAT(initial ? 0 : 2.6);
-    Logger::setCurrentRPISKLIN(initial ? 0 : 6.4);
-    Logger::setCurrentRPISKRAT(initial ? 0 : 1.8);
+    TestResults r;
+    r.normal = true;
+    r.completed = true;
+    r.sizingErrors = 0;
+    r.surfaceErrors = surfaceErrors;
+    r.surfaceIrregularities = surfaceOddities;
+    r.seekErrors = seekErrors;
+    r.seekIrregularities = seekOddities;
+    r.totalErrors = surfaceErrors + seekErrors;
+    r.totalIrregularities = surfaceOddities + seekOddities;
+    r.initialScan = initial;
+    r.initialRPIs = {21.337, 1.25, 6.5, 1.75};
+    if (!initial) {
+        r.currentRPIs = TestResults::StoredIndices{23.5, 2.6, 6.4, 1.8};
+    }
+    return r;
 }
 
 class ReportFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Logger::resetForTests();
-        ReportGenerator::resetLauncher();
+        Logger::setClock(clock);
         Logger::initWithUserDir(home.path());
         ASSERT_TRUE(SafeFile::makeDirectories(Logger::documentDir()));
         logPath = home.path() + "/test-log.txt";
         Logger::setUserLogFileNameAndPathWithString(logPath);
     }
-    void TearDown() override {
-        ReportGenerator::resetLauncher();
-        Logger::resetForTests();
-    }
+    void TearDown() override { Logger::resetForTests(); }
 
     std::string logText() { return SafeFile::read(logPath).value_or(""); }
+
+    TestResults results;
 
     TempDir home;
     std::string logPath;
     FakeClock clock;
+    FakeEnv env{clock};
     ScopedEnv resources{"TOLVARIN_RESOURCES", kResources};
 };
 
@@ -409,13 +412,13 @@ TEST(ReportStatistics, SummaryOverSectionsInAnyOrder) {
 // --- the report file ---------------------------------------------------------------
 
 TEST_F(ReportFileTest, TheReportIsANewFileWithEveryPlaceholderFilled) {
-    setFinishedTest(true, 0, 3, 0, 0);
+    results = setFinishedTest(true, 0, 3, 0, 0);
     Logger::setVolumeOrDiskID("1.0 TB Volume Named: Donn\xc3\xa9"
                               "es {2} , Volume ID: sdb2");
     int64_t before = clock.now();
     // A fresh home without its Documents folder yet.
     ASSERT_EQ(::rmdir(Logger::documentDir().c_str()), 0);
-    ASSERT_TRUE(ReportGenerator::generateReport());
+    ASSERT_TRUE(ReportGenerator::generateReport(results, clock));
 
     std::string path = Logger::reportFileNameAndPath();
     EXPECT_EQ(path.rfind(Logger::documentDir() + "/Report", 0), 0u);
@@ -442,7 +445,7 @@ TEST_F(ReportFileTest, TheReportIsANewFileWithEveryPlaceholderFilled) {
 }
 
 TEST_F(ReportFileTest, APlantedLinkAtTheReportPathIsLeftUntouched) {
-    setFinishedTest(false, 0, 0, 0, 0);
+    results = setFinishedTest(false, 0, 0, 0, 0);
     // The next report takes the stamp of now.
     Logger::setReportFileNameAndPath();
     std::string path = Logger::reportFileNameAndPath();
@@ -450,7 +453,7 @@ TEST_F(ReportFileTest, APlantedLinkAtTheReportPathIsLeftUntouched) {
     ASSERT_TRUE(SafeFile::replace(target, "keep me"));
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
 
-    EXPECT_FALSE(ReportGenerator::generateReport());
+    EXPECT_FALSE(ReportGenerator::generateReport(results, clock));
     EXPECT_EQ(*SafeFile::read(target), "keep me");
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
@@ -461,9 +464,9 @@ TEST_F(ReportFileTest, APlantedLinkAtTheReportPathIsLeftUntouched) {
 TEST_F(ReportFileTest, AMissingTemplateIsAnErrorAndNoReport) {
     TempDir emptyResources;
     ScopedEnv noTemplate("TOLVARIN_RESOURCES", emptyResources.path());
-    setFinishedTest(true, 0, 0, 0, 0);
+    results = setFinishedTest(true, 0, 0, 0, 0);
 
-    EXPECT_FALSE(ReportGenerator::generateReport());
+    EXPECT_FALSE(ReportGenerator::generateReport(results, clock));
     for (const auto& entry : std::filesystem::directory_iterator(Logger::documentDir())) {
         ADD_FAILURE() << "unexpected " << entry.path();
     }
@@ -478,37 +481,30 @@ TEST_F(ReportFileTest, AMissingTemplateIsAnErrorAndNoReport) {
     ScopedEnv withTemplate("TOLVARIN_RESOURCES", kResources);
     Logger::resetForTests();
     Logger::setUserLogFileNameAndPathWithString(logPath);
-    EXPECT_FALSE(ReportGenerator::generateReport());
+    EXPECT_FALSE(ReportGenerator::generateReport(results, clock));
     EXPECT_TRUE(Logger::reportFileNameAndPath().empty());
 }
 
 TEST_F(ReportFileTest, TheViewerOpensOnlyOnADesktop) {
-    std::vector<std::vector<std::string>> calls;
-    ReportGenerator::setLauncher(
-        [&](const std::string& program, const std::vector<std::string>& args) {
-            std::vector<std::string> call{program};
-            call.insert(call.end(), args.begin(), args.end());
-            calls.push_back(call);
-            return true;
-        });
-    setFinishedTest(true, 0, 0, 0, 0);
-    ASSERT_TRUE(ReportGenerator::generateReport());
+    results = setFinishedTest(true, 0, 0, 0, 0);
+    ASSERT_TRUE(ReportGenerator::generateReport(results, clock));
     std::string path = Logger::reportFileNameAndPath();
 
     {
         ScopedEnv x11("DISPLAY", "");
         ScopedEnv wayland("WAYLAND_DISPLAY", "");
-        EXPECT_FALSE(ReportGenerator::displayReport());
-        EXPECT_TRUE(calls.empty());
+        EXPECT_FALSE(ReportGenerator::displayReport(env));
+        EXPECT_TRUE(env.launches().empty());
     }
     {
         ScopedEnv x11("DISPLAY", "");
         ScopedEnv wayland("WAYLAND_DISPLAY", "wayland-0");
-        EXPECT_TRUE(ReportGenerator::displayReport());
+        EXPECT_TRUE(ReportGenerator::displayReport(env));
     }
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].back(), path);
-    EXPECT_NE(std::find(calls[0].begin(), calls[0].end(), "xdg-open"), calls[0].end());
+    std::vector<std::string> launches = env.launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_TRUE(launches[0].ends_with(" " + path)) << launches[0];
+    EXPECT_NE(launches[0].find("xdg-open"), std::string::npos);
 }
 
 // Sample reports for looking at: kept in REPORT_SAMPLE_OUT when it is set
@@ -521,36 +517,30 @@ TEST_F(ReportSample, InitialAndComparative) {
     std::string out = keep != nullptr && *keep != '\0' ? keep : scratch.path();
 
     auto write = [&](const std::string& name) {
-        ASSERT_TRUE(ReportGenerator::generateReport());
+        ASSERT_TRUE(ReportGenerator::generateReport(results, clock));
         std::optional<std::string> text = SafeFile::read(Logger::reportFileNameAndPath());
         ASSERT_TRUE(text.has_value());
         ASSERT_TRUE(SafeFile::replace(out + "/" + name, *text));
     };
 
-    setFinishedTest(true, 0, 0, 0, 0);
+    results = setFinishedTest(true, 0, 0, 0, 0);
     Logger::setVolumeOrDiskID("1.0 TB Volume Named: Donn\xc3\xa9"
                               "es {backup} , Volume ID: sdb2");
     write("initial.rtf");
 
     // The longest text a report can hold: a comparative test that passed
     // with a baseline abnormally high, sizing errors and irregularities.
-    setFinishedTest(false, 0, 4, 0, 2);
+    results = setFinishedTest(false, 0, 4, 0, 2);
     Logger::setSizingScanStatus("PASSED, BUT HAD ERRORS OR IRREGULARITIES");
-    Logger::setSizingScanErrors(2);
-    Logger::setInitialRPISSLIN(30.0);
-    Logger::setCurrentRPISSLIN(20.0);
-    Logger::setInitialRPISSRAT(2.9);
-    Logger::setCurrentRPISSRAT(2.1);
-    Logger::setInitialRPISKLIN(12.0);
-    Logger::setCurrentRPISKLIN(9.0);
-    Logger::setInitialRPISKRAT(2.7);
-    Logger::setCurrentRPISKRAT(2.9);
+    results.sizingErrors = 2;
+    results.initialRPIs = {30.0, 2.9, 12.0, 2.7};
+    results.currentRPIs = TestResults::StoredIndices{20.0, 2.1, 9.0, 2.9};
     write("comparative.rtf");
 
     // A failed comparative test.
-    setFinishedTest(false, 12, 0, 3, 0);
-    Logger::setCurrentRPISSLIN(30.0);
-    Logger::setCurrentRPISKRAT(2.9);
+    results = setFinishedTest(false, 12, 0, 3, 0);
+    results.currentRPIs->surfaceLinear = 30.0;
+    results.currentRPIs->seekRatio = 2.9;
     write("failed.rtf");
 }
 

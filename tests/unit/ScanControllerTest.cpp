@@ -27,20 +27,16 @@ std::string readAll(const std::string& path) {
 class ScanControllerTest : public ::testing::Test {
   protected:
     ScanControllerTest() {
-        ScanController::resetSMARTWatch();
         MessageCenter::resetForTests();
         Logger::resetForTests();
         answers = std::make_shared<ScriptedAnswerer>();
         MessageCenter::setAnswerer(answers);
         logPath = dir.path() + "/Log.txt";
         Logger::setUserLogFileNameAndPathWithString(logPath);
-        System::setExitHook([this](int status) { exits.push_back(status); });
     }
     ~ScanControllerTest() override {
-        System::resetExitHook();
         MessageCenter::resetForTests();
         Logger::resetForTests();
-        ScanController::resetSMARTWatch();
     }
 
     // A disk tool that notes each run's arguments and prints report.
@@ -64,10 +60,9 @@ class ScanControllerTest : public ::testing::Test {
 
     TempDir dir;
     FakeClock clock;
-    FakeScanHost host;
+    FakeScanHost host{clock};
     std::shared_ptr<ScriptedAnswerer> answers;
     std::string logPath;
-    std::vector<int> exits;
     std::unique_ptr<ScopedEnv> diskTool;
 };
 
@@ -123,14 +118,13 @@ TEST_F(ScanControllerTest, SMARTWatchChecksOnlyAfterTheFirstCallAndEveryFiveMinu
     EXPECT_TRUE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
     EXPECT_EQ(toolRuns(), "info /dev/sdz\n");
 
-    // The remembered time is the program's, not the controller's.
-    ScanController other(host);
-    other.setHasSMART(true);
+    // A wall clock stepped back an hour neither holds off nor brings on a check.
+    clock.stepWall(-3600LL * 1000000);
     clock.advance(1000000);
-    EXPECT_TRUE(other.checkSMARTStatusOnDisk("sdz"));
+    EXPECT_TRUE(controller.checkSMARTStatusOnDisk("sdz"));
     EXPECT_EQ(toolRuns(), "info /dev/sdz\ninfo sdz\n");
     EXPECT_TRUE(answers->askedNumbers().empty());
-    EXPECT_TRUE(exits.empty());
+    EXPECT_TRUE(host.fakeEnv().exits().empty());
 }
 
 TEST_F(ScanControllerTest, UnitWithoutSMARTNeverRunsTheTool) {
@@ -143,7 +137,7 @@ TEST_F(ScanControllerTest, UnitWithoutSMARTNeverRunsTheTool) {
         clock.advance(1000LL * 1000000);
     }
     EXPECT_EQ(toolRuns(), "");
-    EXPECT_TRUE(exits.empty());
+    EXPECT_TRUE(host.fakeEnv().exits().empty());
 }
 
 TEST_F(ScanControllerTest, FailingSMARTStatusWarnsAndEndsTheProgramWithAFailureStatus) {
@@ -154,7 +148,7 @@ TEST_F(ScanControllerTest, FailingSMARTStatusWarnsAndEndsTheProgramWithAFailureS
     clock.advance(300LL * 1000000);
     // A status the tool could not read this time is no reason to end a test.
     EXPECT_TRUE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
-    EXPECT_TRUE(exits.empty());
+    EXPECT_TRUE(host.fakeEnv().exits().empty());
 
     installDiskTool("Failing");
     clock.advance(300LL * 1000000);
@@ -162,9 +156,9 @@ TEST_F(ScanControllerTest, FailingSMARTStatusWarnsAndEndsTheProgramWithAFailureS
     // The exit hook returns here, so the check answers NO and stops the scan.
     EXPECT_FALSE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
     EXPECT_EQ(answers->askedNumbers(), std::vector<int>{5000});
-    ASSERT_EQ(exits.size(), 1u);
-    EXPECT_NE(exits[0], 0);
-    EXPECT_EQ(exits[0], ScanController::kSMARTFailureExitStatus);
+    ASSERT_EQ(host.fakeEnv().exits().size(), 1u);
+    EXPECT_NE(host.fakeEnv().exits()[0], 0);
+    EXPECT_EQ(host.fakeEnv().exits()[0], ScanController::kSMARTFailureExitStatus);
     EXPECT_TRUE(controller.stopFlag());
 
     // A missing tool is no failure.
@@ -172,7 +166,7 @@ TEST_F(ScanControllerTest, FailingSMARTStatusWarnsAndEndsTheProgramWithAFailureS
     diskTool = std::make_unique<ScopedEnv>("TOLVARIN_DISKTOOL", dir.path() + "/none");
     clock.advance(300LL * 1000000);
     EXPECT_TRUE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
-    EXPECT_EQ(exits.size(), 1u);
+    EXPECT_EQ(host.fakeEnv().exits().size(), 1u);
 }
 
 TEST_F(ScanControllerTest, DeviceStateSumsTheBitsOfThisUnitsFilesOnly) {

@@ -55,7 +55,6 @@ class SurfaceScanTest : public ::testing::Test {
     void SetUp() override {
         Logger::resetForTests();
         MessageCenter::resetForTests();
-        ScanController::resetSMARTWatch();
         MessageCenter::setAnswerer(answerer);
         logPath = dir.path() + "/log.txt";
         Logger::setUserLogFileNameAndPathWithString(logPath);
@@ -120,7 +119,7 @@ class SurfaceScanTest : public ::testing::Test {
 
     TempDir dir;
     FakeClock clock;
-    FakeScanHost host;
+    FakeScanHost host{clock};
     ScanController controller{host};
     std::shared_ptr<ScriptedAnswerer> answerer = std::make_shared<ScriptedAnswerer>();
     std::string logPath;
@@ -231,15 +230,18 @@ TEST_F(SurfaceScanTest, IrregularityThresholdIsStrictlyAboveSixTenths) {
     EXPECT_EQ(host.count("stopNormalSurfaceScanSpinnerThread"), 1);
 }
 
-TEST_F(SurfaceScanTest, AReadDuringWhichTheClockSteppedBackIsRepeated) {
+TEST_F(SurfaceScanTest, AWallClockSteppedBackDuringAReadLeavesItsTimeAlone) {
     SimulatedDevice& device = unit(MiB, MiB);
-    device.stepClockBackAt(2 * U, 5000);
+    // An hour back, as an NTP step or a user setting the time does.
+    device.stepClockBackAt(2 * U, 3600LL * 1000000);
     ASSERT_TRUE(scan(false));
-    EXPECT_EQ(device.readCount(), 5);
-    EXPECT_EQ(locations(), (std::vector<double>{0, U, 2 * U, 2 * U, 3 * U}));
+    EXPECT_EQ(device.readCount(), 4);
+    EXPECT_EQ(locations(), (std::vector<double>{0, U, 2 * U, 3 * U}));
     EXPECT_DOUBLE_EQ(disk().sections[0].minTime, 0.001);
+    EXPECT_DOUBLE_EQ(disk().sections[0].maxTime, 0.001);
     EXPECT_DOUBLE_EQ(disk().sections[0].totalTime, 0.004);
     EXPECT_EQ(disk().sections[0].endReadIndex, 4);
+    EXPECT_EQ(disk().surfaceIrregularities, 0);
 }
 
 TEST_F(SurfaceScanTest, AShortReadAdvancesByWhatWasRead) {

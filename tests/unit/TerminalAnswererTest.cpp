@@ -10,19 +10,15 @@ namespace {
 
 class TerminalAnswererTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        System::setExitHook([this](int status) { exitStatus = status; });
-    }
-    void TearDown() override {
-        System::resetExitHook();
-        MessageCenter::resetForTests();
-    }
+    void TearDown() override { MessageCenter::resetForTests(); }
 
     TerminalAnswerer make(std::map<int, int> answers, bool yes, bool interactive,
                           const std::string& typed = "") {
         in.clear();
         in.str(typed);
-        return TerminalAnswerer(std::move(answers), yes, in, out, err, interactive);
+        TerminalAnswerer answerer(std::move(answers), yes, in, out, err, interactive);
+        answerer.setEndRun([this](int status) { exitStatus = status; });
+        return answerer;
     }
     static Alert alert(int n) { return *MessageCenter::alertForNumber(n); }
 
@@ -112,8 +108,10 @@ TEST_F(TerminalAnswererTest, AtATerminalThePersonChooses) {
 }
 
 TEST_F(TerminalAnswererTest, InstalledItAnswersTheMessageCentre) {
-    MessageCenter::setAnswerer(std::make_shared<TerminalAnswerer>(std::map<int, int>{{16, -1}},
-                                                                  false, in, out, err, false));
+    auto answerer = std::make_shared<TerminalAnswerer>(std::map<int, int>{{16, -1}}, false, in,
+                                                       out, err, false);
+    answerer->setEndRun([this](int status) { exitStatus = status; });
+    MessageCenter::setAnswerer(answerer);
     EXPECT_EQ(MessageCenter::generateAlertDialogWithNumber(16), -1);
     EXPECT_EQ(MessageCenter::generateAlertDialogWithNumber(17), 1); // unanswered: resume, status 3
     EXPECT_EQ(exitStatus, 3);

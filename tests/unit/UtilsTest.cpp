@@ -33,7 +33,7 @@ TEST(UtilsTimeStamp, FileStampIsMonthDayYearTimeInLocalTime) {
     {
         ScopedTimeZone utc("UTC");
         testing::internal::CaptureStdout();
-        EXPECT_EQ(Utils::createTimeStamp(), "12-06-2026-18-35-54");
+        EXPECT_EQ(Utils::createTimeStamp(clock), "12-06-2026-18-35-54");
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "The local time is 2026-12-06 18:35:54 +0000\n");
     }
@@ -42,7 +42,7 @@ TEST(UtilsTimeStamp, FileStampIsMonthDayYearTimeInLocalTime) {
         ScopedTimeZone east("UTC-2");
         clock.setSeconds(1798765445); // 2027-01-01 01:04:05 UTC
         testing::internal::CaptureStdout();
-        EXPECT_EQ(Utils::createTimeStamp(), "01-01-2027-03-04-05");
+        EXPECT_EQ(Utils::createTimeStamp(clock), "01-01-2027-03-04-05");
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "The local time is 2027-01-01 03:04:05 +0200\n");
     }
@@ -51,10 +51,10 @@ TEST(UtilsTimeStamp, FileStampIsMonthDayYearTimeInLocalTime) {
 TEST(UtilsTimeStamp, PrintableStampIsTimeCommaDate) {
     FakeClock clock;
     ScopedTimeZone utc("UTC");
-    EXPECT_EQ(Utils::createPrintableTimeStamp(), "18:35:54, Sun. Dec.  6, 2026");
+    EXPECT_EQ(Utils::createPrintableTimeStamp(clock), "18:35:54, Sun. Dec.  6, 2026");
     clock.advance(3600LL * 1000000);
-    EXPECT_EQ(Utils::createPrintableTimeStamp(), "19:35:54, Sun. Dec.  6, 2026");
-    EXPECT_EQ(Utils::createDateDescription(), "2026-12-06 19:35:54 +0000");
+    EXPECT_EQ(Utils::createPrintableTimeStamp(clock), "19:35:54, Sun. Dec.  6, 2026");
+    EXPECT_EQ(Utils::createDateDescription(clock), "2026-12-06 19:35:54 +0000");
 }
 
 TEST(UtilsStrings, ReplacesEveryOccurrence) {
@@ -89,25 +89,6 @@ TEST(UtilsPrint, FormattedSubstitutesObjectPlaceholders) {
     // Without arguments the text is the format itself, percent signs and all.
     EXPECT_EQ(Utils::formatted("100%% %@", {}), "100%% %@");
     EXPECT_EQ(Utils::formatted("trailing %", {"x"}), "trailing %");
-}
-
-TEST(UtilsServices, SwitchWordsOtherThanOnAndOffAreRefused) {
-    ScopedEnv console("TOLVARIN_CONSOLE", "1");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(Utils::turnSpotlightOnOrOff("OFF"));
-    EXPECT_TRUE(Utils::turnSpotlightOnOrOff("ON"));
-    EXPECT_FALSE(Utils::turnSpotlightOnOrOff("on"));
-    EXPECT_TRUE(Utils::turnTimeMachineOnOrOff("OFF"));
-    EXPECT_FALSE(Utils::turnTimeMachineOnOrOff(""));
-    EXPECT_FALSE(Utils::turnDriveSleepOnOrOff("SOMETIMES", "/dev/sdz"));
-    EXPECT_TRUE(Utils::legacyTurnSpotlightOnOrOff("OFF"));
-    testing::internal::GetCapturedStdout();
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("TOLVARIN - MDSInterface: Spotlight indexing is not present on this "
-                       "system; not turned OFF."),
-              std::string::npos);
-    EXPECT_NE(log.find("Time Machine backups are not present"), std::string::npos);
 }
 
 } // namespace tolvarin

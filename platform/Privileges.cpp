@@ -1,4 +1,4 @@
-#include "app/Privileges.h"
+#include "platform/Privileges.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "app/DataFilePrefix.h"
+#include "store/DataFilePrefix.h"
 
 #include "store/CurrentDriveInfo.h"
 #include "store/DriveProcessor.h"

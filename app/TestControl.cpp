@@ -1,0 +1,315 @@
+#include "app/TestControl.h"
+
+#include "app/GUIController.h"
+#include "diagnostics/BadBlockRepair.h"
+#include "engine/CursoryScan.h"
+#include "engine/NormalScan.h"
+#include "engine/ScanController.h"
+#include "logging/Logger.h"
+#include "logging/MessageCenter.h"
+#include "platform/Env.h"
+#include "platform/Privileges.h"
+#include "platform/System.h"
+#include "store/DataFilePrefix.h"
+#include "store/DriveProcessor.h"
+#include "store/Quarrykit.h"
+
+namespace tolvarin {
+
+namespace {
+
+constexpr int kConfirmLaunchMessage = 0;
+constexpr int kNoCursoryTestMessage = 5;
+// The status the program ends with when the file utility cannot be loaded.
+constexpr int kMissingComponentExitStatus = -1;
+
+} // namespace
+
+TestControl::TestControl(GUIController& hub) : hub_(hub) {}
+
+std::string TestControl::startProblem() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return startProblem_;
+}
+
+void TestControl::setProblem(const std::string& problem) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startProblem_ = problem;
+}
+
+bool TestControl::refuseWhileATestEnds() {
+    if (hub_.underTest() || !hub_.scanController().scanThreadRunning()) {
+        return true;
+    }
+    // A stopped test may still be asking its stop question. Starting now
+    // would switch the mode it reads and prepare a new device context under
+    // it; its buttons and services are its own to reset.
+    setProblem("The previous test has not ended yet.");
+    return false;
+}
+
+bool TestControl::refuseStart(const std::string& problem) {
+    hub_.resetButtons();
+    // Services turned off for a test that never ran come back on now, not
+    // only at the end of some later test.
+    hub_.enableSystemItems();
+    setProblem(problem);
+    return false;
+}
+
+// --- buttons -------------------------------------------------------------------
+
+bool TestControl::startButtonSelected(bool normal) {
+    if (!refuseWhileATestEnds()) {
+        return false;
+    }
+    hub_.setNormalScan(normal);
+    if (!hub_.underTest()) {
+        if (hub_.services().systemItemsLoaded()) {
+            hub_.disableSystemItems();
+        }
+        return startInitialScan();
+    }
+    // Paused: the same press resumes without preparing anything again.
+    ScanController& controller = hub_.scanController();
+    controller.setStopFlag(false);
+    controller.setPauseFlag(false);
+    hub_.buttons().apply(normal ? ButtonTable::Event::normalStartAccepted
+                                : ButtonTable::Event::cursoryStartAccepted);
+    System::consoleLog("TARGETED DEVICE: " + hub_.rawTargetDevice());
+    System::consoleLog("MATCHING DATA FILE PREFIX: " + hub_.fileNamePrefix());
+    return true;
+}
+
+void TestControl::pauseButtonSelected(bool normal) {
+    ScanController& controller = hub_.scanController();
+    controller.setPauseFlag(true);
+    controller.setStopFlag(false);
+    hub_.setNormalScan(normal);
+    hub_.buttons().apply(normal ? ButtonTable::Event::normalPause
+                                : ButtonTable::Event::cursoryPause);
+}
+
+void TestControl::stopButtonSelected(bool normal) {
+    hub_.setNormalScan(normal);
+    hub_.progress().setUnderTest(false);
+    hub_.buttons().apply(normal ? ButtonTable::Event::normalStop : ButtonTable::Event::cursoryStop);
+    ScanController& controller = hub_.scanController();
+    controller.setStopFlag(true);
+    controller.setPauseFlag(false);
+    controller.stopThread();
+}
+
+void TestControl::stopForQuit() {
+    ScanController& controller = hub_.scanController();
+    if (!controller.scanThreadRunning()) {
+        return;
+    }
+    hub_.progress().setUnderTest(false);
+    controller.setPauseFlag(false);
+    controller.stopThread();
+}
+
+// --- the start -----------------------------------------------------------------
+
+bool TestControl::startInitialScan() {
+    const bool normal = hub_.normalScan();
+    ScanController& controller = hub_.scanController();
+    setProblem("");
+    controller.resetResults(normal);
+    if (!refuseWhileATestEnds()) {
+        return false;
+    }
+    const CursoryOptions& options = hub_.cursoryOptions();
+    if (!normal && !options.doSurfaceScan() && !options.doSeekScan()) {
+        MessageCenter::generateAlertDialogWithNumber(kNoCursoryTestMessage);
+        return refuseStart("Neither the surface scan nor the seek scan is selected.");
+    }
+    if (MessageCenter::generateAlertDialogWithNumber(kConfirmLaunchMessage) == 0) {
+        return refuseStart("The test was cancelled.");
+    }
+    Logger::setLogFileNameAndPath();
+    if (!saveLogFileDialog()) {
+        return refuseStart("No log file was chosen.");
+    }
+
+    Media unit = hub_.selection().data();
+    if (unit.isPrimaryDisk()) {
+        Logger::setVolumeOrDiskID(unit.primaryDiskSize() +
+                                  " Primary Disk, Current ID:  " + unit.primaryDiskID());
+    } else {
+        Logger::setVolumeOrDiskID(unit.volumePartitionSize() + " Volume Named:  " +
+                                  unit.volumeName() + " , Volume ID: " + unit.volumeDiskID());
+    }
+    Logger::setSmartStatus(unit.SMARTStatus());
+    Logger::setTypeOfTest(normal ? "Normal" : "Cursory");
+
+    bool privileged = Privileges::acquire();
+    System::consoleLog(privileged ? "setuid() succeeded" : "setuid() FAILED!!");
+
+    if (!prepare(normal)) {
+        hub_.progress().setUnderTest(false);
+        // Before the rights are given up: switching services needs them.
+        hub_.enableSystemItems();
+        Privileges::dropTo(hub_.uid());
+        return false;
+    }
+
+    hub_.progress().setUnderTest(true);
+    hub_.progress().zeroResults();
+    controller.setStopFlag(false);
+    controller.setPauseFlag(false);
+    // The buttons are set before the thread starts: a short test could
+    // otherwise end (and reset them) before they were set.
+    hub_.buttons().apply(normal ? ButtonTable::Event::normalStartAccepted
+                                : ButtonTable::Event::cursoryStartAccepted);
+    Env& env = hub_.env();
+    controller.updateResults([&](TestResults& r) {
+        r.started = true;
+        r.startMicros = env.monotonicMicros();
+        r.startWallMicros = env.wallMicros();
+        r.startStamp = getTimeStamp(env);
+    });
+    System::consoleLog("TARGETED DEVICE: " + hub_.rawTargetDevice());
+    System::consoleLog("MATCHING DATA FILE PREFIX: " + hub_.fileNamePrefix());
+    if (!controller.startScanThread()) {
+        controller.releaseDiskContext();
+        controller.updateResults([](TestResults& r) { r.started = false; });
+        return refuseStart("The scan thread could not be started.");
+    }
+    return true;
+}
+
+bool TestControl::saveLogFileDialog() {
+    // The user browses their own folders with their own rights.
+    Privileges::dropTo(hub_.uid());
+    std::string proposed = "Log" + Logger::currentTimeStamp() + ".txt";
+    std::optional<std::string> chosen = hub_.view().askLogFileName(Logger::documentDir(), proposed);
+    Privileges::acquire();
+    if (chosen && !chosen->empty()) {
+        Logger::setUserLogFileNameAndPathWithString(*chosen);
+        return true;
+    }
+    if (!hub_.services().systemItemsLoaded()) {
+        hub_.enableSystemItems();
+    }
+    return false;
+}
+
+bool TestControl::prepare(bool normal) {
+    ScanController& controller = hub_.scanController();
+    controller.setErrorLimit(hub_.errorLimit());
+    controller.setMediaRecord(hub_.selection().data());
+    if (normal) {
+        if (!prepareCatalogue()) {
+            return false;
+        }
+    } else {
+        controller.setTolvarinDir(Logger::tolvarinDir());
+    }
+    if (!controller.initializeScanOnDrive(hub_.rawTargetDevice(), hub_.fileNamePrefix())) {
+        // The preparation has reset the buttons and says why.
+        setProblem(controller.preparationProblem());
+        return false;
+    }
+    return true;
+}
+
+bool TestControl::prepareCatalogue() {
+    ScanController& controller = hub_.scanController();
+    auto refuse = [&](const std::string& problem) {
+        System::consoleLog(problem);
+        setProblem(problem);
+        hub_.resetButtons();
+        return false;
+    };
+
+    std::shared_ptr<Quarrykit> kit = hub_.quarrykit();
+    if (!kit) {
+        // Loaded once; without it the program cannot keep its data.
+        kit = Quarrykit::load();
+        if (!kit) {
+            hub_.endProgram(kMissingComponentExitStatus);
+            return refuse("The file utility component could not be loaded.");
+        }
+        hub_.setQuarrykit(kit);
+    }
+    auto drives =
+        std::make_shared<DriveProcessor>(hub_.selection().currentMediaArray(), hub_.userName(),
+                                         hub_.userHomeDir(), *kit, hub_.env());
+    if (!drives->catalogueReady()) {
+        if (drives->exitStatus() != 0) {
+            hub_.endProgram(drives->exitStatus());
+        }
+        return refuse("The data directory could not be used: " + drives->tolvarinDir());
+    }
+    hub_.setDriveProcessor(drives);
+    std::string prefix =
+        DataFilePrefix::find(drives->currentDataFiles(), hub_.selection().targetDriveInfo());
+    // No match leaves no prefix rather than the one of the unit tested
+    // before: its files must not receive this unit's results.
+    if (prefix.empty()) {
+        System::consoleLog("No drive header matches the unit under test.");
+    }
+    hub_.selection().setFileNamePrefix(prefix);
+    controller.setDriveProcessor(drives);
+    controller.setQuarrykit(kit.get());
+    return true;
+}
+
+// --- the scan thread's bodies ----------------------------------------------------
+
+void TestControl::runCursoryTest(ScanController& controller) {
+    CursoryScan scan(controller, hub_.progress());
+    scan.setRepairHook([&controller](int index, const char* logFile) {
+        BadBlockRepair(controller).doDiskRepairOnIndex(index, logFile);
+    });
+    scan.doCursoryScanTest();
+    recordTestEnd(controller.stopFlag(), false, "");
+}
+
+void TestControl::runNormalTest(ScanController& controller) {
+    NormalScan scan(controller, hub_.progress());
+    scan.setReportWriter(&hub_.reportWriter());
+    scan.doFormalScanTest();
+    const NormalScan::Outcome outcome = scan.outcome();
+    std::string problem;
+    switch (outcome) {
+    case NormalScan::Outcome::Refused:
+        problem = "The unit's data files could not be used or the scan could not run (see the "
+                  "log).";
+        break;
+    case NormalScan::Outcome::Failed:
+        problem = "A data file could not be written; the test was undone (see the log).";
+        break;
+    case NormalScan::Outcome::NoPhase:
+        problem = "The unit's data files are in no state a normal test continues from.";
+        break;
+    case NormalScan::Outcome::NotRun:
+        problem = "The unit was not prepared.";
+        break;
+    default:
+        break;
+    }
+    const bool completed = outcome == NormalScan::Outcome::Completed;
+    recordTestEnd(!completed, completed, problem);
+}
+
+void TestControl::recordTestEnd(bool stopped, bool completed, const std::string& problem) {
+    if (!problem.empty()) {
+        setProblem(problem);
+    }
+    Env& env = hub_.env();
+    hub_.scanController().updateResults([&](TestResults& r) {
+        r.ended = true;
+        r.stopped = stopped;
+        r.completed = completed;
+        r.endMicros = env.monotonicMicros();
+        r.endWallMicros = env.wallMicros();
+        r.endStamp = getTimeStamp(env);
+    });
+    hub_.mainThread_.notify();
+    hub_.view().testEnded();
+}
+
+} // namespace tolvarin
