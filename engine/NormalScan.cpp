@@ -152,7 +152,7 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
         state = controller_.determineDeviceState();
     }
     controller_.setDeviceState(state);
-    DataFileSet(dir, prefix).assignTo(controller_);
+    controller_.setUnitFiles(DataFileSet(dir, prefix));
     return true;
 }
 
@@ -235,7 +235,7 @@ int NormalScan::askResumeQuestion(int state) {
         // behind it would make a later stop look like a finished initial
         // surface scan.
         controller_.deleteInitialScanFilesWithFilePrefix(controller_.filePrefix());
-        remove(controller_.surfaceScanAvgFile());
+        remove(controller_.unitFiles().ssaFile());
         return kBaseFiles;
     }
     case kSurfaceUnderWay:
@@ -332,11 +332,11 @@ void NormalScan::readInitialRPIs() {
     // the value an earlier test left.
     double lin = DataFileFormat::kNotMeasured;
     double rat = DataFileFormat::kNotMeasured;
-    ScanController::getSurfaceScanRPIsUsingFile(controller_.surfaceScanFile(), lin, rat);
+    ScanController::getSurfaceScanRPIsUsingFile(controller_.unitFiles().issFile(), lin, rat);
     controller_.setInitialRPISSLIN(lin);
     controller_.setInitialRPISSRAT(rat);
     lin = rat = DataFileFormat::kNotMeasured;
-    ScanController::getSeekScanRPIsUsingFile(controller_.seekScanFile(), lin, rat);
+    ScanController::getSeekScanRPIsUsingFile(controller_.unitFiles().iskFile(), lin, rat);
     controller_.setInitialRPISKLIN(lin);
     controller_.setInitialRPISKRAT(rat);
 }
@@ -344,26 +344,27 @@ void NormalScan::readInitialRPIs() {
 void NormalScan::readCurrentRPIs() {
     double lin = DataFileFormat::kNotMeasured;
     double rat = DataFileFormat::kNotMeasured;
-    ScanController::getSurfaceScanRPIsUsingFile(controller_.curSurfaceScanFile(), lin, rat);
+    ScanController::getSurfaceScanRPIsUsingFile(controller_.unitFiles().cssFile(), lin, rat);
     controller_.setCurrentRPISSLIN(lin);
     controller_.setCurrentRPISSRAT(rat);
     lin = rat = DataFileFormat::kNotMeasured;
-    ScanController::getSeekScanRPIsUsingFile(controller_.curSeekScanFile(), lin, rat);
+    ScanController::getSeekScanRPIsUsingFile(controller_.unitFiles().cskFile(), lin, rat);
     controller_.setCurrentRPISKLIN(lin);
     controller_.setCurrentRPISKRAT(rat);
 }
 
 NormalScan::Outcome NormalScan::runPhases(int state) {
-    const std::string iss = controller_.surfaceScanFile();
-    const std::string ssa = controller_.surfaceScanAvgFile();
-    const std::string isk = controller_.seekScanFile();
-    const std::string ska = controller_.seekScanAvgFile();
-    const std::string css = controller_.curSurfaceScanFile();
-    const std::string csk = controller_.curSeekScanFile();
-    const std::string pss = controller_.prevSurfaceScanFile();
-    const std::string sst = controller_.tmpSurfaceScanAvgFile();
-    const std::string psk = controller_.prevSeekScanFile();
-    const std::string skt = controller_.tmpSeekScanAvgFile();
+    const DataFileSet unit = controller_.unitFiles();
+    const std::string iss = unit.issFile();
+    const std::string ssa = unit.ssaFile();
+    const std::string isk = unit.iskFile();
+    const std::string ska = unit.skaFile();
+    const std::string css = unit.cssFile();
+    const std::string csk = unit.cskFile();
+    const std::string pss = unit.pssFile();
+    const std::string sst = unit.sstFile();
+    const std::string psk = unit.pskFile();
+    const std::string skt = unit.sktFile();
     FileProcessor& files = *controller_.fileProcessor();
     auto advance = [this, &state](int next) {
         state = next;

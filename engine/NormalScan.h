@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/SurfaceScan.h"
+#include "store/DataFileSet.h"
 
 #include <functional>
 #include <memory>
@@ -54,19 +55,19 @@ class NormalScan {
 
     // Device states of the sequence; 1536 and 6144 are working values that
     // name the phase to start, not a set of files.
-    static constexpr int kHeaderOnly = 1;
-    static constexpr int kBaseFiles = 15;
-    static constexpr int kInitialSurfaceUnderWay = 31;
-    static constexpr int kInitialSurfaceDone = 63;
-    static constexpr int kInitialSeekUnderWay = 127;
-    static constexpr int kInitialScansDone = 255;
-    static constexpr int kAtRest = 1535;
-    static constexpr int kNewSurfaceScan = 1536;
-    static constexpr int kSurfaceUnderWay = 2047;
-    static constexpr int kNewSeekScan = 6144;
-    static constexpr int kSurfaceFolded = 6143;
-    static constexpr int kSeekUnderWay = 3583;
-    static constexpr int kSeekFolded = 11775;
+    static constexpr int kHeaderOnly = DataFileSet::State::headerOnly;
+    static constexpr int kBaseFiles = DataFileSet::State::baseFiles;
+    static constexpr int kInitialSurfaceUnderWay = DataFileSet::State::initialSurfaceUnderWay;
+    static constexpr int kInitialSurfaceDone = DataFileSet::State::initialSurfaceDone;
+    static constexpr int kInitialSeekUnderWay = DataFileSet::State::initialSeekUnderWay;
+    static constexpr int kInitialScansDone = DataFileSet::State::initialScansDone;
+    static constexpr int kAtRest = DataFileSet::State::atRest;
+    static constexpr int kNewSurfaceScan = DataFileSet::State::newSurfaceScan;
+    static constexpr int kSurfaceUnderWay = DataFileSet::State::surfaceUnderWay;
+    static constexpr int kNewSeekScan = DataFileSet::State::newSeekScan;
+    static constexpr int kSurfaceFolded = DataFileSet::State::surfaceFolded;
+    static constexpr int kSeekUnderWay = DataFileSet::State::seekUnderWay;
+    static constexpr int kSeekFolded = DataFileSet::State::seekFolded;
 
     // The 69 bytes every data file starts with.
     static const char* const kDataFileHeader;

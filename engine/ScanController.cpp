@@ -176,20 +176,19 @@ TOLVARIN_LOCKED_FIELD(ScanController::DataFileList, dataFileList, setDataFileLis
 TOLVARIN_TEXT_FIELD(rawTargetDrive, setRawTargetDrive, rawTargetDrive_)
 TOLVARIN_TEXT_FIELD(tolvarinDir, setTolvarinDir, tolvarinDir_)
 TOLVARIN_TEXT_FIELD(filePrefix, setFilePrefix, filePrefix_)
-TOLVARIN_TEXT_FIELD(surfaceScanFile, setSurfaceScanFile, surfaceScanFile_)
-TOLVARIN_TEXT_FIELD(seekScanFile, setSeekScanFile, seekScanFile_)
-TOLVARIN_TEXT_FIELD(surfaceScanAvgFile, setSurfaceScanAvgFile, surfaceScanAvgFile_)
-TOLVARIN_TEXT_FIELD(seekScanAvgFile, setSeekScanAvgFile, seekScanAvgFile_)
-TOLVARIN_TEXT_FIELD(prevSurfaceScanFile, setPrevSurfaceScanFile, prevSurfaceScanFile_)
-TOLVARIN_TEXT_FIELD(prevSeekScanFile, setPrevSeekScanFile, prevSeekScanFile_)
-TOLVARIN_TEXT_FIELD(curSurfaceScanFile, setCurSurfaceScanFile, curSurfaceScanFile_)
-TOLVARIN_TEXT_FIELD(curSeekScanFile, setCurSeekScanFile, curSeekScanFile_)
-TOLVARIN_TEXT_FIELD(tmpSurfaceScanAvgFile, setTmpSurfaceScanAvgFile, tmpSurfaceScanAvgFile_)
-TOLVARIN_TEXT_FIELD(tmpSeekScanAvgFile, setTmpSeekScanAvgFile, tmpSeekScanAvgFile_)
-TOLVARIN_TEXT_FIELD(diagFile, setDiagFile, diagFile_)
 TOLVARIN_TEXT_FIELD(currentTestRange, setCurrentTestRange, currentTestRange_)
 TOLVARIN_TEXT_FIELD(preparationProblem, setPreparationProblem, preparationProblem_)
 #undef TOLVARIN_TEXT_FIELD
+
+DataFileSet ScanController::unitFiles() const {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    return unitFiles_;
+}
+
+void ScanController::setUnitFiles(const DataFileSet& files) {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    unitFiles_ = files;
+}
 
 Media ScanController::mediaRecord() const {
     std::lock_guard<std::mutex> lock(fieldsMutex_);
@@ -507,36 +506,13 @@ bool ScanController::checkSMARTStatusOnDisk(const std::string& device) {
     return true;
 }
 
-int ScanController::deviceStateBitForSuffix(const std::string& suffix) {
-    static const std::pair<const char*, int> bits[] = {
-        {".hdr", 1},    {".siz", 2},    {".ssx", 4},    {".skx", 8},    {".iss", 16},
-        {".ssa", 32},   {".isk", 64},   {".ska", 128},  {".css", 256},  {".pss", 512},
-        {".csk", 1024}, {".psk", 2048}, {".sst", 4096}, {".skt", 8192},
-    };
-    for (const auto& [name, bit] : bits) {
-        if (suffix == name) {
-            return bit;
-        }
-    }
-    return 0;
-}
-
 int ScanController::determineDeviceState() {
     int state = 0;
     Quarrykit* kit = quarrykit();
-    std::string prefix = filePrefix();
     if (kit == nullptr) {
         System::consoleLog("Device state unknown: no file utility component.");
-    } else if (!prefix.empty()) {
-        kit->setDirContents(tolvarinDir());
-        for (const std::string& name : kit->dirContents()) {
-            // Only prefix + suffix counts: another unit whose prefix merely
-            // starts like this one (a longer date field) is not this unit.
-            std::string suffix = kit->extractFileSuffix(name);
-            if (name.size() == prefix.size() + suffix.size() && name.rfind(prefix, 0) == 0) {
-                state += deviceStateBitForSuffix(suffix);
-            }
-        }
+    } else {
+        state = DataFileSet(tolvarinDir(), filePrefix()).deviceState(*kit);
     }
     setDeviceState(state);
     return state;
@@ -639,12 +615,12 @@ void ScanController::captureResults() {
 // --- diagnostics records -----------------------------------------------------
 
 bool ScanController::appendDiagRecord(const std::string& line) {
-    std::string path = diagFile();
-    if (path.empty()) {
+    DataFileSet files = unitFiles();
+    if (!files.usable()) {
         return false;
     }
     std::string error;
-    if (!SafeFile::append(path, line, &error)) {
+    if (!SafeFile::append(files.diaFile(), line, &error)) {
         System::consoleLog("Diagnostics record not written: " + error);
         return false;
     }
@@ -654,7 +630,7 @@ bool ScanController::appendDiagRecord(const std::string& line) {
 bool ScanController::writeSurfaceStartTimeToDiagFile(const char* timeStamp) {
     bool ok = appendDiagRecord(formatText("SRTS:%s\n", timeStamp != nullptr ? timeStamp : ""));
     if (ok) {
-        Logger::adjustFileOwnershipOnFile(diagFile());
+        Logger::adjustFileOwnershipOnFile(unitFiles().diaFile());
     }
     return ok;
 }
@@ -673,7 +649,7 @@ bool ScanController::writeSurfaceIrregularityToFile(int64_t offset, double secon
 bool ScanController::writeSeekStartTimeToDiagFile(const char* timeStamp) {
     bool ok = appendDiagRecord(formatText("SKTS:%s\n", timeStamp != nullptr ? timeStamp : ""));
     if (ok) {
-        Logger::adjustFileOwnershipOnFile(diagFile());
+        Logger::adjustFileOwnershipOnFile(unitFiles().diaFile());
     }
     return ok;
 }

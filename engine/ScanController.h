@@ -2,6 +2,7 @@
 
 #include "base/Media.h"
 #include "base/TestResults.h"
+#include "store/DataFileSet.h"
 #include "engine/DiskContext.h"
 
 #include <atomic>
@@ -151,28 +152,11 @@ class ScanController {
     std::string filePrefix() const;
     void setFilePrefix(const std::string& value);
 
-    std::string surfaceScanFile() const; // .iss
-    void setSurfaceScanFile(const std::string& value);
-    std::string seekScanFile() const; // .isk
-    void setSeekScanFile(const std::string& value);
-    std::string surfaceScanAvgFile() const; // .ssa
-    void setSurfaceScanAvgFile(const std::string& value);
-    std::string seekScanAvgFile() const; // .ska
-    void setSeekScanAvgFile(const std::string& value);
-    std::string prevSurfaceScanFile() const; // .pss
-    void setPrevSurfaceScanFile(const std::string& value);
-    std::string prevSeekScanFile() const; // .psk
-    void setPrevSeekScanFile(const std::string& value);
-    std::string curSurfaceScanFile() const; // .css
-    void setCurSurfaceScanFile(const std::string& value);
-    std::string curSeekScanFile() const; // .csk
-    void setCurSeekScanFile(const std::string& value);
-    std::string tmpSurfaceScanAvgFile() const; // .sst
-    void setTmpSurfaceScanAvgFile(const std::string& value);
-    std::string tmpSeekScanAvgFile() const; // .skt
-    void setTmpSeekScanAvgFile(const std::string& value);
-    std::string diagFile() const; // .dia
-    void setDiagFile(const std::string& value);
+    // The unit's data files (named by the data directory and the prefix
+    // when a normal test is prepared); the diagnostics records go to its
+    // ".dia" file.
+    DataFileSet unitFiles() const;
+    void setUnitFiles(const DataFileSet& files);
 
     // --- progress ----------------------------------------------------------
     double surfacePercentDone() const { return surfacePercentDone_.load(); }
@@ -224,9 +208,6 @@ class ScanController {
     bool checkSMARTStatusOnDisk(const std::string& device);
     // Sum of the bits of the unit's data files present in the data directory.
     int determineDeviceState();
-    // The device-state bit of a data-file suffix (".hdr" 1 ... ".skt" 8192),
-    // 0 for any other suffix.
-    static int deviceStateBitForSuffix(const std::string& suffix);
     // Ends a test: counters and fractions to zero, the owner's buttons reset,
     // the device context released.
     void doPostTestReset();
@@ -278,17 +259,7 @@ class ScanController {
     mutable std::mutex fieldsMutex_;
     DataFileList dataFileList_;
     std::string rawTargetDrive_;
-    std::string surfaceScanFile_;
-    std::string seekScanFile_;
-    std::string surfaceScanAvgFile_;
-    std::string seekScanAvgFile_;
-    std::string prevSurfaceScanFile_;
-    std::string prevSeekScanFile_;
-    std::string curSurfaceScanFile_;
-    std::string curSeekScanFile_;
-    std::string tmpSurfaceScanAvgFile_;
-    std::string tmpSeekScanAvgFile_;
-    std::string diagFile_;
+    DataFileSet unitFiles_;
     std::string typeOfTest_;
     std::string currentTestRange_;
     std::string tolvarinDir_;

@@ -1,6 +1,5 @@
 #include "store/DataFileSet.h"
 
-#include "engine/ScanController.h"
 #include "platform/System.h"
 #include "store/Quarrykit.h"
 
@@ -19,18 +18,34 @@ std::string DataFileSet::pathFor(const std::string& suffix) const {
     return tolvarinDir_ + "/" + filePrefix_ + suffix;
 }
 
-void DataFileSet::assignTo(ScanController& controller) const {
-    controller.setSurfaceScanFile(issFile());
-    controller.setSurfaceScanAvgFile(ssaFile());
-    controller.setSeekScanFile(iskFile());
-    controller.setSeekScanAvgFile(skaFile());
-    controller.setCurSurfaceScanFile(cssFile());
-    controller.setCurSeekScanFile(cskFile());
-    controller.setPrevSurfaceScanFile(pssFile());
-    controller.setTmpSurfaceScanAvgFile(sstFile());
-    controller.setPrevSeekScanFile(pskFile());
-    controller.setTmpSeekScanAvgFile(sktFile());
-    controller.setDiagFile(diaFile());
+int DataFileSet::stateBitForSuffix(const std::string& suffix) {
+    static const std::pair<const char*, int> bits[] = {
+        {".hdr", hdr}, {".siz", siz}, {".ssx", ssx}, {".skx", skx}, {".iss", iss},
+        {".ssa", ssa}, {".isk", isk}, {".ska", ska}, {".css", css}, {".pss", pss},
+        {".csk", csk}, {".psk", psk}, {".sst", sst}, {".skt", skt},
+    };
+    for (const auto& [name, bit] : bits) {
+        if (suffix == name) {
+            return bit;
+        }
+    }
+    return 0;
+}
+
+int DataFileSet::deviceState(Quarrykit& quarrykit) const {
+    if (!usable()) {
+        return 0;
+    }
+    int state = 0;
+    quarrykit.setDirContents(tolvarinDir_);
+    for (const std::string& name : quarrykit.dirContents()) {
+        // Only prefix + suffix counts: another unit whose prefix merely
+        // starts like this one (a longer date field) is not this unit.
+        if (holdsName(name)) {
+            state |= stateBitForSuffix(name.substr(filePrefix_.size()));
+        }
+    }
+    return state;
 }
 
 bool DataFileSet::holdsName(const std::string& name) const {

@@ -32,23 +32,7 @@ bool exists(const std::string& path) {
 
 IntegrityChecker::IntegrityChecker(int deviceState, const std::string& tolvarinDir,
                                    Quarrykit& quarrykit, const std::string& filePrefix)
-    : tolvarinDir_(tolvarinDir), filePrefix_(filePrefix),
-      baseFileName_(tolvarinDir + "/" + filePrefix), quarrykit_(quarrykit),
-      deviceState_(deviceState) {
-    hdrFile_ = pathFor(".hdr");
-    sizFile_ = pathFor(".siz");
-    ssxFile_ = pathFor(".ssx");
-    skxFile_ = pathFor(".skx");
-    issFile_ = pathFor(".iss");
-    ssaFile_ = pathFor(".ssa");
-    iskFile_ = pathFor(".isk");
-    skaFile_ = pathFor(".ska");
-    cssFile_ = pathFor(".css");
-    cskFile_ = pathFor(".csk");
-    pssFile_ = pathFor(".pss");
-    pskFile_ = pathFor(".psk");
-    sstFile_ = pathFor(".sst");
-    sktFile_ = pathFor(".skt");
+    : files_(tolvarinDir, filePrefix), quarrykit_(quarrykit), deviceState_(deviceState) {
     runCheck();
 }
 
@@ -80,7 +64,7 @@ bool IntegrityChecker::checkSingleFileWithSuffix(const std::string& suffix) {
     if (!text) {
         return false;
     }
-    switch (checkFileText(*text, filePrefix_ + suffix)) {
+    switch (checkFileText(*text, files_.filePrefix() + suffix)) {
     case FileCheck::BadHeader:
         System::consoleLog("Tolvarin header file inconsistency: " + path);
         return false;
@@ -122,17 +106,17 @@ void IntegrityChecker::runCheck() {
         return;
     }
     switch (deviceState_) {
-    case 31:
-    case 63:
-    case 127:
-    case 255:
+    case DataFileSet::State::initialSurfaceUnderWay:
+    case DataFileSet::State::initialSurfaceDone:
+    case DataFileSet::State::initialSeekUnderWay:
+    case DataFileSet::State::initialScansDone:
         checkEarlyState();
         break;
-    case 1535:
-    case 2047:
-    case 3583:
-    case 6143:
-    case 11775:
+    case DataFileSet::State::atRest:
+    case DataFileSet::State::surfaceUnderWay:
+    case DataFileSet::State::seekUnderWay:
+    case DataFileSet::State::surfaceFolded:
+    case DataFileSet::State::seekFolded:
         checkLaterState();
         break;
     default:
@@ -142,12 +126,12 @@ void IntegrityChecker::runCheck() {
 
 void IntegrityChecker::checkEarlyState() {
     switch (deviceState_) {
-    case 31:
+    case DataFileSet::State::initialSurfaceUnderWay:
         if (!checkSingleFileWithSuffix(".iss")) {
             check31();
         }
         return;
-    case 63:
+    case DataFileSet::State::initialSurfaceDone:
         if (!checkSingleFileWithSuffix(".iss")) {
             // Whatever the answer, there is no sound baseline to rebuild the
             // average from.
@@ -158,7 +142,7 @@ void IntegrityChecker::checkEarlyState() {
             rebuildSurfaceAverage();
         }
         return;
-    case 127:
+    case DataFileSet::State::initialSeekUnderWay:
         if (!checkSingleFileWithSuffix(".iss")) {
             check127iss();
             return;
@@ -170,7 +154,7 @@ void IntegrityChecker::checkEarlyState() {
             check127isk();
         }
         return;
-    case 255:
+    case DataFileSet::State::initialScansDone:
         if (!checkSingleFileWithSuffix(".iss")) {
             check255iss();
             return;
@@ -188,7 +172,7 @@ void IntegrityChecker::checkEarlyState() {
         // Completes the first-scan transition: the current files start as
         // copies of the baseline.
         if (rebuildCurrentFiles()) {
-            deviceState_ = kAtRestState;
+            deviceState_ = DataFileSet::State::atRest;
         }
         return;
     default:
@@ -200,19 +184,19 @@ void IntegrityChecker::checkLaterState() {
     std::vector<std::string> order{".iss", ".ssa", ".isk", ".ska", ".css", ".csk"};
     std::vector<std::string> extras;
     switch (deviceState_) {
-    case 2047:
+    case DataFileSet::State::surfaceUnderWay:
         order.push_back(".pss");
         extras = {".pss"};
         break;
-    case 3583:
+    case DataFileSet::State::seekUnderWay:
         order.push_back(".psk");
         extras = {".psk"};
         break;
-    case 6143:
+    case DataFileSet::State::surfaceFolded:
         order.push_back(".pss");
         extras = {".pss", ".sst"};
         break;
-    case 11775:
+    case DataFileSet::State::seekFolded:
         order.push_back(".psk");
         extras = {".psk", ".skt"};
         break;
@@ -246,7 +230,7 @@ void IntegrityChecker::checkLaterState() {
     }
 
     std::vector<std::string> doomed;
-    int state = kAtRestState;
+    int state = DataFileSet::State::atRest;
     if (failing == ".iss") {
         doomed = {".iss", ".ssa", ".isk", ".ska", ".css", ".csk"};
         state = 15;
@@ -264,7 +248,7 @@ void IntegrityChecker::checkLaterState() {
     doomed.insert(doomed.end(), extras.begin(), extras.end());
     deleteAll(doomed);
     deviceState_ = state;
-    if (state != kAtRestState) {
+    if (state != DataFileSet::State::atRest) {
         return;
     }
 
@@ -362,7 +346,7 @@ bool IntegrityChecker::check255isk() {
 // --- rebuilding -------------------------------------------------------------------------
 
 bool IntegrityChecker::rebuildSurfaceAverage() {
-    if (fileProcessor_.createNewSSAFileWithFileName(ssaFile_, issFile_)) {
+    if (fileProcessor_.createNewSSAFileWithFileName(files_.ssaFile(), files_.issFile())) {
         return true;
     }
     refuse("SCAN CONTROLLER: Could not rebuild the surface scan average file.");
@@ -370,7 +354,7 @@ bool IntegrityChecker::rebuildSurfaceAverage() {
 }
 
 bool IntegrityChecker::rebuildSeekAverage() {
-    if (fileProcessor_.createNewSKAFileWithFileName(skaFile_, iskFile_)) {
+    if (fileProcessor_.createNewSKAFileWithFileName(files_.skaFile(), files_.iskFile())) {
         return true;
     }
     refuse("SCAN CONTROLLER: Could not rebuild the seek scan average file.");
@@ -378,24 +362,19 @@ bool IntegrityChecker::rebuildSeekAverage() {
 }
 
 bool IntegrityChecker::rebuildCurrentFiles() {
-    if (fileProcessor_.generateFileFromType(".iss", ".css", issFile_) &&
-        fileProcessor_.generateFileFromType(".isk", ".csk", iskFile_)) {
+    if (fileProcessor_.generateFileFromType(".iss", ".css", files_.issFile()) &&
+        fileProcessor_.generateFileFromType(".isk", ".csk", files_.iskFile())) {
         return true;
     }
     // Half a pair of current files is a state nothing continues from.
-    quarrykit_.deleteFile(cssFile_);
-    quarrykit_.deleteFile(cskFile_);
+    quarrykit_.deleteFile(files_.cssFile());
+    quarrykit_.deleteFile(files_.cskFile());
     Logger::updateLog("SCAN CONTROLLER: Could not make the current scan files from the initial "
                       "scan files.");
     return false;
 }
 
 // --- deleting -----------------------------------------------------------------------------
-
-bool IntegrityChecker::belongsToUnit(const std::string& name, const std::string& filePrefix) {
-    return !filePrefix.empty() && name.size() > filePrefix.size() &&
-           name.compare(0, filePrefix.size(), filePrefix) == 0 && name[filePrefix.size()] == '.';
-}
 
 bool IntegrityChecker::deleteFileAsDirected(Quarrykit& quarrykit, const std::string& path) {
     if (quarrykit.deleteFile(path)) {
@@ -410,7 +389,7 @@ bool IntegrityChecker::deleteFileAsDirected(Quarrykit& quarrykit, const std::str
 
 bool IntegrityChecker::deleteSingleFileForUnitWithSuffix(const std::string& suffix) {
     std::string path = pathFor(suffix);
-    if (filePrefix_.empty() || !exists(path)) {
+    if (!files_.usable() || !exists(path)) {
         return true;
     }
     return deleteFileAsDirected(quarrykit_, path);
@@ -438,11 +417,11 @@ void IntegrityChecker::deleteAll(const std::vector<std::string>& suffixes) {
 }
 
 bool IntegrityChecker::deleteFilesForUnit() {
-    quarrykit_.setDirContents(tolvarinDir_);
+    quarrykit_.setDirContents(files_.tolvarinDir());
     bool all = true;
     for (const std::string& name : quarrykit_.dirContents()) {
-        if (belongsToUnit(name, filePrefix_)) {
-            all = deleteFileAsDirected(quarrykit_, tolvarinDir_ + "/" + name) && all;
+        if (files_.holdsName(name)) {
+            all = deleteFileAsDirected(quarrykit_, files_.tolvarinDir() + "/" + name) && all;
         }
     }
     return all;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/DataFileSet.h"
 #include "store/FileProcessor.h"
 
 #include <string>
@@ -31,9 +32,6 @@ class Quarrykit;
 //   another unit's files never count, and an empty prefix matches nothing.
 class IntegrityChecker {
   public:
-    // The states the checker knows (sums of the suffix bits).
-    static constexpr int kBaseState = 15;
-    static constexpr int kAtRestState = 1535;
     // The process status when the user has the unit's files deleted after
     // message 1008: the test did not run, which a script must not read as a
     // success.
@@ -81,27 +79,8 @@ class IntegrityChecker {
     // asked for ("SCAN CONTROLLER: Deleted file ... as directed by user"), or
     // the failure. Shared with the restore of the backups.
     static bool deleteFileAsDirected(Quarrykit& quarrykit, const std::string& path);
-    // Whether name is one of the unit's files: it begins with prefix and a
-    // dot. An empty prefix owns nothing.
-    static bool belongsToUnit(const std::string& name, const std::string& filePrefix);
-
-    const std::string& tolvarinDir() const { return tolvarinDir_; }
-    const std::string& filePrefix() const { return filePrefix_; }
-    const std::string& baseFileName() const { return baseFileName_; }
-    const std::string& hdrFile() const { return hdrFile_; }
-    const std::string& sizFile() const { return sizFile_; }
-    const std::string& ssxFile() const { return ssxFile_; }
-    const std::string& skxFile() const { return skxFile_; }
-    const std::string& issFile() const { return issFile_; }
-    const std::string& ssaFile() const { return ssaFile_; }
-    const std::string& iskFile() const { return iskFile_; }
-    const std::string& skaFile() const { return skaFile_; }
-    const std::string& cssFile() const { return cssFile_; }
-    const std::string& cskFile() const { return cskFile_; }
-    const std::string& pssFile() const { return pssFile_; }
-    const std::string& pskFile() const { return pskFile_; }
-    const std::string& sstFile() const { return sstFile_; }
-    const std::string& sktFile() const { return sktFile_; }
+    // The unit's files.
+    const DataFileSet& files() const { return files_; }
 
   private:
     void runCheck();
@@ -117,14 +96,9 @@ class IntegrityChecker {
     // .css from .iss and .csk from .isk; on failure neither is left.
     bool rebuildCurrentFiles();
     void refuse(const char* line);
-    std::string pathFor(const std::string& suffix) const { return baseFileName_ + suffix; }
+    std::string pathFor(const std::string& suffix) const { return files_.pathFor(suffix); }
 
-    std::string tolvarinDir_;
-    std::string filePrefix_;
-    std::string baseFileName_;
-    std::string hdrFile_, sizFile_, ssxFile_, skxFile_;
-    std::string issFile_, ssaFile_, iskFile_, skaFile_;
-    std::string cssFile_, cskFile_, pssFile_, pskFile_, sstFile_, sktFile_;
+    DataFileSet files_;
     Quarrykit& quarrykit_;
     FileProcessor fileProcessor_;
     int deviceState_ = 0;

@@ -4,6 +4,7 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/DataFileFormat.h"
+#include "store/DataFileSet.h"
 #include "store/IntegrityChecker.h"
 #include "store/Quarrykit.h"
 #include "store/TestFileBackup.h"
@@ -65,7 +66,7 @@ std::optional<std::vector<std::string>> RunJournal::namesIn(std::string_view tex
         // A name from elsewhere would make the roll-back write outside the
         // unit's own files.
         if (!lines[i].terminated || name.find('/') != std::string::npos ||
-            !IntegrityChecker::belongsToUnit(name, filePrefix_)) {
+            !DataFileSet(tolvarinDir_, filePrefix_).holdsName(name)) {
             return std::nullopt;
         }
         names.push_back(std::move(name));
@@ -89,7 +90,7 @@ bool RunJournal::begin() {
     std::vector<std::string> names;
     kit_.setDirContents(backupDirectory());
     for (const std::string& name : kit_.dirContents()) {
-        if (IntegrityChecker::belongsToUnit(name, filePrefix_)) {
+        if (DataFileSet(tolvarinDir_, filePrefix_).holdsName(name)) {
             names.push_back(name);
         }
     }
@@ -163,7 +164,7 @@ bool RunJournal::rollBack() {
     }
     kit_.setDirContents(tolvarinDir_);
     for (const std::string& name : kit_.dirContents()) {
-        if (IntegrityChecker::belongsToUnit(name, filePrefix_) &&
+        if (DataFileSet(tolvarinDir_, filePrefix_).holdsName(name) &&
             std::find(names->begin(), names->end(), name) == names->end()) {
             IntegrityChecker::deleteFileAsDirected(kit_, tolvarinDir_ + "/" + name);
         }

@@ -3,6 +3,7 @@
 #include "logging/Logger.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
+#include "store/DataFileSet.h"
 #include "store/IntegrityChecker.h"
 #include "store/Quarrykit.h"
 
@@ -22,7 +23,7 @@ std::vector<std::string> TestFileBackup::unitFilesIn(const std::string& director
     std::vector<std::string> names;
     quarrykit_.setDirContents(directory);
     for (const std::string& name : quarrykit_.dirContents()) {
-        if (IntegrityChecker::belongsToUnit(name, prefix) &&
+        if (DataFileSet(directory, prefix).holdsName(name) &&
             (!regularOnly || quarrykit_.isFile(directory + "/" + name))) {
             names.push_back(name);
         }

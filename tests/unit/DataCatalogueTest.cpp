@@ -322,10 +322,11 @@ TEST_F(DataCatalogueTest, UnitDeletionsTouchOnlyThatUnitsFiles) {
 
     DataFileSet set(dataDir, unit);
     EXPECT_EQ(set.issFile(), dataDir + "/" + unit + ".iss");
-    FakeScanHost host;
-    ScanController controller(host);
-    set.assignTo(controller);
-    EXPECT_EQ(controller.tmpSeekScanAvgFile(), dataDir + "/" + unit + ".skt");
+    EXPECT_EQ(set.sktFile(), dataDir + "/" + unit + ".skt");
+    // The state counts this unit's files only, not the one whose prefix
+    // merely begins like it, nor a temporary file.
+    EXPECT_EQ(set.deviceState(kit), DataFileSet::hdr | DataFileSet::iss | DataFileSet::isk |
+                                        DataFileSet::ssa | DataFileSet::ska);
 
     set.deleteInitialScanFiles(kit);
     EXPECT_EQ(read(unit + ".iss"), "<missing>");

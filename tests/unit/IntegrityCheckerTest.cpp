@@ -1,3 +1,4 @@
+#include "store/DataFileSet.h"
 #include "store/IntegrityChecker.h"
 
 #include "engine/DiskContext.h"
@@ -199,9 +200,9 @@ TEST_F(IntegrityCheckerTest, CorruptBaseFilesWipeTheUnitOrRefuseTheScan) {
     EXPECT_NE(text.find("SCAN CONTROLLER: Exiting Tolvarin at user request.\n"), std::string::npos);
 
     // An empty prefix owns no file.
-    EXPECT_FALSE(IntegrityChecker::belongsToUnit(".hdr", ""));
-    EXPECT_FALSE(IntegrityChecker::belongsToUnit("M01-x2.hdr", "M01-x"));
-    EXPECT_TRUE(IntegrityChecker::belongsToUnit("M01-x.hdr", "M01-x"));
+    EXPECT_FALSE(DataFileSet(dir.path(), "").holdsName(".hdr"));
+    EXPECT_FALSE(DataFileSet(dir.path(), "M01-x").holdsName("M01-x2.hdr"));
+    EXPECT_TRUE(DataFileSet(dir.path(), "M01-x").holdsName("M01-x.hdr"));
 }
 
 TEST(IntegrityCheckerText, HeaderAndTrailerChecks) {

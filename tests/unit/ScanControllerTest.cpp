@@ -1,4 +1,5 @@
 #include "engine/ScanController.h"
+#include "store/DataFileSet.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
@@ -208,7 +209,7 @@ TEST_F(ScanControllerTest, DeviceStateSumsTheBitsOfThisUnitsFilesOnly) {
 
 TEST_F(ScanControllerTest, DiagnosticsRecordsAreOneLineEach) {
     ScanController controller(host);
-    controller.setDiagFile(dir.path() + "/unit.dia");
+    controller.setUnitFiles(DataFileSet(dir.path(), "unit"));
     EXPECT_TRUE(controller.writeSurfaceStartTimeToDiagFile("18:35:54, Sun. Dec.  6, 2026"));
     EXPECT_TRUE(controller.writeSurfaceErrorToDiagFile(5368709120LL, 5));
     EXPECT_TRUE(controller.writeSurfaceIrregularityToFile(262144, 0.75, 0));
@@ -223,10 +224,10 @@ TEST_F(ScanControllerTest, DiagnosticsRecordsAreOneLineEach) {
                                                  "SKI:1024:2048\n");
 
     // A file that cannot be opened loses the record and nothing else.
-    controller.setDiagFile(dir.path() + "/missing/unit.dia");
+    controller.setUnitFiles(DataFileSet(dir.path() + "/missing", "unit"));
     EXPECT_FALSE(controller.writeSurfaceErrorToDiagFile(0, 0));
     EXPECT_FALSE(controller.writeSeekStartTimeToDiagFile(nullptr));
-    controller.setDiagFile("");
+    controller.setUnitFiles(DataFileSet());
     EXPECT_FALSE(controller.writeSeekErrorToDiagFile(0, 0));
 }
 

@@ -1,6 +1,7 @@
 #include "engine/SeekScan.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
+#include "store/DataFileSet.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
@@ -34,7 +35,7 @@ class SeekScanTest : public ScanFixture {
         controller.setErrorLimit(1000);
         controller.setTolvarinDir(dir.path());
         controller.setFilePrefix("unit");
-        controller.setDiagFile(dir.path() + "/unit.dia");
+        controller.setUnitFiles(DataFileSet(dir.path(), "unit"));
     }
 
     std::string file(const std::string& name) const {
@@ -212,7 +213,7 @@ TEST_F(SeekScanTest, NormalScanRecordsPairsAndFindingsAndResumes) {
 TEST_F(SeekScanTest, NormalScanResumesAfterTheRecordedPairs) {
     startNormal();
     writeSkx("CNT: 4\nISZ: 480\n");
-    controller.setDiagFile(dir.path() + "/unit.dia");
+    controller.setUnitFiles(DataFileSet(dir.path(), "unit"));
     SeekScan scan(controller, host);
     scan.setStoreHooks({nullptr, [&](const std::string&) {
                             // Two pairs recorded: 20 ms and 30 ms cycles.

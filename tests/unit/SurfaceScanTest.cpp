@@ -1,6 +1,7 @@
 #include "engine/SurfaceScan.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
+#include "store/DataFileSet.h"
 #include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
@@ -60,7 +61,7 @@ class SurfaceScanTest : public ::testing::Test {
         Logger::setUserLogFileNameAndPathWithString(logPath);
         controller.prepareDiskContext();
         controller.setFilePrefix("unit");
-        controller.setDiagFile(dir.path() + "/unit.dia");
+        controller.setUnitFiles(DataFileSet(dir.path(), "unit"));
         controller.setErrorLimit(1000);
         dataFile = dir.path() + "/unit.css";
     }
