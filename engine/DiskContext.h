@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/ScanTables.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/RawDevice.h"
 
@@ -13,44 +14,10 @@
 
 namespace tolvarin {
 
-// One scan section of the device: its byte range and the statistics the
-// surface scan records for it (the data-file keys in comments).
-struct ScanSection {
-    int64_t start = 0;           // first byte
-    int64_t end = 0;             // last byte, inclusive
-    int count = 0;               // total number of sections
-    int index = 0;               // 0-based
-    double minTime = 0;          // MN, seconds
-    double maxTime = 0;          // MX
-    double avgTime = 0;          // A
-    double totalTime = 0;        // T
-    double spare = 0;            // kept for the record layout
-    double stdDev = 0;           // S
-    int passed = 1;              // E: 1 = no read error
-    int clean = 0;               // O: 1 = no irregularity
-    int errorCount = 0;          // EC
-    int irregularityCount = 0;   // OC
-    int64_t maxTimePosition = 0; // MXP: absolute offset of the slowest read
-    int64_t endPosition = 0;     // where reading stopped, or the failed read
-    int endReadIndex = 0;        // reads done when it stopped
-};
-
-// One pair of seek locations and its timings.
-struct SeekPair {
-    int64_t offsetA = 0;
-    int64_t offsetB = 0;
-    double minTime = 0;
-    double maxTime = 0;
-    double avgTime = 0;
-    double totalTime = 0;
-    int passed = 0; // E
-    int clean = 0;  // O
-};
-
 // The per-test device context: buffers, sizes, the section and seek tables,
 // the counters and the indices of one test of one unit. The scan controller
 // owns it from preparation to the post-test reset.
-struct DiskContext {
+struct DiskContext : ScanTables {
     static constexpr std::size_t kDataDirectorySize = 256;
     static constexpr std::size_t kFilePrefixSize = 128;
     static constexpr std::size_t kRawDevicePathSize = 128;
@@ -60,7 +27,6 @@ struct DiskContext {
     static constexpr int64_t kScanReadSize = 262144;
     static constexpr int64_t kSeekReadSize = 1024;
     static constexpr int64_t kSizingStep = 1073741824;
-    static constexpr int kSeekLocationCount = 30;
 
     // The descriptor number of a POSIX device, or a positive stand-in for a
     // simulated one; the engine reads through device.
@@ -75,33 +41,13 @@ struct DiskContext {
     int64_t sizingStep = kSizingStep;
     int64_t position = 0;
     int64_t readCount = 0;
-    int64_t deviceSize = 0;
     int64_t sectorCount = 0;
     int64_t scanUnitCount = 0;
     int64_t scanUnitRemainder = 0;
-    int64_t sectionSize = 0;
-    int64_t lastSectionSize = 0;
-    int64_t detectedSize = 0;
-    int sectionCount = 0;
-    std::vector<ScanSection> sections;
-    std::array<double, 8> surfaceSummary{};
-    std::vector<SeekPair> seekPairs;
     char dataDirectory[kDataDirectorySize] = {};
     char filePrefix[kFilePrefixSize] = {};
     char rawDevicePath[kRawDevicePathSize] = {};
     char logFilePath[kLogFilePathSize] = {};
-    int sizingErrors = 0;
-    int surfaceErrors = 0;
-    int seekErrors = 0;
-    int surfaceIrregularities = 0;
-    int seekIrregularities = 0;
-    int totalErrors = 0;
-    int totalIrregularities = 0;
-    int seekLocationCount = kSeekLocationCount;
-    double surfaceLinearRPI = 0;
-    double surfaceRatioRPI = 0;
-    double seekLinearRPI = 0;
-    double seekRatioRPI = 0;
 
     // What the timed reads are measured with; the scan controller hands in
     // its owner's clock.

@@ -1,6 +1,6 @@
 #include "store/FileProcessor.h"
 
-#include "engine/DiskContext.h"
+#include "base/ScanTables.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/AverageFile.h"
@@ -147,7 +147,7 @@ std::string FileProcessor::skxFileText(int count, int64_t intervalSize, int64_t 
 }
 
 bool FileProcessor::processSsxFileWithPath(const std::string& directory, const std::string& prefix,
-                                           DiskContext& disk) {
+                                           ScanTables& disk) {
     if (disk.deviceSize <= 0) {
         System::consoleLog("No surface sweep index written for a unit without a size.");
         return false;
@@ -172,7 +172,7 @@ bool FileProcessor::processSsxFileWithPath(const std::string& directory, const s
 }
 
 bool FileProcessor::processSkxFileWithPath(const std::string& directory, const std::string& prefix,
-                                           const DiskContext& disk) {
+                                           const ScanTables& disk) {
     int count = disk.seekLocationCount;
     if (count < 1) {
         System::consoleLog("No seek index written without a seek location count.");

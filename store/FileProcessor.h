@@ -7,7 +7,7 @@
 
 namespace tolvarin {
 
-struct DiskContext;
+struct ScanTables;
 
 // Writes a unit's index files (".siz", ".ssx", ".skx"), derives one scan
 // file from another, and makes and folds the running averages. Every file is
@@ -43,12 +43,12 @@ class FileProcessor {
     // remainder into the context. Answers false, writing nothing, for a unit
     // without a size.
     bool processSsxFileWithPath(const std::string& directory, const std::string& prefix,
-                                DiskContext& disk);
+                                ScanTables& disk);
     // processSkxFileWithPath:fileNamePrefix:andDiskStructure: the seek index
     // from the context's location count and unit size. Answers false,
     // writing nothing, without a location count.
     bool processSkxFileWithPath(const std::string& directory, const std::string& prefix,
-                                const DiskContext& disk);
+                                const ScanTables& disk);
 
     // generateFileFromType:toType:fromFile: copies path (which ends in
     // oldSuffix) to the same path ending in newSuffix, the trailer rewritten

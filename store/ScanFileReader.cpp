@@ -1,6 +1,6 @@
 #include "store/ScanFileReader.h"
 
-#include "engine/DiskContext.h"
+#include "base/ScanTables.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/DataFileFormat.h"
@@ -59,7 +59,7 @@ Collected<Record> collect(std::string_view text, std::string_view terminated, st
     return c;
 }
 
-void applySurface(const std::vector<SurfaceRecord>& records, DiskContext& disk) {
+void applySurface(const std::vector<SurfaceRecord>& records, ScanTables& disk) {
     int errors = 0;
     int irregularities = 0;
     for (const SurfaceRecord& r : records) {
@@ -85,7 +85,7 @@ void applySurface(const std::vector<SurfaceRecord>& records, DiskContext& disk) 
     disk.surfaceIrregularities = disk.totalIrregularities = irregularities;
 }
 
-void applySeek(const std::vector<SeekRecord>& records, DiskContext& disk, int& errorCount) {
+void applySeek(const std::vector<SeekRecord>& records, ScanTables& disk, int& errorCount) {
     for (const SeekRecord& r : records) {
         SeekPair& p = disk.seekPairs[static_cast<std::size_t>(r.index)];
         p.minTime = r.minTime;
@@ -156,14 +156,14 @@ bool ScanFileReader::isScanCompleteOnFile(const std::string& path) {
     return text && isScanCompleteText(*text);
 }
 
-ScanFileReader::Resume ScanFileReader::resumeSurfaceText(std::string_view text, DiskContext& disk) {
+ScanFileReader::Resume ScanFileReader::resumeSurfaceText(std::string_view text, ScanTables& disk) {
     auto c = collect<SurfaceRecord>(text, kSurfaceTerminated, disk.sections.size(),
                                     DataFileFormat::parseSurfaceRecord);
     applySurface(c.records, disk);
     return resumeOf(c);
 }
 
-ScanFileReader::Resume ScanFileReader::resumeSeekText(std::string_view text, DiskContext& disk,
+ScanFileReader::Resume ScanFileReader::resumeSeekText(std::string_view text, ScanTables& disk,
                                                       int& errorCount) {
     auto c = collect<SeekRecord>(text, kSeekTerminated, disk.seekPairs.size(),
                                  DataFileFormat::parseSeekRecord);
@@ -171,7 +171,7 @@ ScanFileReader::Resume ScanFileReader::resumeSeekText(std::string_view text, Dis
     return resumeOf(c);
 }
 
-int ScanFileReader::extractSurfaceDataFromFile(const std::string& path, DiskContext& disk) {
+int ScanFileReader::extractSurfaceDataFromFile(const std::string& path, ScanTables& disk) {
     if (disk.sections.empty()) {
         return 0;
     }
@@ -188,7 +188,7 @@ int ScanFileReader::extractSurfaceDataFromFile(const std::string& path, DiskCont
     return static_cast<int>(c.records.size());
 }
 
-int ScanFileReader::extractSeekDataFromFile(const std::string& path, DiskContext& disk,
+int ScanFileReader::extractSeekDataFromFile(const std::string& path, ScanTables& disk,
                                             int& errorCount) {
     if (disk.seekPairs.empty()) {
         return 0;

@@ -5,7 +5,7 @@
 
 namespace tolvarin {
 
-struct DiskContext;
+struct ScanTables;
 
 // The resume readers of the scan files: whether a scan file is finished, and
 // loading a partly written one back into the scan state so that a stopped
@@ -44,17 +44,17 @@ class ScanFileReader {
     // irregularity counts. Answers the index after the last record, 0 when
     // the file holds none or cannot be read. With an empty section table
     // nothing is loaded and the file is left alone.
-    static int extractSurfaceDataFromFile(const std::string& path, DiskContext& disk);
+    static int extractSurfaceDataFromFile(const std::string& path, ScanTables& disk);
     // The same for a seek file and disk.seekPairs: an unmeasured pair loads
     // as 9.999e99 in all four timings; every pair with O:0 adds one
     // irregularity to seekIrregularities and totalIrregularities, every pair
     // with E:0 one error to errorCount, seekErrors and totalErrors.
-    static int extractSeekDataFromFile(const std::string& path, DiskContext& disk, int& errorCount);
+    static int extractSeekDataFromFile(const std::string& path, ScanTables& disk, int& errorCount);
 
     // The reads above on a file's text; the caller writes `kept` back when
     // `rewrite` is set.
-    static Resume resumeSurfaceText(std::string_view text, DiskContext& disk);
-    static Resume resumeSeekText(std::string_view text, DiskContext& disk, int& errorCount);
+    static Resume resumeSurfaceText(std::string_view text, ScanTables& disk);
+    static Resume resumeSeekText(std::string_view text, ScanTables& disk, int& errorCount);
 };
 
 } // namespace tolvarin
