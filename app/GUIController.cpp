@@ -283,6 +283,10 @@ void GUIController::updatePreferences(const std::map<std::string, int>& values) 
 
 // --- main thread and the end -------------------------------------------------------
 
+void GUIController::setAnswerer(std::shared_ptr<AlertAnswerer> answerer) {
+    MessageCenter::setAnswerer(std::move(answerer));
+}
+
 void GUIController::performOnMainThreadAndWait(const std::function<void()>& work) {
     mainThread_.performAndWait(work);
 }

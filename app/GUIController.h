@@ -24,6 +24,7 @@
 
 namespace tolvarin {
 
+class AlertAnswerer;
 class DriveProcessor;
 class Env;
 class Quarrykit;
@@ -138,6 +139,9 @@ class GUIController : private ProgressBoard::Owner {
     void enableSystemItems();
 
     // --- main thread and the end of the program --------------------------------
+    // Who answers the numbered messages: the face's dialogs or terminal;
+    // nullptr takes each message's safe answer.
+    void setAnswerer(std::shared_ptr<AlertAnswerer> answerer);
     // Runs work on the main thread and waits (at once when called there).
     void performOnMainThreadAndWait(const std::function<void()>& work);
     // The face's event loop calls this when woken (GUIView::wakeMainThread).

@@ -1,7 +1,6 @@
 #include "cli/CursoryCommand.h"
 
 #include "cli/TestRun.h"
-#include "logging/Logger.h"
 
 #include <optional>
 #include <utility>

@@ -1,7 +1,6 @@
 #include "cli/NormalCommand.h"
 
 #include "cli/TestRun.h"
-#include "logging/Logger.h"
 #include "store/DataFileFormat.h"
 
 #include <cmath>

@@ -3,7 +3,6 @@
 #include "app/DriveListLoader.h"
 #include "cli/TerminalAnswerer.h"
 #include "base/Clock.h"
-#include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/Paths.h"
 #include "platform/PosixRawDevice.h"
@@ -259,7 +258,7 @@ TestRun::TestRun(const CliOptions& options, const Media& unit, const std::vector
     // services back on first.
     auto terminal = std::make_shared<TerminalAnswerer>(options.answers, options.yes);
     terminal->setEndRun([this](int status) { hub_.endProgram(status); });
-    MessageCenter::setAnswerer(std::make_shared<StepAsideAnswerer>(terminal, view_));
+    hub_.setAnswerer(std::make_shared<StepAsideAnswerer>(terminal, view_));
 
     hub_.awakeFromNib();
     if (options.probe) {
@@ -280,7 +279,7 @@ void TestRun::CliEnv::exitProcess(int status) {
 }
 
 TestRun::~TestRun() {
-    MessageCenter::setAnswerer(nullptr);
+    hub_.setAnswerer(nullptr);
     view_.setController(nullptr);
 }
 

@@ -547,3 +547,22 @@ TEST_F(GUIControllerTest, StopAnsweredCancelResumesAndTerminateEndsTheTest) {
 }
 
 } // namespace tolvarin
+
+namespace tolvarin {
+
+// Every end of the program goes through the hub: the services come back on
+// first, then the surroundings' exit (a fake one here, which returns).
+TEST_F(GUIControllerTest, TheEndOfTheProgramTurnsTheServicesBackOnThenExits) {
+    makeHub(preferences(1, 0, 1));
+    hub->selectUnit(disk("sdb", "500.1 GB"));
+    hub->disableSystemItems();
+    hub->endProgram(5000 % 7);
+    EXPECT_EQ(env.exits(), std::vector<int>{5000 % 7});
+    EXPECT_TRUE(hub->services().systemItemsLoaded());
+    const std::string sleepDevice = dir.path() + "/dev/sdb";
+    EXPECT_EQ(switchedServices(),
+              (std::vector<std::string>{"indexing OFF", "driveSleep OFF " + sleepDevice,
+                                        "indexing ON", "driveSleep ON " + sleepDevice}));
+}
+
+} // namespace tolvarin

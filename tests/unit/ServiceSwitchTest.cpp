@@ -1,8 +1,13 @@
 #include "platform/MDSInterface.h"
 #include "platform/PMInterface.h"
 #include "platform/TimeMachineInterface.h"
-#include "base/Utils.h"
+#include "app/ServiceGuard.h"
+#include "platform/Env.h"
 #include "platform/SafeFile.h"
+#include "platform/SystemServices.h"
+#include "tests/support/FakeClock.h"
+#include "tests/support/RecordingServices.h"
+#include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +140,121 @@ TEST(ServiceSwitch, DriveSleepFailuresAreReportedNotHidden) {
     EXPECT_NE(log.find("no-such-hdparm"), std::string::npos) << log;
     EXPECT_NE(log.find("no device path given"), std::string::npos) << log;
     EXPECT_EQ(calls(dir), "-S 0 /dev/nvme0n1\n");
+}
+
+} // namespace tolvarin
+
+namespace tolvarin {
+
+namespace {
+
+// A made-up machine: a /proc with the given process names and a folder of
+// tools that note their arguments.
+struct FakeMachine {
+    TempDir root;
+    LinuxSystemServices::Layout layout;
+    explicit FakeMachine(const std::vector<std::string>& processes) {
+        layout.procDir = root.path() + "/proc";
+        layout.sysBlockDir = root.path() + "/sys/block";
+        layout.logindDir = root.path() + "/run/systemd/seats";
+        layout.runUserDir = root.path() + "/run/user";
+        layout.toolDirs = root.path() + "/bin";
+        int pid = 100;
+        for (const std::string& name : processes) {
+            std::string dir = layout.procDir + "/" + std::to_string(pid++);
+            EXPECT_TRUE(SafeFile::makeDirectories(dir));
+            EXPECT_TRUE(SafeFile::replace(dir + "/comm", name + "\n"));
+        }
+        EXPECT_TRUE(SafeFile::makeDirectories(layout.procDir + "/self"));
+        EXPECT_TRUE(SafeFile::makeDirectories(layout.toolDirs));
+    }
+    void tool(const std::string& name, const std::string& output) {
+        std::string path = layout.toolDirs + "/" + name;
+        EXPECT_TRUE(SafeFile::replace(path, "#!/bin/sh\necho \"" + name + " $*\" >> '" +
+                                                root.path() + "/calls'\necho '" + output +
+                                                "'\n"));
+        ::chmod(path.c_str(), 0755);
+    }
+    std::string calls() const { return SafeFile::read(root.path() + "/calls").value_or(""); }
+};
+
+} // namespace
+
+TEST(LinuxServices, IndexingIsTheDesktopIndexerThatRunsAndNothingElse) {
+    using Service = SystemServices::Service;
+    // No indexer, no logind, no hdparm: nothing is present.
+    FakeMachine bare({"systemd", "bash"});
+    LinuxSystemServices none(Env::standard(), bare.layout);
+    EXPECT_FALSE(none.present(Service::indexing, ""));
+    EXPECT_FALSE(none.present(Service::backups, ""));
+    EXPECT_FALSE(none.present(Service::driveSleep, "/dev/sda"));
+
+    // KDE's indexer: suspended and resumed with its own tool.
+    FakeMachine kde({"plasmashell", "baloo_file"});
+    kde.tool("balooctl", "");
+    LinuxSystemServices baloo(Env::standard(), kde.layout);
+    EXPECT_EQ(baloo.runningIndexer(), "baloo");
+    EXPECT_TRUE(baloo.present(Service::indexing, ""));
+    // Run as the launching user (here: whoever runs the test, no sudo).
+    ScopedEnv noSudo("SUDO_UID", "");
+    ScopedEnv noPkexec("PKEXEC_UID", "");
+    EXPECT_TRUE(baloo.turnOff(Service::indexing, ""));
+    EXPECT_TRUE(baloo.turnOn(Service::indexing, ""));
+    EXPECT_EQ(kde.calls(), "balooctl suspend\nbalooctl resume\n");
+
+    // GNOME's miner: paused with a cookie, resumed with that cookie; a
+    // resume without a pause runs nothing.
+    FakeMachine gnome({"gnome-shell", "localsearch-3"});
+    gnome.tool("localsearch", "Cookie is 4711");
+    LinuxSystemServices tracker(Env::standard(), gnome.layout);
+    EXPECT_EQ(tracker.runningIndexer(), "tracker");
+    EXPECT_TRUE(tracker.turnOn(Service::indexing, ""));
+    EXPECT_EQ(gnome.calls(), "");
+    EXPECT_TRUE(tracker.turnOff(Service::indexing, ""));
+    EXPECT_TRUE(tracker.turnOn(Service::indexing, ""));
+    std::string calls = gnome.calls();
+    EXPECT_NE(calls.find("--pause"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("--resume 4711"), std::string::npos) << calls;
+}
+
+TEST(ServiceGuard, AServiceTheSystemLacksCostsNoNoticeAndNoPauseAndIsSaidOnce) {
+    FakeClock clock;
+    RecordingView view;
+    RecordingServices services;
+    services.setMissing(SystemServices::Service::backups);
+    services.setMissing(SystemServices::Service::driveSleep);
+    ServiceGuard guard(view, clock, services);
+    guard.setUnloadMDS(true);
+    guard.setDisableTM(true);
+    guard.setDisableDriveSleep(true);
+
+    ScopedEnv console("TOLVARIN_CONSOLE", "1");
+    testing::internal::CaptureStderr();
+    for (int test = 0; test < 2; ++test) {
+        guard.disableSystemItems("/dev/sdz");
+        EXPECT_FALSE(guard.systemItemsLoaded());
+        guard.disableSystemItems("/dev/sdz"); // already off: nothing more
+        guard.enableSystemItems();
+        EXPECT_TRUE(guard.systemItemsLoaded());
+    }
+    std::string said = testing::internal::GetCapturedStderr();
+
+    // Only the indexer was switched, and only it cost a notice and a pause.
+    EXPECT_EQ(services.switched(), (std::vector<std::string>{"indexing OFF", "indexing ON",
+                                                             "indexing OFF", "indexing ON"}));
+    EXPECT_EQ(view.sheets(), (std::vector<std::string>{
+                                 "Unloading the MDS Process", "Re-loading the MDS Process",
+                                 "Unloading the MDS Process", "Re-loading the MDS Process"}));
+    EXPECT_EQ(clock.sleptMicros(), 4 * ServiceGuard::kServiceSettleMicros);
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = said.find(text); at != std::string::npos; at = said.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("scheduled backups is not present"), 1u) << said;
+    EXPECT_EQ(count("drive sleep is not present"), 1u) << said;
 }
 
 } // namespace tolvarin
