@@ -146,6 +146,15 @@ else
 fi
 
 echo
+echo "== whole program against dd"
+if bash "$(dirname "$0")/whole_program.sh" "$BUILD" | tee "$WORK/whole"; then
+    tail -2 "$WORK/whole" >>"$RESULTS"
+else
+    note "== whole program: FAILED: the benchmark did not run"
+    status=1
+fi
+
+echo
 echo "== summary"
 cat "$RESULTS"
 if ((status == 1)) && grep -q 'FAILED:' "$RESULTS"; then

@@ -556,8 +556,8 @@ TEST_F(GUIControllerTest, TheEndOfTheProgramTurnsTheServicesBackOnThenExits) {
     makeHub(preferences(1, 0, 1));
     hub->selectUnit(disk("sdb", "500.1 GB"));
     hub->disableSystemItems();
-    hub->endProgram(5000 % 7);
-    EXPECT_EQ(env.exits(), std::vector<int>{5000 % 7});
+    hub->endProgram(3);
+    EXPECT_EQ(env.exits(), std::vector<int>{3});
     EXPECT_TRUE(hub->services().systemItemsLoaded());
     const std::string sleepDevice = dir.path() + "/dev/sdb";
     EXPECT_EQ(switchedServices(),
