@@ -315,7 +315,7 @@ uint32_t decodeUtf8(std::string_view text, size_t& i) {
 } // namespace
 
 std::string ReportGenerator::templatePath() {
-    return Paths::resourcesDirectory() + "/ResultsTemplate.rtf";
+    return Paths::sharedResourcesDirectory() + "/ResultsTemplate.rtf";
 }
 
 bool ReportGenerator::generateReport() {
