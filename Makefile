@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: deps build run test test-unit asan bench format clean
+.PHONY: deps build run test test-unit asan bench package format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +29,10 @@ test: build asan
 
 asan: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# The Debian package of the release build, in $(BUILD)/.
+package: build
+	cmake --build $(BUILD) --target package
 
 bench: build
 	@bash bench/run.sh $(BUILD)

@@ -33,10 +33,12 @@ bool parseAnswer(const std::string& text, int* number, int* value) {
 const char* cliUsage() {
     return "usage: tolvarin-cli list\n"
            "       tolvarin-cli cursory     UNIT [--no-surface] [--no-seek] [--limit START_GB "
-           "END_GB] [--repair]\n"
-           "       tolvarin-cli normal      UNIT\n"
+           "END_GB] [--repair] [--queue-depth N] [--map FILE.png]\n"
+           "       tolvarin-cli normal      UNIT [--map FILE.png]\n"
            "       tolvarin-cli diagnostics UNIT [--no-analysis] [--latest-only] [--interface N] "
            "[--memory N]\n"
+           "       tolvarin-cli history     UNIT\n"
+           "       tolvarin-cli forget      UNIT\n"
            "       tolvarin-cli version\n"
            "common options: --log FILE  --probe | --no-probe  --error-limit N  --answer N=V  "
            "--yes  --json\n";
@@ -53,12 +55,15 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
         return fail("no command given");
     }
     o.command = args[0];
-    static const std::set<std::string> commands = {"list", "cursory", "normal", "diagnostics",
-                                                   "version"};
+    static const std::set<std::string> commands = {"list",    "cursory", "normal", "diagnostics",
+                                                   "history", "forget",  "version"};
+    static const std::set<std::string> unitCommands = {"cursory", "normal", "diagnostics",
+                                                       "history", "forget"};
     if (commands.count(o.command) == 0) {
         return fail("unknown command '" + o.command + "'");
     }
-    bool needsUnit = o.command == "cursory" || o.command == "normal" || o.command == "diagnostics";
+    bool needsUnit = unitCommands.count(o.command) != 0;
+    bool scans = o.command == "cursory" || o.command == "normal";
 
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -121,6 +126,16 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
             }
             o.limit = std::make_pair(start, end);
             i += 2;
+        } else if (o.command == "cursory" && a == "--queue-depth") {
+            if (!intValue("--queue-depth", 1, 32, &o.queueDepth)) {
+                return std::nullopt;
+            }
+        } else if (scans && a == "--map") {
+            auto v = value("--map");
+            if (!v || v->empty()) {
+                return fail("--map takes a file name");
+            }
+            o.mapFile = *v;
         } else if (o.command == "diagnostics" && a == "--no-analysis") {
             o.noAnalysis = true;
         } else if (o.command == "diagnostics" && a == "--latest-only") {

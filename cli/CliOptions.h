@@ -9,7 +9,7 @@ namespace tolvarin {
 
 // The command line of tolvarin-cli, parsed once.
 struct CliOptions {
-    std::string command; // list, cursory, normal, diagnostics, version
+    std::string command; // list, cursory, normal, diagnostics, history, forget, version
     std::string unit;    // identifier or raw device path
 
     // Common options.
@@ -25,6 +25,10 @@ struct CliOptions {
     bool noSeek = false;
     std::optional<std::pair<int, int>> limit; // start and end in GB
     bool repair = false;
+    std::optional<int> queueDepth; // reads in flight, 1 to 32
+
+    // cursory and normal
+    std::optional<std::string> mapFile; // the surface map as a PNG
 
     // diagnostics
     bool noAnalysis = false;

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvarin {
@@ -20,6 +21,19 @@ std::string stripTrailingSlashes(std::string path) {
         path.pop_back();
     }
     return path;
+}
+
+// A build tree keeps every resource in Resources/ next to bin/; an installed
+// tree splits them by kind under the prefix that holds bin/. The executable's
+// path has no links or dot-dots, so its folder's parent is the prefix.
+std::string resourcesDirectoryOr(const char* installedSubdirectory) {
+    const std::string bin = Paths::executableDirectory();
+    const auto slash = bin.find_last_of('/');
+    const std::string prefix = slash == std::string::npos ? bin + "/.." : bin.substr(0, slash);
+    struct stat st {};
+    const bool buildTree = ::stat((prefix + "/Resources").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return stripTrailingSlashes(envOr(
+        "TOLVARIN_RESOURCES", prefix + "/" + (buildTree ? "Resources" : installedSubdirectory)));
 }
 
 } // namespace
@@ -70,8 +84,11 @@ std::string executableDirectory() {
 }
 
 std::string resourcesDirectory() {
-    return stripTrailingSlashes(
-        envOr("TOLVARIN_RESOURCES", executableDirectory() + "/../Resources"));
+    return resourcesDirectoryOr("lib/tolvarin");
+}
+
+std::string sharedResourcesDirectory() {
+    return resourcesDirectoryOr("share/tolvarin");
 }
 
 std::string diskToolPath() {

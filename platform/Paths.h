@@ -17,9 +17,14 @@ std::string rawDevicePathForIdentifier(const std::string& identifier);
 std::string identifierForRawDevicePath(const std::string& path);
 // The launching user's home directory (not root's under sudo), or TOLVARIN_HOME.
 std::string homeDirectory();
-// The folder holding the modules, the disk tool adapter and the report
-// template: TOLVARIN_RESOURCES, else ../Resources next to the executable.
+// The folder holding the modules and the disk tool adapter:
+// TOLVARIN_RESOURCES, else ../Resources next to the executable in a build
+// tree, else ../lib/tolvarin in an installed tree.
 std::string resourcesDirectory();
+// The folder holding the plain-file resources (the report template):
+// TOLVARIN_RESOURCES, else ../Resources in a build tree, else
+// ../share/tolvarin in an installed tree.
+std::string sharedResourcesDirectory();
 // The disk tool program: TOLVARIN_DISKTOOL, else tolvarin-disktool in the
 // resources folder.
 std::string diskToolPath();

@@ -290,7 +290,7 @@ uint32_t decodeUtf8(std::string_view text, size_t& i) {
 } // namespace
 
 std::string ReportGenerator::templatePath() {
-    return Paths::resourcesDirectory() + "/ResultsTemplate.rtf";
+    return Paths::sharedResourcesDirectory() + "/ResultsTemplate.rtf";
 }
 
 bool ReportGenerator::generateReport(const TestResults& results, const Clock& clock) {

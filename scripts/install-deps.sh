@@ -9,6 +9,7 @@ pkgs=(
   qt6-base-dev nlohmann-json3-dev
   smartmontools util-linux xvfb xauth
   libreoffice-writer-nogui poppler-utils
+  dpkg-dev lintian desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${pkgs[@]}"; do

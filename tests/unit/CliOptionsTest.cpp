@@ -59,4 +59,27 @@ TEST(CliOptions, DiagnosticsOptions) {
     EXPECT_EQ(o->memoryIterations, 0);
 }
 
+TEST(CliOptions, HistoryForgetQueueDepthAndMap) {
+    auto o = parse({"cursory", "sdb", "--queue-depth", "32", "--map", "m.png"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->queueDepth, 32);
+    EXPECT_EQ(o->mapFile, "m.png");
+    o = parse({"normal", "sdb", "--map", "n.png"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->mapFile, "n.png");
+    o = parse({"forget", "sdb", "--yes"});
+    ASSERT_TRUE(o);
+    EXPECT_EQ(o->unit, "sdb");
+    ASSERT_TRUE(parse({"history", "/dev/sdb", "--json"}));
+
+    std::string error;
+    EXPECT_FALSE(parse({"history"}, &error));
+    EXPECT_FALSE(parse({"forget"}, &error));
+    EXPECT_FALSE(parse({"cursory", "sdb", "--queue-depth", "0"}, &error));
+    EXPECT_FALSE(parse({"cursory", "sdb", "--queue-depth", "33"}, &error));
+    EXPECT_FALSE(parse({"normal", "sdb", "--queue-depth", "4"}, &error));
+    EXPECT_FALSE(parse({"diagnostics", "sdb", "--map", "d.png"}, &error));
+    EXPECT_FALSE(parse({"cursory", "sdb", "--map"}, &error));
+}
+
 } // namespace tolvarin

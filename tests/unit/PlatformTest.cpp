@@ -28,6 +28,21 @@ TEST(Paths, HomeDirectoryOverride) {
     EXPECT_EQ(Paths::homeDirectory(), "/tmp/somehome");
 }
 
+TEST(Paths, ResourcesComeFromTheBuildTreeUnlessOverridden) {
+    {
+        // This test program runs from the build tree's bin/.
+        ScopedEnv none("TOLVARIN_RESOURCES", "");
+        EXPECT_EQ(::access((Paths::resourcesDirectory() + "/Shellgate.so").c_str(), R_OK), 0);
+        EXPECT_EQ(::access(Paths::diskToolPath().c_str(), X_OK), 0);
+        EXPECT_EQ(
+            ::access((Paths::sharedResourcesDirectory() + "/ResultsTemplate.rtf").c_str(), R_OK),
+            0);
+    }
+    ScopedEnv resources("TOLVARIN_RESOURCES", "/opt/res/");
+    EXPECT_EQ(Paths::resourcesDirectory(), "/opt/res");
+    EXPECT_EQ(Paths::sharedResourcesDirectory(), "/opt/res");
+}
+
 TEST(LaunchingUser, SudoIdsNameTheUserWhenRoot) {
     if (::getuid() != 0) {
         GTEST_SKIP() << "needs root to read SUDO_UID";
