@@ -296,6 +296,7 @@ void TestControl::runNormalTest(ScanController& controller) {
 }
 
 void TestControl::recordTestEnd(bool stopped, bool completed, const std::string& problem) {
+    Logger::flushRepeatedLines();
     if (!problem.empty()) {
         setProblem(problem);
     }

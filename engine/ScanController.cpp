@@ -203,6 +203,7 @@ void ScanController::setMediaRecord(const Media& value) {
 // --- preparing a test --------------------------------------------------------
 
 bool ScanController::refusePreparation(const std::string& problem) {
+    Logger::flushRepeatedLines();
     System::consoleLog(problem);
     setPreparationProblem(problem);
     releaseDiskContext();
@@ -280,6 +281,7 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
         result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str(), forWriting);
     } else {
         // The opener could not open the unit: the sweep's own words for it.
+        Logger::writeDataToLogFile(logPath, "%s", "SIZING SCAN START\n");
         Logger::writeDataToLogFile(logPath, "%s",
                                    "SIZING SCAN CRITICAL ERROR: Could not open device for "
                                    "reading.\n\n");

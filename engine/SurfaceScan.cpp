@@ -322,7 +322,8 @@ bool SurfaceScan::readError(int index, Wording wording) {
     log(limited ? "   BAD DATA DETECTED BETWEEN %lld and %lld BYTES.\n"
                 : "   BAD DATA DETECTED BETWEEN %lld AND %lld BYTES.\n",
         static_cast<long long>(s.endPosition),
-        static_cast<long long>(s.endPosition + disk.scanReadSize));
+        // The failed read covered at most what was left of its section.
+        static_cast<long long>(std::min(s.endPosition + disk.scanReadSize, s.end + 1)));
     controller_.updateErrorCount();
     if (writeRecords) {
         controller_.writeSurfaceErrorToDiagFile(s.endPosition, index);

@@ -110,6 +110,68 @@ bool appendToFile(const std::string& path, const std::string& text) {
     return true;
 }
 
+// A run of identical log lines (a unit that fails every read the same way)
+// is written a few times; the rest of the run is counted, and one line says
+// how often it came again once another line comes or the run is flushed.
+constexpr int kRepeatsWritten = 3;
+
+struct RepeatedLines {
+    std::string path;
+    std::string piece;
+    int run = 0;
+    int counted = 0;
+};
+
+std::mutex& logWriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
+RepeatedLines& repeatedLines() {
+    static RepeatedLines r;
+    return r;
+}
+
+bool hasContent(const std::string& piece) {
+    return piece.find_first_not_of(" \t\r\n") != std::string::npos;
+}
+
+// Writes the count of a finished run (under logWriteMutex); answers the text
+// written, for the viewer.
+std::string closeRunLocked(RepeatedLines& r) {
+    std::string note;
+    if (r.counted > 0) {
+        note = "   (the line above was repeated " + std::to_string(r.counted) +
+               (r.counted == 1 ? " more time)\n" : " more times)\n");
+        if (!appendToFile(r.path, note)) {
+            note.clear();
+        }
+    }
+    r = RepeatedLines{};
+    return note;
+}
+
+enum class LogAppend { written, counted, failed };
+
+// Appends a piece to a log, counting it instead once it has come too often
+// in a row; note receives the count of a run that this piece ended.
+LogAppend appendToLog(const std::string& path, const std::string& piece, std::string* note) {
+    std::lock_guard<std::mutex> lock(logWriteMutex());
+    RepeatedLines& r = repeatedLines();
+    if (!path.empty() && path == r.path && piece == r.piece && hasContent(piece)) {
+        if (++r.run > kRepeatsWritten) {
+            ++r.counted;
+            return LogAppend::counted;
+        }
+    } else {
+        *note = closeRunLocked(r);
+        r.path = path;
+        r.piece = piece;
+        r.run = 1;
+    }
+    return appendToFile(path, piece) ? LogAppend::written : LogAppend::failed;
+}
+
 // Hands the text just written to the log viewer. The lock is not held while
 // the viewer runs: it may wait for another thread that is logging too.
 void mirrorToViewer(const std::string& text) {
@@ -117,6 +179,19 @@ void mirrorToViewer(const std::string& text) {
     if (viewer && viewer->logViewerIsActive()) {
         viewer->updateLogViewer(text);
     }
+}
+
+// A log append and its mirror in the viewer (a counted repeat shows nowhere).
+bool logPiece(const std::string& path, const std::string& piece) {
+    std::string note;
+    LogAppend result = appendToLog(path, piece, &note);
+    if (!note.empty()) {
+        mirrorToViewer(note);
+    }
+    if (result == LogAppend::written) {
+        mirrorToViewer(piece);
+    }
+    return result != LogAppend::failed;
 }
 
 std::string formatPiece(const char* format, va_list args) {
@@ -240,6 +315,8 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
             System::consoleLog("Cannot create the Documents folder: " + error);
         }
     }
+    // A run counted in the previous log is closed there.
+    flushRepeatedLines();
     std::string error;
     UniqueFd fd = SafeFile::openForTruncate(path, &error);
     if (!fd) {
@@ -256,32 +333,29 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
 }
 
 bool Logger::updateLog(const std::string& text) {
-    std::string piece = text + "\n";
-    if (!appendToFile(logFileNameAndPath(), piece)) {
-        return false;
-    }
-    mirrorToViewer(piece);
-    return true;
+    return logPiece(logFileNameAndPath(), text + "\n");
 }
 
 bool Logger::updateLogWithCRString(const std::string& text) {
-    if (!appendToFile(logFileNameAndPath(), text)) {
-        return false;
-    }
-    mirrorToViewer(text);
-    return true;
+    return logPiece(logFileNameAndPath(), text);
 }
 
 bool Logger::vwriteDataToLogFile(const std::string& path, const char* format, va_list args) {
     if (format == nullptr) {
         return false;
     }
-    std::string piece = formatPiece(format, args);
-    if (!appendToFile(path, piece)) {
-        return false;
+    return logPiece(path, formatPiece(format, args));
+}
+
+void Logger::flushRepeatedLines() {
+    std::string note;
+    {
+        std::lock_guard<std::mutex> lock(logWriteMutex());
+        note = closeRunLocked(repeatedLines());
     }
-    mirrorToViewer(piece);
-    return true;
+    if (!note.empty()) {
+        mirrorToViewer(note);
+    }
 }
 
 bool Logger::writeDataToLogFile(const char* path, const char* format, ...) {
@@ -559,6 +633,10 @@ void Logger::setClock(const Clock& clock) {
 
 void Logger::resetForTests() {
     clockSlot().store(&Clock::system());
+    {
+        std::lock_guard<std::mutex> lock(logWriteMutex());
+        repeatedLines() = RepeatedLines{};
+    }
     LoggerState fresh;
     std::shared_ptr<LogViewerSink> old;
     {

@@ -53,6 +53,11 @@ class Logger {
         __attribute__((format(printf, 2, 3)));
     static bool vwriteDataToLogFile(const std::string& path, const char* format, va_list args)
         __attribute__((format(printf, 2, 0)));
+    // The same log line written many times in a row appears a few times,
+    // then is counted; this writes the count of a run still open ("(the line
+    // above was repeated N more times)"). Another line, or a new log, closes
+    // a run by itself.
+    static void flushRepeatedLines();
     // A blank line, 79 dashes and a blank line.
     static bool printSeparator();
 
