@@ -8,6 +8,7 @@
 #include "platform/Env.h"
 #include "platform/SafeFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -381,7 +382,13 @@ void SeekScan::finish() {
     DiskContext& disk = *controller_.disk();
     double pairs = static_cast<double>(pairsSummed_);
     disk.seekLinearRPI = pairs > 0 ? sumAvg_ / pairs * 1000.0 : 0.0;
-    disk.seekRatioRPI = std::log10(largestMax_ / smallestMin_);
+    // A cycle below the clock's microsecond reads as 0; no pair, no spread.
+    // Neither may put an infinite or undefined index into a data file.
+    constexpr double kResolution = 1e-6;
+    disk.seekRatioRPI =
+        pairs > 0
+            ? std::log10(std::max(largestMax_, kResolution) / std::max(smallestMin_, kResolution))
+            : 0.0;
 
     if (normal_) {
         data("\nRPISKLIN: %f\n", disk.seekLinearRPI);
@@ -449,15 +456,18 @@ void SeekScan::releaseTables() {
 // --- owner and files ---------------------------------------------------------
 
 void SeekScan::startSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::start);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::start);
 }
 
 void SeekScan::stopSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::stop);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::stop);
 }
 
 void SeekScan::setSpinnerLocation(int64_t offset) {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::locate, offset);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::locate, offset);
 }
 
 void SeekScan::log(const char* format, ...) {

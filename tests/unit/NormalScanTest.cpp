@@ -3,9 +3,9 @@
 #include "engine/ScanController.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
+#include "platform/SafeFile.h"
 #include "report/ReportGenerator.h"
 #include "report/TestReport.h"
-#include "platform/SafeFile.h"
 #include "store/FileProcessor.h"
 #include "store/Quarrykit.h"
 #include "store/RunJournal.h"
@@ -455,10 +455,12 @@ TEST_F(NormalScanTest, UnitsThatCannotBeTestedAreRefusedAndKeepTheirFiles) {
     ASSERT_TRUE(prepare());
     EXPECT_EQ(controller.deviceState(), NormalScan::kBaseFiles);
 
-    // Files in no state of the sequence: nothing is scanned or changed.
+    // Files in no state of the sequence: the stray one is offered for the
+    // roll-back (1013); declined, nothing is scanned or changed.
     unit->write(".ssa", "x");
     std::map<std::string, std::string> before = unit->snapshot();
-    EXPECT_EQ(runTest(), NormalScan::Outcome::NoPhase);
+    answerer->push(1013, 0);
+    EXPECT_EQ(runTest(), NormalScan::Outcome::Refused);
     EXPECT_EQ(unit->snapshot(), before);
     EXPECT_EQ(log().find("Scan start - "), std::string::npos);
     fs::remove(unit->path(".ssa"));
