@@ -890,6 +890,12 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
         result.err = std::string(kToolPrefix) + "cannot run lsblk: " + clean(listing.error) + "\n";
         return result;
     }
+    if (!listing.finished()) {
+        // Half a listing would pass for all the disks there are.
+        result.status = 1;
+        result.err = std::string(kToolPrefix) + clean(listing.error) + "\n";
+        return result;
+    }
     std::string why;
     std::optional<json> devices = parseLsblk(listing.output, &why);
     if (!devices) {
@@ -920,7 +926,7 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
     if (sources.smartHealth) {
         if (std::optional<std::string> path = smartDevicePath(*devices, device)) {
             ProcessResult answer = sources.smartHealth(*path);
-            if (answer.started) {
+            if (answer.finished()) {
                 smart = parseJson(answer.output);
             }
         }

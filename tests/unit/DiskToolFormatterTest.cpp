@@ -238,6 +238,34 @@ TEST(DiskToolFormatter, SmartIsAskedOfTheWholeDiskOnly) {
     EXPECT_EQ(valueOf(r.out, "SMART Status"), "Failing");
 }
 
+TEST(DiskToolFormatter, ToolsStoppedAtTheirTimeLimitGiveNoMadeUpAnswers) {
+    // lsblk stopped after printing half its listing: no listing at all.
+    std::string whole = readData("machine.json");
+    DiskToolFormatter::Sources cut = recorded(whole);
+    cut.listBlockDevices = [whole] {
+        ProcessResult r = printed(whole.substr(0, whole.size() / 2), 143);
+        r.timedOut = true;
+        r.error = "/usr/bin/lsblk did not finish within 10 s and was stopped";
+        return r;
+    };
+    auto r = DiskToolFormatter::run({"list"}, cut);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err, "tolvarin-disktool: /usr/bin/lsblk did not finish within 10 s and was "
+                     "stopped\n");
+
+    // smartctl stopped after printing a passing answer: the status is unknown.
+    DiskToolFormatter::Sources slowSmart = recorded(whole);
+    slowSmart.smartHealth = [](const std::string&) {
+        ProcessResult r = printed(readData("smart-passed.json"), 143);
+        r.timedOut = true;
+        return r;
+    };
+    r = DiskToolFormatter::run({"info", "sda"}, slowSmart);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(valueOf(r.out, "SMART Status"), "Not Supported");
+}
+
 TEST(DiskToolFormatter, BrokenOrMissingToolsGiveAMessageAndNoListing) {
     DiskToolFormatter::Sources missing;
     missing.listBlockDevices = [] {

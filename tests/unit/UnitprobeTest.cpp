@@ -166,15 +166,62 @@ TEST(Unitprobe, CoreStorageVolumeNameDependsOnTheReportOrder) {
     EXPECT_EQ(e.records()[3].volumeName(), "Apple Core Storage");
 }
 
-TEST(Unitprobe, LinesShorterThanTheColumnsGiveEmptyColumns) {
+TEST(Unitprobe, LinesShorterThanTheColumnsGiveEmptyColumnsAndNoRecord) {
     auto e = enumerate("short", kLinux);
-    ASSERT_EQ(whoAll(e.records()),
-              (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s1", "V disk0 ", "V disk0 "}));
+    // The cut rows name no device: they give no volume.
+    ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s1"}));
     EXPECT_EQ(e.records()[1].volumePartitionSize(), "20.0 GB ");
+}
+
+TEST(Unitprobe, GarbledRowsOfTheListingMakeUpNoRecords) {
+    auto tool = FakeDiskTool::withScript(R"(case "$1" in list) cat <<'EOF'
+/dev/disk0
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB     isk0
+   1:                  Apple_HFS Data                   20.0 GB     disk0s1
+/dev/disk1
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB    disk1
+   1:                  Apple_HFS Data                   20.0 GB     disk0s1
+   2:                  Apple_HFS Mine                   20.0 GB     disk1s2
+   3:                  Apple_HFS Blank                  20.0 GB     
+   4:                  Apple_HFS Slash                  20.0 GB     disk1/../x
+/dev/
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB    
+   1:                  Apple_HFS Data                   20.0 GB     s1
+EOF
+;; esac
+)");
+    RecordedUnitprobe probe(kLinux);
+    probe.initWithOSString("");
+    ASSERT_EQ(whoAll(probe.mediaStructureArray()),
+              (std::vector<std::string>{"P disk1 N/A", "V disk1 disk1s2"}));
     // A report that says nothing leaves the fields absent, UUID and SMART empty.
-    EXPECT_FALSE(e.records()[2].volumeName());
-    EXPECT_EQ(e.records()[2].UUID(), "");
-    EXPECT_EQ(e.records()[2].SMARTStatus(), "");
+    EXPECT_FALSE(probe.mediaStructureArray()[1].volumeName());
+    EXPECT_EQ(probe.mediaStructureArray()[1].UUID(), "");
+    EXPECT_EQ(probe.mediaStructureArray()[1].SMARTStatus(), "");
+    EXPECT_FALSE(ran(*tool, "info /dev/disk0"));
+}
+
+TEST(Unitprobe, AHangingDiskToolIsStoppedAndItsPartOfAListingIgnored) {
+    ScopedEnv limit("TOLVARIN_TOOL_TIME_LIMIT_MS", "150");
+    for (const char* script : {"exec sleep 30\n", "echo /dev/sda; exec sleep 30\n"}) {
+        auto tool = FakeDiskTool::withScript(script);
+        RecordedUnitprobe probe(kLinux);
+        probe.initWithOSString("");
+        EXPECT_TRUE(probe.mediaStructureArray().empty()) << script;
+        EXPECT_NE(probe.diskToolProblem().find("did not finish within 0.15 s"), std::string::npos)
+            << probe.diskToolProblem();
+    }
+    // A tool that ends but leaves a child holding its output is read to its
+    // own end, not to the child's.
+    ScopedEnv longLimit("TOLVARIN_TOOL_TIME_LIMIT_MS", "600000");
+    auto tool = FakeDiskTool::withScript("sleep 30 &\ncase \"$1\" in list) cat '" +
+                                         unitprobeData("linux") + "/list.txt' ;; esac\n");
+    RecordedUnitprobe probe(kLinux);
+    probe.initWithOSString("");
+    EXPECT_EQ(probe.mediaStructureArray().size(), 6u);
 }
 
 TEST(Unitprobe, LinuxDevicesAndFilesystemsAreListed) {
