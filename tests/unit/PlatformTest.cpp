@@ -266,6 +266,22 @@ TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
     EXPECT_EQ(err, ENOENT);
 }
 
+TEST(PosixRawDevice, RefusesCharacterDevicesAndFifosWithoutWaiting) {
+    TempDir dir;
+    std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), std::string("/dev/null"), fifo}) {
+        int err = 0;
+        std::string message;
+        EXPECT_EQ(PosixRawDevice::open(path, PosixRawDevice::Access::ReadOnly, &err, &message),
+                  nullptr)
+            << path;
+        EXPECT_EQ(err, ENOTBLK) << path;
+        EXPECT_NE(message.find("not a block device or an image file"), std::string::npos)
+            << message;
+    }
+}
+
 TEST(System, ReleaseNames) {
     EXPECT_EQ(System::releaseName("13.4.0"), "Mavericks");
     EXPECT_EQ(System::releaseName("9.8.0"), "Leopard");
