@@ -29,17 +29,25 @@ std::vector<size_t> characterStarts(const std::string& line) {
     return starts;
 }
 
+// What Linux disks hold besides file systems: encrypted containers, LVM
+// members and swap are volumes a user may want to test too.
+bool isLinuxContentType(const std::string& type) {
+    return type == "Linux_Filesystem" || type == "Linux_LUKS" || type == "Linux_LVM" ||
+           type == "Linux_Swap";
+}
+
 // The types that make row 0 a volume of its own (the whole disk is formatted).
 bool isWholeDiskVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
-           type.starts_with("Microsoft") || type == "Linux_Filesystem";
+           type.starts_with("Microsoft") || isLinuxContentType(type);
 }
 
-// The partition types that yield a volume record.
+// The partition types that yield a volume record. A Linux partition whose
+// content nobody recognised is still a volume, one without a file system.
 bool isRecognisedVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
            type == "Apple_CoreStorage" || type.starts_with("Microsoft") ||
-           type == "Linux_Filesystem";
+           isLinuxContentType(type) || type == "No_File_System";
 }
 
 // The device path of a listing header: the header up to its first blank, so

@@ -1,6 +1,7 @@
 // tolvarin-disktool: the disk tool on Linux. Runs lsblk (and smartctl for a
 // report), hands their JSON to DiskToolFormatter and prints the answer.
 
+#include "platform/BlockProbe.h"
 #include "platform/ProcessRunner.h"
 #include "unitprobe/DiskToolFormatter.h"
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +82,14 @@ int main(int argc, char** argv) {
         };
     }
     sources.mountTable = readMountTable;
+    // Only device nodes are probed: /dev/NAME for the names lsblk gave.
+    sources.probeContent = [](const std::string& devicePath) -> std::optional<BlockContent> {
+        struct stat st {};
+        if (::stat(devicePath.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+            return std::nullopt;
+        }
+        return BlockProbe::probe(devicePath);
+    };
 
     DiskToolFormatter::Result result = DiskToolFormatter::run(args, sources);
     bool written = writeAll(stdout, result.out) && std::fflush(stdout) == 0;
