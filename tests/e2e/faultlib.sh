@@ -94,8 +94,9 @@ short 3M 0x301000 512
 seekfail 0x380000 0x381000
 writefail 0x3C0000 0x3C1000
 EOF
-cat >check.py <<'EOF'
-import errno, os, sys, threading, time
+# What the Python checks share.
+cat >checklib.py <<'EOF'
+import errno, sys
 
 M = 1 << 20
 failed = 0
@@ -103,12 +104,20 @@ def check(name, ok):
     global failed
     print(("ok   " if ok else "FAIL ") + name)
     failed += 0 if ok else 1
-def eio(call):
+def fails(code, call):
     try:
         call()
     except OSError as e:
-        return e.errno == errno.EIO
+        return e.errno == code
     return False
+def eio(call):
+    return fails(errno.EIO, call)
+def done():
+    sys.exit(1 if failed else 0)
+EOF
+cat >check.py <<'EOF'
+import os, threading, time
+from checklib import M, check, eio, done
 
 fd = os.open("image", os.O_RDWR)
 check("pread overlapping the start fails", eio(lambda: os.pread(fd, 1024, M - 512)))
@@ -158,7 +167,7 @@ check("a write over the range heals it", os.pread(fd, 4096, M) == b"\0" * 4096)
 os.pwrite(fd, b"\0" * 4096, 0x180000)
 check("a sticky range stays bad", eio(lambda: os.pread(fd, 512, 0x180000)))
 os.close(fd)
-sys.exit(1 if failed else 0)
+done()
 EOF
 rm -f report
 start=$(now_ms)
@@ -181,20 +190,8 @@ wallstep -3600000000 at 2M   # an hour back when a read reaches 2 MiB
 unplug at 3M                 # pulled out when a read reaches 3 MiB
 EOF
 cat >gone.py <<'EOF'
-import errno, os, sys, threading, time
-
-M = 1 << 20
-failed = 0
-def check(name, ok):
-    global failed
-    print(("ok   " if ok else "FAIL ") + name)
-    failed += 0 if ok else 1
-def fails(code, call):
-    try:
-        call()
-    except OSError as e:
-        return e.errno == code
-    return False
+import errno, os, threading, time
+from checklib import M, check, fails, done
 
 fd = os.open("image", os.O_RDWR)
 check("a gone range fails reads with ENXIO", fails(errno.ENXIO, lambda: os.pread(fd, 4096, M)))
@@ -226,7 +223,7 @@ check("and every write", fails(errno.ENODEV, lambda: os.pwrite(fd, b"\0" * 512, 
 check("seeks still answer", os.lseek(fd, 4096, os.SEEK_SET) == 4096)
 check("read at the offset fails too", fails(errno.ENODEV, lambda: os.read(fd, 4096)))
 os.close(fd)
-sys.exit(1 if failed else 0)
+done()
 EOF
 rm -f report
 faulty "$python" gone.py
