@@ -171,7 +171,14 @@ std::string Unitprobe::OSVersion() const {
 
 std::vector<std::string> Unitprobe::runDiskTool(std::unique_ptr<CmdProcessor>& runner,
                                                 const std::vector<std::string>& args) {
+    // The adapter's listing runs lsblk (10 s at most); a report runs lsblk
+    // and then smartctl (20 s at most), which a slow USB bridge needs. Each
+    // limit outlasts the adapter's own, so that its tools are stopped first.
+    ProcessLimits limits;
+    limits.time =
+        !args.empty() && args[0] == "info" ? std::chrono::seconds(45) : std::chrono::seconds(20);
     runner = std::make_unique<CmdProcessor>();
+    runner->setLimits(ProcessRunner::limitsWithin(limits));
     runner->setCommand(Paths::diskToolPath());
     runner->setArgs(args);
     runner->processCommand(runner->command(), runner->args());
