@@ -67,6 +67,13 @@ for name in info-hangs leaves-child; do
     status=$?
     check "normal, tool $name: the test ran to its end" equals "$status" 0
 done
+# An image file needs no disk tool, but the drive list is made all the same.
+export TOLVARIN_DISKTOOL="$work/sleeps" TOLVARIN_TOOL_TIME_LIMIT_MS=100
+truncate -s 64M "$work/small.img"
+timeout 300 "$cli" normal "$work/small.img" --log "$work/image.log" --yes --answer 8=0 \
+    </dev/null >"$work/normal-image.out" 2>"$work/normal-image.err"
+status=$?
+check "normal of an image, tool sleeps: the test ran to its end" equals "$status" 0
 unset TOLVARIN_TOOL_TIME_LIMIT_MS
 
 # No stray tool is left running.
