@@ -1,8 +1,8 @@
 #include "cli/TestRun.h"
 
 #include "app/DriveListLoader.h"
-#include "cli/TerminalAnswerer.h"
 #include "base/Clock.h"
+#include "cli/TerminalAnswerer.h"
 #include "logging/MessageCenter.h"
 #include "platform/Paths.h"
 #include "platform/PosixRawDevice.h"
@@ -99,6 +99,22 @@ TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& l
         return std::nullopt;
     };
 
+    // A unit is a block device or an image file; anything else (/dev/zero
+    // reads without end and would be sized at petabytes) is refused.
+    auto notAUnit = [](const std::string& name, const struct stat& st) -> std::string {
+        if (S_ISDIR(st.st_mode)) {
+            return name + " is a directory: give a disk or volume, or an image file";
+        }
+        if (S_ISCHR(st.st_mode)) {
+            return name + " is a character device: give a disk or volume (a block device), or "
+                          "an image file";
+        }
+        if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) {
+            return name + " is neither a block device nor an image file";
+        }
+        return "";
+    };
+
     if (unit.find('/') == std::string::npos) {
         out.mediaArray = lister ? lister() : std::vector<Media>{};
         out.media = find(out.mediaArray, unit);
@@ -106,6 +122,15 @@ TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& l
             return fail(kExitBadInput, "unknown unit '" + unit +
                                            "': give an identifier that 'tolvarin-cli list' shows, "
                                            "or the path of a device or image file");
+        }
+        // The node the test will open in place of the identifier.
+        std::string node = Paths::rawDevicePathForIdentifier(unit);
+        struct stat st {};
+        if (::stat(node.c_str(), &st) == 0) {
+            if (std::string why = notAUnit(node, st); !why.empty()) {
+                out.media.reset();
+                return fail(kExitBadInput, "unit '" + unit + "': " + why);
+            }
         }
         return out;
     }
@@ -123,9 +148,8 @@ TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& l
         }
         return fail(kExitNotRun, unit + ": " + std::strerror(e));
     }
-    if (S_ISDIR(st.st_mode)) {
-        return fail(kExitBadInput,
-                    unit + " is a directory: give a disk or volume, or an image file");
+    if (std::string why = notAUnit(unit, st); !why.empty()) {
+        return fail(kExitBadInput, why);
     }
     if (S_ISREG(st.st_mode)) {
         if (st.st_size == 0) {
@@ -135,10 +159,7 @@ TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& l
         out.mediaArray = {*out.media};
         return out;
     }
-    if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        return fail(kExitBadInput, unit + " is neither a device nor an image file");
-    }
-    // A device node: the drive list knows it by its kernel name.
+    // A block device node: the drive list knows it by its kernel name.
     std::string identifier = Paths::identifierForRawDevicePath(path);
     out.mediaArray = lister ? lister() : std::vector<Media>{};
     out.media = find(out.mediaArray, identifier);
