@@ -2,9 +2,9 @@
 
 #include "app/GUIController.h"
 #include "base/Media.h"
-#include "platform/Env.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
+#include "platform/Env.h"
 
 #include <cstdint>
 #include <functional>

@@ -7,8 +7,8 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
