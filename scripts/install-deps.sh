@@ -7,7 +7,8 @@ pkgs=(
   python3
   libgtest-dev libgmock-dev
   qt6-base-dev nlohmann-json3-dev
-  smartmontools util-linux xvfb xauth
+  smartmontools util-linux libblkid-dev xvfb xauth
+  fdisk e2fsprogs cryptsetup-bin btrfs-progs lvm2 exfatprogs ntfs-3g xfsprogs dosfstools
   libreoffice-writer-nogui poppler-utils
   dpkg-dev lintian desktop-file-utils appstream man-db
 )
