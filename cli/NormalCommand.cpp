@@ -85,6 +85,12 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
         TestRun::complain("normal test did not run to its end" +
                           (problem.empty() ? std::string() : ": " + problem) +
                           "; log: " + hub.logFile());
+        // Files no test can continue from: the way out is named.
+        if (problem.rfind("The unit's data files", 0) == 0) {
+            TestRun::complain("to test the unit anew, without its stored results: tolvarin-cli "
+                              "forget " +
+                              options_.unit);
+        }
     } else {
         TestRun::complain(std::string("normal test ") +
                           (status == TestRun::kExitErrorsFound ? "found errors" : "passed") + ": " +

@@ -465,8 +465,9 @@ std::vector<int> MessageCenter::messageNumbers() {
 }
 
 bool MessageCenter::defaultDestroys(int n) {
-    // "OK" deletes the unit's files (1008 to 1013); "Delete" forgets a unit.
-    return (n >= 1008 && n <= 1013) || n == 1015;
+    // "OK" deletes the unit's files (1008 to 1013). Forgetting a unit (1015)
+    // is asked only by the command that names the deletion.
+    return n >= 1008 && n <= 1013;
 }
 
 int MessageCenter::safeAnswerForNumber(int n) {
