@@ -558,8 +558,13 @@ NormalScan::Outcome NormalScan::finish(bool initial) {
     if (report) {
         controller_.updateResults(
             [&](TestResults& r) { r.reportPath = reportWriter_->reportPath(); });
+    } else {
+        std::string why = reportWriter_ != nullptr ? reportWriter_->problem() : "";
+        controller_.updateResults(
+            [&](TestResults& r) { r.reportProblem = why.empty() ? "no report writer" : why; });
     }
-    if (MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 && report &&
+    // Message 8 announces a report: without one it is not raised.
+    if (report && MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 &&
         !reportWriter_->displayReport()) {
         System::consoleLog("The report cannot be shown here; it is at " +
                            reportWriter_->reportPath());

@@ -26,6 +26,8 @@ const char* const kApplicationSupportDir = "/Library/Application Support/Tolvari
 // A formatted piece is at most 254 characters: the size of the buffer the
 // log lines were always built in, terminator included.
 constexpr std::size_t kFormatBufferSize = 255;
+// Names tried for a report before the test says none could be written.
+constexpr int kReportNameTries = 100;
 
 struct LoggerState {
     std::string versionString;
@@ -393,11 +395,21 @@ void Logger::setReportFileNameAndPath() {
     std::string documents = documentDir();
     System::consoleLog("Current time stamp: " + stamp);
     System::consoleLog("DOCUMENT DIR: " + documents);
+    // A name already taken (a report of the same second, a planted file)
+    // gives way to the next free one: "Report<stamp>-2.rtf" and so on.
     std::string path = documents + "/Report" + stamp + ".rtf";
+    struct stat st {};
+    for (int n = 2; ::lstat(path.c_str(), &st) == 0 && n <= kReportNameTries; ++n) {
+        path = documents + "/Report" + stamp + "-" + std::to_string(n) + ".rtf";
+    }
     escapeNameInLogLines(path);
     set(&LoggerState::reportFileNameAndPath, path);
     System::consoleLog("LOG FILE NAME AND PATH: " + path);
     updateLog("Tolvarin report location: " + path);
+}
+
+void Logger::clearReportFileNameAndPath() {
+    set(&LoggerState::reportFileNameAndPath, std::string());
 }
 
 bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& media) {

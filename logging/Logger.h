@@ -33,8 +33,11 @@ class Logger {
     static void setLogFileNameAndPath();
     // The log the user chose instead.
     static void setUserLogFileNameAndPathWithString(const std::string& path);
-    // Names a fresh report, documentDir/Report<stamp>.rtf.
+    // Names a fresh report, documentDir/Report<stamp>.rtf, or the first of
+    // Report<stamp>-2.rtf, -3, ... at which nothing stands.
     static void setReportFileNameAndPath();
+    // No report is named (none could be written).
+    static void clearReportFileNameAndPath();
 
     // Starts the log of a test from empty with the header describing the
     // device. Answers false, with a console line, when the log cannot be
