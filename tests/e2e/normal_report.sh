@@ -4,6 +4,8 @@
 # report was written and why, the JSON has "report": null and the reason,
 # the exit status is 3 and message 8 (which says a report was made) is not
 # raised. Put right, the next test writes its report and announces it.
+# A data folder that is a link is refused the same truthful way: exit 3,
+# the final line and the JSON, and no log announced that is not written.
 #
 # Usage: normal_report.sh BUILD_DIR. Exit 0 on success, 77 to skip, 1 on failure.
 set -u
@@ -28,5 +30,20 @@ report=$(json "$work/written.out" 'd["report"]')
 check "report: exit status 0" equals "$status" 0
 check "report: written where announced" test -f "$report"
 check "report: message 8 raised" asked written 8
+
+# The data folder a link to another folder: refused, nothing written there.
+mv "$data" "$work/real-data"
+ln -s "$work/real-data" "$data"
+ls -A "$work/real-data" | sort >"$work/real-before"
+cli_lead=(normal sdz) # the log the logger proposes
+run_cli linked -- --yes --answer 8=0 --json
+check "linked data folder: exit status 3" equals "$status" 3
+check "linked data folder: the final line says why" \
+    has "$work/linked.err" "tolvarin-cli: no test was run: The data directory could not be used"
+check "linked data folder: json refused" equals "$(json "$work/linked.out" 'd["result"]')" refused
+check "linked data folder: no log announced" lacks "$work/linked.err" "Log file: "
+check "linked data folder: no log written" test -z "$(find "$home/Documents" -name 'Log*' 2>/dev/null)"
+check "linked data folder: nothing written through the link" \
+    equals "$(ls -A "$work/real-data" | sort | md5sum)" "$(md5sum <"$work/real-before")"
 
 finish
