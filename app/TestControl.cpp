@@ -334,7 +334,9 @@ void TestControl::runCursoryTest(ScanController& controller) {
         BadBlockRepair(controller).doDiskRepairOnIndex(index, logFile);
     });
     scan.doCursoryScanTest();
-    recordTestEnd(controller.stopFlag(), false, "");
+    recordTestEnd(controller.stopFlag(), false,
+                  controller.unitGone() ? std::string(ScanController::kUnitGoneText) + "."
+                                        : std::string());
 }
 
 void TestControl::runNormalTest(ScanController& controller) {
@@ -359,6 +361,10 @@ void TestControl::runNormalTest(ScanController& controller) {
         break;
     default:
         break;
+    }
+    if (controller.unitGone()) {
+        problem = std::string(ScanController::kUnitGoneText) +
+                  "; the test was saved as stopped and resumes at the next normal test.";
     }
     const bool completed = outcome == NormalScan::Outcome::Completed;
     recordTestEnd(!completed, completed, problem);

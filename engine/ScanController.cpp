@@ -141,6 +141,7 @@ DiskContext& ScanController::prepareDiskContext() {
     auto fresh = std::make_unique<DiskContext>();
     initialize(*fresh);
     fresh->clock = &host_.env();
+    fresh->unitGone = [this] { markUnitGone(); };
     disk_ = std::move(fresh);
     return *disk_;
 }
@@ -211,6 +212,16 @@ bool ScanController::refusePreparation(const std::string& problem) {
     return false;
 }
 
+void ScanController::markUnitGone() {
+    if (!unitGone_.exchange(true)) {
+        Logger::flushRepeatedLines();
+        Logger::updateLog(std::string("\nSCAN CONTROLLER: ") + kUnitGoneText + ".");
+        System::consoleLog(kUnitGoneText);
+    }
+    // The scan stops as if Stop were pressed; its stop question is not asked.
+    stopFlag_.store(true);
+}
+
 void ScanController::setDeviceOpener(DeviceOpener opener) {
     std::lock_guard<std::mutex> lock(fieldsMutex_);
     opener_ = std::move(opener);
@@ -231,8 +242,12 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
     setSurfacePercentDone(0.0);
     setSeekPercentDone(0.0);
     DiskContext& disk = prepareDiskContext();
+    unitGone_.store(false);
+    // The path is known before the open, so that a watched device can look
+    // for its node.
+    DiskContext::copyText(disk.rawDevicePath, device);
     if (opener) {
-        disk.device = opener(device, forWriting);
+        disk.installDevice(opener(device, forWriting));
         // A positive stand-in for a descriptor the engine never uses itself.
         disk.fd = disk.device ? 1 : 0;
     }
@@ -286,6 +301,9 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
                                    "SIZING SCAN CRITICAL ERROR: Could not open device for "
                                    "reading.\n\n");
         Logger::writeDataToLogFile(logPath, "%s", "SIZING SCAN ABORTING TEST!\n\n");
+    }
+    if (unitGone()) {
+        return refusePreparation(kUnitGoneText + (": " + device));
     }
     updateResults([&](TestResults& r) {
         r.sizingResult = result;

@@ -260,7 +260,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
 
     auto [a, b] = pairLocations(layout.count, pairCounter_);
     for (int64_t index = pairCounter_; index < pairTotal_; ++index) {
-        if (b == a + 1) {
+        if (b == a + 1 || controller_.unitGone()) {
             // Pause and stop are looked at once per row of pairs.
             while (controller_.pauseFlag()) {
                 host_.env().sleepMicros(kPauseMicros);
@@ -300,6 +300,9 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     {
         std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
         result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB);
+    }
+    if (result < 0 && controller_.unitGone()) {
+        return; // not a failed pair: the stop saves the test before it
     }
 
     controller_.setCurrentTestRange(rangeText("Seeking between %.3f GB and %.3f GB",

@@ -205,7 +205,7 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
             return kOpenFailed;
         }
         disk.fd = device->fd();
-        disk.device = std::move(device);
+        disk.installDevice(std::move(device));
     }
     if (disk.sectorBuffer.size() < static_cast<size_t>(disk.sectorReadSize)) {
         disk.sectorBuffer.allocate(static_cast<size_t>(disk.sectorReadSize));
