@@ -11,7 +11,7 @@ namespace tolvarin {
 namespace {
 
 nlohmann::json index(double value) {
-    if (!std::isfinite(value) || value > DataFileFormat::kNotMeasuredThreshold) {
+    if (DataFileFormat::isNotMeasured(value)) {
         return nullptr;
     }
     return value;

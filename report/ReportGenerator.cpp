@@ -546,7 +546,7 @@ std::string ReportGenerator::joinParagraphs(std::string_view first, std::string_
 }
 
 std::string ReportGenerator::formatIndex(double value) {
-    if (!std::isfinite(value) || std::fabs(value) > DataFileFormat::kNotMeasuredThreshold) {
+    if (DataFileFormat::isNotMeasured(value)) {
         return "N/A";
     }
     char buffer[64];

@@ -186,6 +186,8 @@ TEST(ReportPlaceholders, ResultWordsAndUnmeasuredIndices) {
     EXPECT_EQ(ReportGenerator::formatIndex(std::numeric_limits<double>::infinity()), "N/A");
     EXPECT_EQ(ReportGenerator::formatIndex(-std::numeric_limits<double>::infinity()), "N/A");
     EXPECT_EQ(ReportGenerator::formatIndex(std::nan("")), "N/A");
+    // A measured seek index that a failed pair made huge is still a number.
+    EXPECT_NE(ReportGenerator::formatIndex(9.999e99 * 1000 / 435), "N/A");
 }
 
 // --- the verdicts ----------------------------------------------------------------
