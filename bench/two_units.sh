@@ -10,13 +10,13 @@
 #
 #   bash bench/two_units.sh [BUILD_DIR]
 #
-# Environment: BENCH_ROUNDS (default 3), BENCH_MIB (unit size, default 1024),
+# Environment: BENCH_ROUNDS (default 3), BENCH_MIB (unit size, default 2048),
 # BENCH_STRICT=1 (exit 1 on a miss).
 set -u
 BUILD=${1:-build}
 CLI="$BUILD/bin/tolvarin-cli"
 ROUNDS=${BENCH_ROUNDS:-3}
-MIB=${BENCH_MIB:-1024}
+MIB=${BENCH_MIB:-2048}
 TARGET=0.90
 [[ -x "$CLI" ]] || { echo "bench: $CLI is missing; build first" >&2; exit 1; }
 [[ "$(id -u)" == 0 ]] && command -v losetup >/dev/null ||
@@ -31,9 +31,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-for u in a b; do
+SIZES=("$MIB" "$((MIB + 8))")
+for u in 0 1; do
     # Written, not sparse: both sides read real blocks of the backing disk.
-    dd if=/dev/urandom of="$WORK/$u.img" bs=1M count="$MIB" status=none ||
+    # Sizes differ: two blank units of one size are one unit to the catalogue.
+    dd if=/dev/urandom of="$WORK/$u.img" bs=1M count="${SIZES[$u]}" status=none ||
         { echo "bench: no room for the images" >&2; exit 1; }
     l=$(losetup -f --show --direct-io=on "$WORK/$u.img") ||
         { echo "bench: no loop device" >&2; exit 1; }
@@ -43,7 +45,6 @@ export TOLVARIN_HOME="$WORK/home"
 mkdir -p "$TOLVARIN_HOME/.config/Tolvarin"
 printf '[General]\nindexingControl=0\ndisableTimeMachine=0\ndisablePowerManagement=0\n' \
     >"$TOLVARIN_HOME/.config/Tolvarin/Tolvarin.conf"
-BYTES=$((MIB * 1048576))
 
 # plain: the two dd loops at once; prints the summed rate (MB/s)
 plain() {
@@ -53,7 +54,7 @@ plain() {
             t0=$(date +%s.%N)
             dd if="${LOOPS[$i]}" of=/dev/null bs=256k iflag=direct status=none
             t1=$(date +%s.%N)
-            awk -v a="$t0" -v b="$t1" -v n="$BYTES" 'BEGIN { printf "%.3f\n", n / (b - a) / 1e6 }'
+            awk -v a="$t0" -v b="$t1" -v n="$((SIZES[i] * 1048576))" 'BEGIN { printf "%.3f\n", n / (b - a) / 1e6 }'
         ) >"$WORK/plain$i" &
     done
     wait
@@ -71,7 +72,7 @@ tests() {
     for i in 0 1; do
         python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); t=d["timings"]["surfaceSeconds"]
 assert d["exitStatus"] == 0, d["problem"]
-print("%.3f" % (int(sys.argv[2]) / t / 1e6))' "$WORK/test$i.json" "$BYTES" ||
+print("%.3f" % (int(sys.argv[2]) / t / 1e6))' "$WORK/test$i.json" "$((SIZES[i] * 1048576))" ||
             { echo "bench: test $i failed (see $WORK/test$i.err)" >&2; exit 1; }
     done | awk '{ s += $1 } END { printf "%.3f\n", s }'
 }
