@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: deps build run test test-unit asan bench format clean
+.PHONY: deps build run gui test test-unit asan bench format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -20,6 +20,10 @@ build: deps $(BUILD)/build.ninja
 # The main job on the built-in demo unit.
 run: build
 	@bash scripts/demo.sh $(BUILD)
+
+# The window on the same demo unit (needs a desktop session).
+gui: build
+	@bash scripts/gui.sh $(BUILD)
 
 # Every test in the plain build (unit, end-to-end), then the unit tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer.
