@@ -3,6 +3,7 @@
 #include "app/DriveListLoader.h"
 #include "app/GUIController.h"
 #include "app/StartupChecks.h"
+#include "app/UserWording.h"
 #include "engine/ScanController.h"
 #include "logging/MessageCenter.h"
 #include "platform/System.h"
@@ -413,7 +414,7 @@ std::optional<std::string> MainWindow::askLogFileName(const std::string& directo
 }
 
 void MainWindow::startPullDownSheetWithMessage(const std::string& message) {
-    MainThread::runAndWait([&] { sheet_->showMessage(qs(message)); });
+    MainThread::runAndWait([&] { sheet_->showMessage(qs(UserWording::sheetMessage(message))); });
 }
 
 void MainWindow::endPullDownSheet() {
