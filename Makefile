@@ -36,6 +36,7 @@ asan: deps $(ASAN_BUILD)/build.ninja
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+	@bash bench/gui_vs_cli.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
