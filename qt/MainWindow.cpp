@@ -256,7 +256,7 @@ void MainWindow::startPressed(bool normal) {
         std::string problem = hub_->startProblem();
         statusBar()->showMessage(qs(problem.empty() ? "No test was started." : problem));
     } else {
-        statusBar()->showMessage(QStringLiteral("Testing %1...").arg(qs(hub_->rawTargetDevice())));
+        statusBar()->showMessage(QStringLiteral("Testing %1...").arg(qs(hub_->selectedItem())));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "qt/MainThread.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVariant>
@@ -34,6 +35,12 @@ std::unique_ptr<QMessageBox> QtAlertAnswerer::makeBox(const Alert& alert, QWidge
     box->setTextFormat(Qt::PlainText);
     box->setText(QString::fromStdString(alert.title));
     box->setInformativeText(QString::fromStdString(alert.text));
+    // The title as a heading above the text.
+    if (auto* heading = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = heading->font();
+        bold.setBold(true);
+        heading->setFont(bold);
+    }
     // One role for all, so the box keeps the order they are added in on
     // every desktop: other, alternate, default from left to right.
     QPushButton* defaultButton = nullptr;

@@ -29,8 +29,8 @@ class RootLaunchTest : public QObject {
                  Decision::runHere);
 
         // As in CI: no desktop, no polkit. Nothing to ask in: a clear word.
-        RootLaunch::Plan ci = RootLaunch::plan({{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", ":0"}},
-                                               false, found, nothingThere);
+        RootLaunch::Plan ci = RootLaunch::plan(
+            {{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", ":0"}}, false, found, nothingThere);
         QCOMPARE(ci.decision, Decision::cannotRestart);
         QVERIFY(!ci.display);
         QVERIFY(ci.problem.find("no desktop session") != std::string::npos);
@@ -90,9 +90,9 @@ class RootLaunchTest : public QObject {
 
         // The restarted program takes the kept ones and drops the rest.
         ::unsetenv("TOLVARIN_ROOT_TEST");
-        std::vector<std::string> rest = RootLaunch::applySetenvArguments(
-            {"--setenv", "TOLVARIN_ROOT_TEST=yes", "--setenv", "LD_PRELOAD=/tmp/evil.so",
-             "USE_USB", "--setenv"});
+        std::vector<std::string> rest =
+            RootLaunch::applySetenvArguments({"--setenv", "TOLVARIN_ROOT_TEST=yes", "--setenv",
+                                              "LD_PRELOAD=/tmp/evil.so", "USE_USB", "--setenv"});
         QCOMPARE(rest, (std::vector<std::string>{"USE_USB", "--setenv"}));
         QCOMPARE(QString(std::getenv("TOLVARIN_ROOT_TEST")), QString("yes"));
         QVERIFY(std::getenv("LD_PRELOAD") == nullptr ||
