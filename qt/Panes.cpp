@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace tolvarin {
 
@@ -60,6 +62,35 @@ QWidget* unitBlock(QLabel*& name, QLabel*& identifier, const QString& prefix, QW
     return box;
 }
 
+// Caption and value pairs in two columns of rows rows each; the values
+// (named names, starting at "0") go to values.
+QGroupBox* countsBox(const QString& title, const std::vector<std::pair<QString, QString>>& counts,
+                     int rows, QLabel** values, QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    auto* grid = new QGridLayout(box);
+    for (int i = 0; i < static_cast<int>(counts.size()); ++i) {
+        values[i] = valueLabel(counts[static_cast<size_t>(i)].first, QStringLiteral("0"), box);
+        grid->addWidget(new QLabel(counts[static_cast<size_t>(i)].second, box), i % rows,
+                        (i / rows) * 2);
+        grid->addWidget(values[i], i % rows, (i / rows) * 2 + 1);
+    }
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    return box;
+}
+
+// The pane from top to bottom: unit, progress, results, and the buttons at
+// the foot.
+void stack(QWidget* pane, QWidget* unit, QWidget* progress, QWidget* results,
+           QHBoxLayout* buttons) {
+    auto* layout = new QVBoxLayout(pane);
+    layout->addWidget(unit);
+    layout->addWidget(progress);
+    layout->addWidget(results);
+    layout->addStretch();
+    layout->addLayout(buttons);
+}
+
 } // namespace
 
 ScanPane::ScanPane(bool normal, QWidget* parent) : QWidget(parent) {
@@ -95,23 +126,16 @@ ScanPane::ScanPane(bool normal, QWidget* parent) : QWidget(parent) {
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
 
-    auto* results = new QGroupBox(QStringLiteral("Results"), this);
-    auto* form = new QGridLayout(results);
-    const QString names[4] = {QStringLiteral("total%1SurfaceScanErrors"),
-                              QStringLiteral("total%1SurfaceScanIrregularities"),
-                              QStringLiteral("total%1SeekScanErrors"),
-                              QStringLiteral("total%1SeekScanIrregularities")};
-    const QString captions[4] = {
-        QStringLiteral("Surface scan errors:"), QStringLiteral("Surface scan irregularities:"),
-        QStringLiteral("Seek scan errors:"), QStringLiteral("Seek scan irregularities:")};
-    for (int i = 0; i < 4; ++i) {
-        totals[static_cast<size_t>(i)] =
-            valueLabel(names[i].arg(mode), QStringLiteral("0"), results);
-        form->addWidget(new QLabel(captions[i], results), i % 2, (i / 2) * 2);
-        form->addWidget(totals[static_cast<size_t>(i)], i % 2, (i / 2) * 2 + 1);
-    }
-    form->setColumnStretch(1, 1);
-    form->setColumnStretch(3, 1);
+    QGroupBox* results = countsBox(
+        QStringLiteral("Results"),
+        {{QStringLiteral("total%1SurfaceScanErrors").arg(mode),
+          QStringLiteral("Surface scan errors:")},
+         {QStringLiteral("total%1SurfaceScanIrregularities").arg(mode),
+          QStringLiteral("Surface scan irregularities:")},
+         {QStringLiteral("total%1SeekScanErrors").arg(mode), QStringLiteral("Seek scan errors:")},
+         {QStringLiteral("total%1SeekScanIrregularities").arg(mode),
+          QStringLiteral("Seek scan irregularities:")}},
+        2, totals.data(), this);
 
     startButton = button(lower + QStringLiteral("StartScan"), QStringLiteral("Start"), this);
     pauseButton = button(lower + QStringLiteral("PauseScan"), QStringLiteral("Pause"), this);
@@ -127,12 +151,7 @@ ScanPane::ScanPane(bool normal, QWidget* parent) : QWidget(parent) {
     buttons->addWidget(pauseButton);
     buttons->addWidget(stopButton);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(unit);
-    layout->addWidget(progress);
-    layout->addWidget(results);
-    layout->addStretch();
-    layout->addLayout(buttons);
+    stack(this, unit, progress, results, buttons);
 }
 
 void ScanPane::showUnit(const QString& name, const QString& identifier) {
@@ -172,27 +191,16 @@ DiagnosticsPane::DiagnosticsPane(QWidget* parent) : QWidget(parent) {
     grid->addWidget(overallBar, 2, 1, 1, 2);
     grid->setColumnStretch(1, 1);
 
-    auto* results = new QGroupBox(QStringLiteral("Findings"), this);
-    auto* form = new QGridLayout(results);
-    const QString names[6] = {QStringLiteral("diagnosticsWeakBlockCount"),
-                              QStringLiteral("diagnosticsBadBlockCount"),
-                              QStringLiteral("diagnosticsProbableSystemFaults"),
-                              QStringLiteral("diagnosticsMemoryErrors"),
-                              QStringLiteral("diagnosticsInterfaceErrors"),
-                              QStringLiteral("diagnosticsSeekErrors")};
-    const QString captions[6] = {QStringLiteral("Weak blocks:"),
-                                 QStringLiteral("Bad blocks:"),
-                                 QStringLiteral("Probable system faults:"),
-                                 QStringLiteral("Memory errors:"),
-                                 QStringLiteral("Interface errors:"),
-                                 QStringLiteral("Seek errors:")};
-    for (int i = 0; i < 6; ++i) {
-        counts[static_cast<size_t>(i)] = valueLabel(names[i], QStringLiteral("0"), results);
-        form->addWidget(new QLabel(captions[i], results), i % 3, (i / 3) * 2);
-        form->addWidget(counts[static_cast<size_t>(i)], i % 3, (i / 3) * 2 + 1);
-    }
-    form->setColumnStretch(1, 1);
-    form->setColumnStretch(3, 1);
+    QGroupBox* results = countsBox(
+        QStringLiteral("Findings"),
+        {{QStringLiteral("diagnosticsWeakBlockCount"), QStringLiteral("Weak blocks:")},
+         {QStringLiteral("diagnosticsBadBlockCount"), QStringLiteral("Bad blocks:")},
+         {QStringLiteral("diagnosticsProbableSystemFaults"),
+          QStringLiteral("Probable system faults:")},
+         {QStringLiteral("diagnosticsMemoryErrors"), QStringLiteral("Memory errors:")},
+         {QStringLiteral("diagnosticsInterfaceErrors"), QStringLiteral("Interface errors:")},
+         {QStringLiteral("diagnosticsSeekErrors"), QStringLiteral("Seek errors:")}},
+        3, counts.data(), this);
 
     configureButton =
         button(QStringLiteral("configureDiagnosticsButton"), QStringLiteral("Configure..."), this);
@@ -204,12 +212,7 @@ DiagnosticsPane::DiagnosticsPane(QWidget* parent) : QWidget(parent) {
     buttons->addWidget(startButton);
     buttons->addWidget(stopButton);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(unit);
-    layout->addWidget(progress);
-    layout->addWidget(results);
-    layout->addStretch();
-    layout->addLayout(buttons);
+    stack(this, unit, progress, results, buttons);
 }
 
 void DiagnosticsPane::showUnit(const QString& name, const QString& identifier) {
