@@ -2,15 +2,44 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
+
+#include <atomic>
+#include <exception>
+#include <future>
+#include <thread>
+
+namespace tolvarin {
+
+namespace {
+
+// The thread the application object was made on. Kept as a plain id: asking
+// Qt which thread a worker is would make Qt adopt (and keep) every worker
+// thread that asks.
+std::atomic<std::thread::id> gMainThread{};
+
+void rememberMainThread() {
+    gMainThread.store(std::this_thread::get_id());
+}
+
+} // namespace
+
+} // namespace tolvarin
+
+// Run by the application object's constructor, on the main thread.
+static void rememberTolvarinMainThread() {
+    tolvarin::rememberMainThread();
+}
+Q_COREAPP_STARTUP_FUNCTION(rememberTolvarinMainThread)
 
 namespace tolvarin {
 
 namespace MainThread {
 
 bool isCurrent() {
-    QCoreApplication* app = QCoreApplication::instance();
-    return app == nullptr || QThread::currentThread() == app->thread();
+    if (QCoreApplication::instance() == nullptr) {
+        return true;
+    }
+    return std::this_thread::get_id() == gMainThread.load();
 }
 
 void runAndWait(const std::function<void()>& work) {
@@ -18,7 +47,20 @@ void runAndWait(const std::function<void()>& work) {
         work();
         return;
     }
-    QMetaObject::invokeMethod(QCoreApplication::instance(), work, Qt::BlockingQueuedConnection);
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [&] {
+            try {
+                work();
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+        },
+        Qt::QueuedConnection);
+    finished.get();
 }
 
 void post(QObject* context, std::function<void()> work) {
