@@ -30,6 +30,10 @@ report=$(json "$work/written.out" 'd["report"]')
 check "report: exit status 0" equals "$status" 0
 check "report: written where announced" test -f "$report"
 check "report: message 8 raised" asked written 8
+check "json: times in ISO 8601" python3 -c 'import json,sys,datetime
+t = json.load(open(sys.argv[1]))["timings"]
+a, b = (datetime.datetime.fromisoformat(t[k]) for k in ("started", "ended"))
+sys.exit(0 if a.tzinfo is not None and a <= b else 1)' "$work/written.out"
 
 # The data folder a link to another folder: refused, nothing written there.
 mv "$data" "$work/real-data"
