@@ -15,8 +15,13 @@
 #include "platform/System.h"
 #include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
+#include "store/IntegrityChecker.h"
 #include "store/Quarrykit.h"
 #include "store/TestLocks.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace tolvarin {
 
@@ -24,6 +29,7 @@ namespace {
 
 constexpr int kConfirmLaunchMessage = 0;
 constexpr int kNoCursoryTestMessage = 5;
+constexpr int kOrphanedFilesMessage = 1014;
 // The status the program ends with when the file utility cannot be loaded.
 constexpr int kMissingComponentExitStatus = -1;
 
@@ -289,10 +295,31 @@ bool TestControl::prepareCatalogue() {
         std::lock_guard<std::mutex> lock(mutex_);
         unitLock_ = std::move(unit);
     }
+    offerToRemoveOrphans(drives->tolvarinDir());
     hub_.selection().setFileNamePrefix(prefix);
     controller.setDriveProcessor(drives);
     controller.setQuarrykit(kit.get());
     return true;
+}
+
+void TestControl::offerToRemoveOrphans(const std::string& dir) {
+    std::vector<std::string> orphans = IntegrityChecker::orphanedFiles(dir);
+    if (orphans.empty()) {
+        return;
+    }
+    for (const std::string& path : orphans) {
+        System::consoleLog("Data file without a drive header: " + path);
+    }
+    // "Keep" is the default: only an explicit "Delete" removes them.
+    if (MessageCenter::generateAlertDialogWithNumber(kOrphanedFilesMessage) !=
+        MessageCenter::kAlternateAnswer) {
+        return;
+    }
+    for (const std::string& path : orphans) {
+        if (::unlink(path.c_str()) != 0) {
+            System::consoleLog("Could not delete " + path + ": " + std::strerror(errno));
+        }
+    }
 }
 
 std::string TestControl::dataDirectory() const {

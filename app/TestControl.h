@@ -45,6 +45,9 @@ class TestControl {
     // The lock of the unit's device, taken before anything is asked or
     // written: false (with the reason) when another test holds it.
     bool lockDevice();
+    // Data files of units without a drive header: named, and removed when
+    // the user says so (message 1014).
+    void offerToRemoveOrphans(const std::string& dir);
     // The data directory of the catalogue and the locks.
     std::string dataDirectory() const;
     void releaseLocks();

@@ -352,7 +352,8 @@ const Entry kCatalogue[] = {
      "OK", "Cancel", "", 0},
     {1014, "ERROR 1014: Data Files Without a Drive Header",
      "The data directory holds data files of one or more units whose drive header file is "
-     "damaged or missing (the log names them). No test can use these files any more: a unit "
+     "damaged or missing (listed on Tolvarin's console). No test can use these files any more: a "
+     "unit "
      "without its drive header is registered anew at its next test.\n\nPress the \"Keep\" "
      "button to leave them where they are, or the \"Delete\" button and Tolvarin will delete "
      "them and their backups.",

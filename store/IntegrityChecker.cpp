@@ -7,7 +7,12 @@
 #include "store/DataFileFormat.h"
 #include "store/Quarrykit.h"
 
+#include "store/DataFileSet.h"
+#include "store/TestLocks.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tolvarin {
@@ -139,6 +144,33 @@ std::string IntegrityChecker::contentProblem(std::string_view text, const std::s
         return "";
     }
     return "";
+}
+
+std::vector<std::string> IntegrityChecker::orphanedFiles(const std::string& dir) {
+    auto regular = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    std::vector<std::string> orphans;
+    for (const std::string& folder : {dir, dir + "/prev"}) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            std::string name = entry.path().filename().string();
+            std::size_t dot = name.find('.');
+            if (name.empty() || name[0] == '.' || dot == std::string::npos || dot == 0 ||
+                (DataFileSet::stateBitForSuffix(name.substr(dot)) == 0 &&
+                 name.substr(dot) != ".dia") ||
+                !regular(folder + "/" + name)) {
+                continue;
+            }
+            std::string prefix = name.substr(0, dot);
+            if (!regular(dir + "/" + prefix + ".hdr") && !TestLocks::unitUnderTest(dir, prefix)) {
+                orphans.push_back(folder + "/" + name);
+            }
+        }
+    }
+    std::sort(orphans.begin(), orphans.end());
+    return orphans;
 }
 
 bool IntegrityChecker::checkSingleFileWithSuffix(const std::string& suffix) {

@@ -68,6 +68,10 @@ class IntegrityChecker {
     // the seek index's check (empty: not checked against a size).
     static std::string contentProblem(std::string_view text, const std::string& suffix,
                                       std::string_view sizingText = {});
+    // The data files in dir (and its backup folder "prev") of units whose
+    // drive header is missing or is no regular file: no test can use them
+    // again. Units under test are left out. Paths, sorted.
+    static std::vector<std::string> orphanedFiles(const std::string& dir);
     // The seek scan's bounds on the number of seek locations.
     static constexpr int kMinSeekLocations = 2;
     static constexpr int kMaxSeekLocations = 1000;

@@ -4,8 +4,8 @@
 # question (1008) without --answer ends the run with exit 3 and keeps every
 # file. A lost index file is made again; an impossible seek index is
 # damage; a folder at a later scan's name is offered for removal (1013).
-# "tolvarin-cli forget" removes the unit's files and header after asking,
-# and refuses while a test holds the unit.
+# "tolvarin-cli forget" removes the unit's files and header after asking.
+# Files left without their drive header are offered for removal.
 #
 # Usage: normal_damage.sh BUILD_DIR. Exit 0 on success, 77 to skip, 1 on failure.
 set -u
@@ -60,5 +60,25 @@ check "folder at .pss: not removed without an answer" test -d "$(unit_file .pss)
 run stray-removed -- --yes --answer 8=0 --answer 1013=1
 check "folder at .pss: removed and tested (exit 0)" equals "$status" 0
 check "folder at .pss: gone" test ! -e "$(unit_file .pss)"
+
+# A deleted drive header orphans the unit's other files: the unit is
+# registered anew, the orphans are named and offered for removal (1014,
+# "Keep" by default).
+orphans() { # data files (and backups) whose prefix has no header
+    local f p
+    find "$data" "$data/prev" -maxdepth 1 -type f -name 'M*.*' | while read -r f; do
+        p=$(basename "$f")
+        p=${p%%.*}
+        [ -f "$data/$p.hdr" ] || echo "$f"
+    done | wc -l
+}
+rm "$data/$(prefix).hdr"
+run orphaned -- --yes --answer 8=0
+check "deleted header: tested as a new unit (exit 0)" equals "$status" 0
+check "deleted header: message 1014 asked" asked orphaned 1014
+check "deleted header: the orphans kept by default" test "$(orphans)" -gt 0
+run orphans-removed -- --yes --answer 8=0 --answer 1014=0
+check "deleted header: the orphans removed when asked" equals "$(orphans)" 0
+check "deleted header: the unit's own files whole" equals "$(unit_files)" "$files"
 
 finish
