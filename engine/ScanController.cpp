@@ -288,7 +288,8 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
     // Without a log a cursory test would run for nothing, and a normal test
     // could not say what it did to the unit's files.
     if (!Logger::startLoggingOnDrive(device, media)) {
-        return refusePreparation("The log file cannot be written: " + logPath);
+        return refusePreparation("The log file cannot be written: " + logPath + " (" +
+                                 Logger::startProblem() + ")");
     }
 
     int result = SizingSweep::kOpenFailed;

@@ -412,6 +412,29 @@ void Logger::clearReportFileNameAndPath() {
     set(&LoggerState::reportFileNameAndPath, std::string());
 }
 
+namespace {
+
+std::mutex& startProblemMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& startProblemText() {
+    static std::string text;
+    return text;
+}
+void noteStartProblem(const std::string& why) {
+    System::consoleLog("Cannot start the log: " + why);
+    std::lock_guard<std::mutex> lock(startProblemMutex());
+    startProblemText() = why;
+}
+
+} // namespace
+
+std::string Logger::startProblem() {
+    std::lock_guard<std::mutex> lock(startProblemMutex());
+    return startProblemText();
+}
+
 bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& media) {
     for (const std::string& name :
          {rawDevicePath, media.primaryDiskID(), media.volumeDiskID(), media.volumeName()}) {
@@ -419,7 +442,13 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
     }
     std::string path = logFileNameAndPath();
     if (path.empty()) {
-        System::consoleLog("No log file is named; the log of this test is not written.");
+        noteStartProblem("No log file is named; the log of this test is not written.");
+        return false;
+    }
+    std::string link =
+        System::isPrivileged() ? SafeFile::linkBelow(userDir(), directoryOf(path)) : std::string();
+    if (!link.empty()) {
+        noteStartProblem(link + " is a symbolic link, which is not followed with root rights.");
         return false;
     }
     std::string documents = documentDir();
@@ -436,11 +465,11 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
     std::string error;
     UniqueFd fd = SafeFile::openForTruncate(path, &error);
     if (!fd) {
-        System::consoleLog("Cannot start the log: " + error);
+        noteStartProblem(error);
         return false;
     }
     if (!SafeFile::writeAll(fd.get(), withNamesEscaped(logHeader(rawDevicePath, media)), &error)) {
-        System::consoleLog("Cannot write the log header: " + path + ": " + error);
+        noteStartProblem(path + ": " + error);
         return false;
     }
     fd.reset();

@@ -43,6 +43,8 @@ class Logger {
     // device. Answers false, with a console line, when the log cannot be
     // written.
     static bool startLoggingOnDrive(const std::string& rawDevicePath, const Media& media);
+    // Why the last startLoggingOnDrive failed.
+    static std::string startProblem();
 
     // Appends to the log: the text and a newline; the text as it is. Both
     // are mirrored to an active log viewer.

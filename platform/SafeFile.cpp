@@ -220,6 +220,23 @@ bool removeEmptyDirectory(const std::string& path, std::string* error) {
     return true;
 }
 
+std::string linkBelow(const std::string& base, const std::string& path) {
+    if (base.empty() || path.size() <= base.size() || path.compare(0, base.size(), base) != 0 ||
+        path[base.size()] != '/') {
+        return "";
+    }
+    for (std::size_t at = path.find('/', base.size() + 1);; at = path.find('/', at + 1)) {
+        std::string partial = path.substr(0, at);
+        struct stat st {};
+        if (::lstat(partial.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            return partial;
+        }
+        if (at == std::string::npos) {
+            return "";
+        }
+    }
+}
+
 bool makeDirectories(const std::string& path, std::string* error) {
     if (path.empty()) {
         setError(error, path, "empty path");

@@ -54,6 +54,12 @@ std::optional<std::string> read(const std::string& path, std::string* error = nu
 // a link).
 bool removeEmptyDirectory(const std::string& path, std::string* error = nullptr);
 
+// The first entry below base on the way to path (path itself included) that
+// is a symbolic link; empty when there is none or path is not below base.
+// With root rights, a link the user controls is not followed into a folder
+// the user could not write to.
+std::string linkBelow(const std::string& base, const std::string& path);
+
 // Creates a directory (and its missing parents) for the launching user.
 bool makeDirectories(const std::string& path, std::string* error = nullptr);
 

@@ -334,6 +334,13 @@ bool ReportGenerator::generateReport(const TestResults& results, const Clock& cl
         reportFailure("no Documents folder is known.");
         return false;
     }
+    if (System::isPrivileged()) {
+        std::string link = SafeFile::linkBelow(Logger::userDir(), Logger::documentDir());
+        if (!link.empty()) {
+            reportFailure(link + " is a symbolic link, which is not followed with root rights.");
+            return false;
+        }
+    }
     Logger::setDateOfCompletion();
     Inputs in = inputsFor(results);
     char line[64];

@@ -4,6 +4,7 @@
 # report was written and why, the JSON has "report": null and the reason,
 # the exit status is 3 and message 8 (which says a report was made) is not
 # raised. Put right, the next test writes its report and announces it.
+# As root, a Documents folder that is a link is not followed.
 # A data folder that is a link is refused the same truthful way: exit 3,
 # the final line and the JSON, and no log announced that is not written.
 #
@@ -34,6 +35,21 @@ check "json: times in ISO 8601" python3 -c 'import json,sys,datetime
 t = json.load(open(sys.argv[1]))["timings"]
 a, b = (datetime.datetime.fromisoformat(t[k]) for k in ("started", "ended"))
 sys.exit(0 if a.tzinfo is not None and a <= b else 1)' "$work/written.out"
+
+# As root, a Documents folder that is a link is not followed: the log the
+# logger proposes is refused with the reason, nothing is made in the folder
+# the link points to.
+if [ "$(id -u)" = 0 ]; then
+    mkdir -p "$work/rootdocs"
+    rm -rf "$home/Documents"
+    ln -s "$work/rootdocs" "$home/Documents"
+    cli_lead=(normal sdz)
+    run_cli docs-link -- --yes --answer 8=0 --json
+    check "linked Documents: exit status 3" equals "$status" 3
+    check "linked Documents: says why" has "$work/docs-link.err" "is a symbolic link"
+    check "linked Documents: nothing written through the link" test -z "$(ls -A "$work/rootdocs")"
+    rm "$home/Documents"
+fi
 
 # The data folder a link to another folder: refused, nothing written there.
 mv "$data" "$work/real-data"
