@@ -190,7 +190,7 @@ void TestRun::StandardOutputAside::restore() {
 }
 
 TestRun::TestRun(const CliOptions& options, const Media& unit, const std::vector<Media>& mediaArray)
-    : json_(options.json), aside_(options.json),
+    : json_(options.json), aside_(true),
       view_(std::cerr, ::isatty(STDERR_FILENO) == 1, options.logFile, CliView::terminalWidth()),
       env_(view_), hub_(view_, env_) {
     view_.setController(&hub_);

@@ -19,7 +19,7 @@ namespace tolvarin {
 // the cursory and normal commands share. While it lives, messages are
 // answered by --answer, --yes or the person at the terminal (the status line
 // stepping aside), an early end of the program turns the services back on,
-// and with --json standard output is kept free for the summary.
+// and standard output is kept free for the result (the --json summary).
 class TestRun {
   public:
     static constexpr int kExitPassed = 0;

@@ -14,6 +14,7 @@ normal_setup "${1:-}" 1
 
 run first -- --yes --answer 8=0
 check "first: exit status 0" equals "$status" 0
+check "first: standard output holds no console chatter" test ! -s "$work/first.out"
 files=$(unit_files)
 
 # A damaged index file: --yes does not delete the unit's history.
