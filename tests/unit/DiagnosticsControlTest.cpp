@@ -41,6 +41,19 @@ Media disk(const std::string& id, const std::string& uuid) {
     return m;
 }
 
+// Hands every switch to a recorder that outlives the hub.
+class SharedServices : public SystemServices {
+  public:
+    explicit SharedServices(std::shared_ptr<RecordingServices> record)
+        : record_(std::move(record)) {}
+    bool present(Service s, const std::string& d) override { return record_->present(s, d); }
+    bool turnOff(Service s, const std::string& d) override { return record_->turnOff(s, d); }
+    bool turnOn(Service s, const std::string& d) override { return record_->turnOn(s, d); }
+
+  private:
+    std::shared_ptr<RecordingServices> record_;
+};
+
 // The hub with a simulated 300 MiB unit on which one normal test recorded
 // a bad block and a slow place.
 class DiagnosticsControlTest : public ::testing::Test {
@@ -70,9 +83,8 @@ class DiagnosticsControlTest : public ::testing::Test {
         p.setIntegerForKey(1, Preferences::indexingControl);
         p.setIntegerForKey(0, Preferences::disableTimeMachine);
         p.setIntegerForKey(0, Preferences::disablePowerManagement);
-        auto recorder = std::make_unique<RecordingServices>();
-        services = recorder.get();
-        hub = std::make_unique<GUIController>(view, p, env, std::move(recorder));
+        hub = std::make_unique<GUIController>(view, p, env,
+                                              std::make_unique<SharedServices>(services));
         hub->setQuarrykit(std::make_shared<Quarrykit>());
         hub->setDeviceOpener([this](const std::string&, bool) { return device.sharedHandle(); });
         hub->awakeFromNib();
@@ -108,7 +120,7 @@ class DiagnosticsControlTest : public ::testing::Test {
     ScopedEnv resources;
     FakeClock clock;
     FakeEnv env{clock};
-    RecordingServices* services = nullptr;
+    std::shared_ptr<RecordingServices> services = std::make_shared<RecordingServices>();
     SimulatedDevice device{300 * MiB};
     RecordingView view;
     std::shared_ptr<ScriptedAnswerer> answers = std::make_shared<ScriptedAnswerer>();
