@@ -153,8 +153,7 @@ bool DiagnosticsControl::saveLogFileDialog() {
     // The user browses their own folders with their own rights.
     Privileges::dropTo(hub_.uid());
     std::string proposed = "Log" + Logger::currentTimeStamp() + ".txt";
-    std::optional<std::string> chosen =
-        hub_.view().askLogFileName(Logger::documentDir(), proposed);
+    std::optional<std::string> chosen = hub_.view().askLogFileName(Logger::documentDir(), proposed);
     Privileges::acquire();
     if (!chosen || chosen->empty()) {
         return false;
@@ -201,13 +200,14 @@ bool DiagnosticsControl::loadHistory(const std::string& path) {
                                    refused[i].text.c_str());
     }
     if (refused.size() > kRefusalsLogged) {
-        Logger::writeDataToLogFile(log, "%zu more damaged lines of the diagnostics history "
-                                        "were refused.\n",
+        Logger::writeDataToLogFile(log,
+                                   "%zu more damaged lines of the diagnostics history "
+                                   "were refused.\n",
                                    refused.size() - kRefusalsLogged);
     }
     if (!refused.empty()) {
-        System::consoleLog(formatText("%zu damaged lines of %s refused", refused.size(),
-                                      path.c_str()));
+        System::consoleLog(
+            formatText("%zu damaged lines of %s refused", refused.size(), path.c_str()));
     }
     std::lock_guard<std::mutex> lock(mutex_);
     history_ = std::move(loaded);
@@ -238,7 +238,8 @@ bool DiagnosticsControl::startDiagnosticsScan() {
             MessageCenter::generateAlertDialogWithNumber(kPrimaryDiskInterfaceMessage);
             return refuse("The interface test needs a volume, not a whole disk.");
         }
-        description = unit.primaryDiskSize() + " Primary Disk, Current ID:  " + unit.primaryDiskID();
+        description =
+            unit.primaryDiskSize() + " Primary Disk, Current ID:  " + unit.primaryDiskID();
     } else {
         description = unit.volumePartitionSize() + " Volume Named:  " + unit.volumeName() +
                       " , Volume ID: " + unit.volumeDiskID();
@@ -265,8 +266,8 @@ bool DiagnosticsControl::startDiagnosticsScan() {
 
     if (o.analyzeErrorsAndIrregularities) {
         // Without a prefix the unit has no files: no history either.
-        const std::string path = prefix->empty() ? std::string()
-                                                 : dataDirectory + "/" + *prefix + ".dia";
+        const std::string path =
+            prefix->empty() ? std::string() : dataDirectory + "/" + *prefix + ".dia";
         struct stat st {};
         const bool isFile = !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
         if (!isFile) {
@@ -302,8 +303,8 @@ bool DiagnosticsControl::startThread(const DiagnosticsOptions& options) {
     std::shared_ptr<DiagnosticsRun> run;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        run = std::make_shared<DiagnosticsRun>(*this, options, history_.scanSets(), target,
-                                               logFile_);
+        run =
+            std::make_shared<DiagnosticsRun>(*this, options, history_.scanSets(), target, logFile_);
         run_ = run;
     }
     setDiagnosticsRunning(true);
@@ -479,9 +480,8 @@ std::optional<std::string> DiagnosticsControl::volumeMountPoint(std::string* pro
         return finder(problem);
     }
     const Media unit = hub_.selection().data();
-    return InterfaceTest::mountPointOf(hub_.env(), unit.isPrimaryDisk() ? std::string()
-                                                                        : unit.volumeDiskID(),
-                                       problem);
+    return InterfaceTest::mountPointOf(
+        hub_.env(), unit.isPrimaryDisk() ? std::string() : unit.volumeDiskID(), problem);
 }
 
 } // namespace tolvarin

@@ -112,7 +112,9 @@ class GUIController : private ProgressBoard::Owner {
     bool cursoryStartButtonSelected();
     void cursoryPauseButtonSelected();
     void cursoryStopButtonSelected();
-    bool configureDiagnosticsButtonPressed() { return diagnostics_->configureDiagnosticsButtonPressed(); }
+    bool configureDiagnosticsButtonPressed() {
+        return diagnostics_->configureDiagnosticsButtonPressed();
+    }
     bool startDiagnosticsButtonPressed() { return diagnostics_->startDiagnosticsButtonPressed(); }
     void stopDiagnosticsButtonPressed() { diagnostics_->stopDiagnosticsButtonPressed(); }
     bool diagnosticsRunning() const { return diagnostics_->diagnosticsRunning(); }

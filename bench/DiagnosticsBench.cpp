@@ -105,7 +105,8 @@ bool benchMemory(int blocks, int rounds, const std::string& logFile) {
     std::vector<double> plainRates, testRates, ratios;
     for (int r = 0; r < rounds; ++r) {
         double t0 = now();
-        bool plainSame = plain.pass(r % 2 == 0 ? MemoryTest::kEvenPattern : MemoryTest::kOddPattern);
+        bool plainSame =
+            plain.pass(r % 2 == 0 ? MemoryTest::kEvenPattern : MemoryTest::kOddPattern);
         double t1 = now();
         bool testSame = test.doMemoryTest();
         double t2 = now();
@@ -220,16 +221,16 @@ int main(int argc, char** argv) {
         } else if (a == "--findings") {
             findings = std::max(1, std::atoi(argv[i + 1]));
         } else {
-            std::fprintf(stderr, "usage: %s [--device UNIT] [--blocks N] [--rounds N] "
-                                 "[--findings N]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--device UNIT] [--blocks N] [--rounds N] "
+                         "[--findings N]\n",
                          argv[0]);
             return 2;
         }
     }
-    const std::string logFile =
-        (std::filesystem::temp_directory_path() / ("tolvarin-diag-bench-" +
-                                                   std::to_string(::getpid()) + ".log"))
-            .string();
+    const std::string logFile = (std::filesystem::temp_directory_path() /
+                                 ("tolvarin-diag-bench-" + std::to_string(::getpid()) + ".log"))
+                                    .string();
     bool met = benchMemory(blocks, rounds, logFile);
     std::filesystem::remove(logFile);
     if (!device.empty()) {

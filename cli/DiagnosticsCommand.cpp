@@ -61,14 +61,10 @@ int DiagnosticsCommand::exitStatusFor(bool started, const DiagnosticsOutcome& ou
     return outcome.foundProblems() ? TestRun::kExitErrorsFound : TestRun::kExitPassed;
 }
 
-nlohmann::json DiagnosticsCommand::summaryJson(const CliOptions& options, bool started,
-                                               const DiagnosticsOutcome& outcome,
-                                               const DiagnosticsHistory& history,
-                                               const std::string& historyFile,
-                                               const std::string& device,
-                                               const std::string& prefix,
-                                               const std::string& logFile,
-                                               const std::string& problem) {
+nlohmann::json DiagnosticsCommand::summaryJson(
+    const CliOptions& options, bool started, const DiagnosticsOutcome& outcome,
+    const DiagnosticsHistory& history, const std::string& historyFile, const std::string& device,
+    const std::string& prefix, const std::string& logFile, const std::string& problem) {
     using nlohmann::json;
     const int status = exitStatusFor(started, outcome);
     const DiagnosticsOptions o = optionsFor(options);

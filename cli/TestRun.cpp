@@ -1,8 +1,8 @@
 #include "cli/TestRun.h"
 
 #include "app/DriveListLoader.h"
-#include "cli/TerminalAnswerer.h"
 #include "base/Clock.h"
+#include "cli/TerminalAnswerer.h"
 #include "logging/MessageCenter.h"
 #include "platform/Paths.h"
 #include "platform/PosixRawDevice.h"
@@ -10,10 +10,9 @@
 #include "unitprobe/DiskToolFormatter.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -198,8 +198,8 @@ nlohmann::json TestRun::existingPathOrNull(const std::string& path) {
 }
 
 nlohmann::json TestRun::summaryBase(const std::string& command, const CliOptions& options,
-                                    const TestResults& s, int exitStatus,
-                                    const std::string& device, const std::string& problem) {
+                                    const TestResults& s, int exitStatus, const std::string& device,
+                                    const std::string& problem) {
     return nlohmann::json{
         {"command", command},
         {"unit", options.unit},

@@ -138,11 +138,10 @@ std::string DiagnosticsHistory::processDiagDataToArray(ScanSet& scanSet, std::st
     if (!second) {
         return "the second offset is not a byte count";
     }
-    scanSet.emplace_back(date, DiagResults::kSeekScan,
-                         seekError ? DiagResults::kError : DiagResults::kIrregularity, *first,
-                         *second,
-                         seekError ? DiagResults::kErrorDuration
-                                   : DiagResults::kSeekIrregularityDuration);
+    scanSet.emplace_back(
+        date, DiagResults::kSeekScan, seekError ? DiagResults::kError : DiagResults::kIrregularity,
+        *first, *second,
+        seekError ? DiagResults::kErrorDuration : DiagResults::kSeekIrregularityDuration);
     return std::string();
 }
 
@@ -252,8 +251,8 @@ void DiagnosticsHistory::writeDiagTestDataToSystemLog() const {
     const std::string dashes(56, '-');
     System::consoleLog(dashes);
     for (std::size_t i = 0; i < scanSets_.size(); ++i) {
-        System::consoleLog(formatText("Test data count in array element %zu is %zu", i,
-                                      scanSets_[i].size()));
+        System::consoleLog(
+            formatText("Test data count in array element %zu is %zu", i, scanSets_[i].size()));
         System::consoleLog(dashes);
         for (const DiagResults& r : scanSets_[i]) {
             System::consoleLog("Date of test: " + r.dateOfTest());

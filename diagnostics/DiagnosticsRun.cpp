@@ -184,7 +184,8 @@ void DiagnosticsRun::doDiagnosticsTests() {
         // An escaped exception would end the whole program; end the run and
         // give the user the buttons back.
         log("\n\nDiagnostics ended on an error: %s\n", e.what());
-        endEarly(DiagnosticsOutcome::End::failed, std::string("An error ended the run: ") + e.what());
+        endEarly(DiagnosticsOutcome::End::failed,
+                 std::string("An error ended the run: ") + e.what());
     }
     host_.spinner(SpinnerAction::stop);
     host_.setDiagnosticsRunning(false);
@@ -392,8 +393,8 @@ DiagnosticsRun::Flow DiagnosticsRun::errorPhase() {
         if (!finding.isError()) {
             continue;
         }
-        setCurrentTest(formatText("Evaluating error at %f GB",
-                                  static_cast<double>(location) / 1000000000.0));
+        setCurrentTest(
+            formatText("Evaluating error at %f GB", static_cast<double>(location) / 1000000000.0));
         show();
         log("\tEvaluating error at: %s\n", Verdicts::dualFormat(location).c_str());
         if (diagnosticsStoppedByUser()) {
@@ -469,8 +470,8 @@ DiagnosticsRun::Flow DiagnosticsRun::interfacePhase() {
     for (int i = 1; i <= iterations && !test.exitNow(); ++i) {
         setCurrentTest(formatText("Performing interface test %d of %d", i, iterations));
         show();
-        InterfaceTest::fillBuffer(written, i % 2 == 1 ? MemoryTest::kOddPattern
-                                                      : MemoryTest::kEvenPattern);
+        InterfaceTest::fillBuffer(written,
+                                  i % 2 == 1 ? MemoryTest::kOddPattern : MemoryTest::kEvenPattern);
         const double w = test.writeTestFileUsingBuffer(written);
         possibleTimeout(w);
         if (w > kAbnormalTransferSeconds) {
@@ -588,8 +589,7 @@ void DiagnosticsRun::completeRun() {
     host_.setUnderTest(false);
     host_.setDiagnosticsRunning(false);
     setCurrentTest("Diagnostic tests complete");
-    log("\n\nDiagnostics completed at %s.\n",
-        Utils::createPrintableTimeStamp(host_.env()).c_str());
+    log("\n\nDiagnostics completed at %s.\n", Utils::createPrintableTimeStamp(host_.env()).c_str());
     progress_.currentProgress = kFullBar;
     progress_.overallProgress = kFullBar;
     show();

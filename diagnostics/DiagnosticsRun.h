@@ -29,8 +29,8 @@ struct DiagnosticsUnit {
 struct ReevaluatedFinding {
     DiagResults finding;
     Verdict verdict = Verdict::notTested;
-    int passesRead = 0;     // re-reads that read (a failed one ends the finding)
-    Verdicts::Times times;  // of those re-reads
+    int passesRead = 0;                   // re-reads that read (a failed one ends the finding)
+    Verdicts::Times times;                // of those re-reads
     std::vector<double> possibleTimeouts; // measured times inside a timeout cluster
 };
 
@@ -99,8 +99,9 @@ class DiagnosticsRun {
 
     // The findings list a history gives: the chosen scan sets' records in
     // order, each location kept once per class (the first occurrence).
-    static std::vector<DiagResults> findingsList(
-        const std::vector<DiagnosticsHistory::ScanSet>& diagnosticsData, bool historicalAnalysis);
+    static std::vector<DiagResults>
+    findingsList(const std::vector<DiagnosticsHistory::ScanSet>& diagnosticsData,
+                 bool historicalAnalysis);
 
     // A copy, safe while the run goes on.
     DiagnosticsOutcome outcome() const;

@@ -129,9 +129,8 @@ std::optional<std::string> InterfaceTest::mountPointFromReport(const std::string
     return std::nullopt;
 }
 
-std::optional<std::string> InterfaceTest::mountPointOf(Env& env,
-                                                       const std::string& volumeIdentifier,
-                                                       std::string* problem) {
+std::optional<std::string>
+InterfaceTest::mountPointOf(Env& env, const std::string& volumeIdentifier, std::string* problem) {
     auto fail = [&](const std::string& why) -> std::optional<std::string> {
         if (problem != nullptr) {
             *problem = why;

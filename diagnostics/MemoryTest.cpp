@@ -56,8 +56,9 @@ bool MemoryTest::prepMemoryTest() {
     log("\nTotal Memory: %llu\n", static_cast<unsigned long long>(totalMemory_));
     log("Free Memory: %llu\n", static_cast<unsigned long long>(freeMemory_));
     log("Free Memory Percentage: %5.3f\n",
-        totalMemory_ > 0 ? static_cast<double>(freeMemory_) * 100.0 / static_cast<double>(totalMemory_)
-                         : 0.0);
+        totalMemory_ > 0
+            ? static_cast<double>(freeMemory_) * 100.0 / static_cast<double>(totalMemory_)
+            : 0.0);
     if (capped_) {
         log("Memory test limited to %d blocks so that the system keeps enough free memory.\n",
             testLargeBlocks_);

@@ -84,8 +84,7 @@ std::string dualFormat(int64_t offset) {
                       static_cast<long long>(offset));
 }
 
-void irregularityConfirmed(const std::string& log, double average, double minimum,
-                           double maximum) {
+void irregularityConfirmed(const std::string& log, double average, double minimum, double maximum) {
     write(log, {"\tIRREGULARITY CONFIRMED AS A WEAK SECTOR\n",
                 "\tThe irregularity that was detected at this location is confirmed as a\n",
                 "\tweak sector. Five retests of this location have yielded the following\n",

@@ -57,10 +57,8 @@ bool countsAsBadBlock(Verdict verdict);
 std::string dualFormat(int64_t offset);
 
 // The verdict writers.
-void irregularityConfirmed(const std::string& log, double average, double minimum,
-                           double maximum);
-void errorNowAnIrregularity(const std::string& log, double average, double minimum,
-                            double maximum);
+void irregularityConfirmed(const std::string& log, double average, double minimum, double maximum);
+void errorNowAnIrregularity(const std::string& log, double average, double minimum, double maximum);
 void possibleIntermittentProblem(const std::string& log, double duration);
 void possibleTimeoutDetected(const std::string& log, double timeoutValue);
 void irregularityBecameError(const std::string& log);

@@ -142,8 +142,8 @@ cgroupRoom(const std::string& selfCgroupText,
         std::string controller;
         while (std::getline(list, controller, ',')) {
             if (controller == "memory") {
-                keep(roomUpFrom(path.empty() ? "memory" : "memory/" + path,
-                                "memory.limit_in_bytes", "memory.usage_in_bytes", readFile));
+                keep(roomUpFrom(path.empty() ? "memory" : "memory/" + path, "memory.limit_in_bytes",
+                                "memory.usage_in_bytes", readFile));
             }
         }
     }

@@ -70,8 +70,8 @@ std::unique_ptr<VolumeTestFile> VolumeTestFile::create(const std::string& mountP
         say(error, mountPoint + ": the volume is mounted read-only");
         return nullptr;
     }
-    const unsigned long long freeBytes =
-        static_cast<unsigned long long>(vfs.f_bavail) * static_cast<unsigned long long>(vfs.f_frsize);
+    const unsigned long long freeBytes = static_cast<unsigned long long>(vfs.f_bavail) *
+                                         static_cast<unsigned long long>(vfs.f_frsize);
     if (bytes > 0 && freeBytes < static_cast<unsigned long long>(bytes)) {
         say(error, mountPoint + ": the volume has " + std::to_string(freeBytes) +
                        " bytes free, fewer than the " + std::to_string(bytes) + " the test needs");
@@ -111,10 +111,10 @@ std::unique_ptr<VolumeTestFile> VolumeTestFile::create(const std::string& mountP
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
     if (!created) {
         int err = errno;
-        say(error, err == EEXIST ? file->filePath_ +
-                                       ": something is already there (a file or a link); it is "
-                                       "left alone"
-                                 : file->filePath_ + ": " + std::strerror(err));
+        say(error, err == EEXIST
+                       ? file->filePath_ + ": something is already there (a file or a link); it is "
+                                           "left alone"
+                       : file->filePath_ + ": " + std::strerror(err));
         file->fileRemoved_ = true; // nothing of ours to remove
         file->remove();
         return nullptr;
@@ -136,8 +136,8 @@ UniqueFd VolumeTestFile::openChecked(int flags, std::string* error) {
         return UniqueFd();
     }
     // Non-blocking only so that a FIFO put in its place cannot hang the open.
-    UniqueFd fd(::openat(directory_.get(), fileName_.c_str(),
-                         flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    UniqueFd fd(
+        ::openat(directory_.get(), fileName_.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
         say(error, openProblem(filePath_, errno));
         return fd;

@@ -59,7 +59,8 @@ class SharedServices : public SystemServices {
 class DiagnosticsControlTest : public ::testing::Test {
   protected:
     static constexpr int64_t kBad = 205 * MiB; // away from the seek locations (every 10 MiB)
-    static constexpr int64_t kSlow = 105 * MiB; // before the bad block: the rest of a failed section is not read
+    static constexpr int64_t kSlow =
+        105 * MiB; // before the bad block: the rest of a failed section is not read
 
     DiagnosticsControlTest()
         : home("TOLVARIN_HOME", dir.path()),

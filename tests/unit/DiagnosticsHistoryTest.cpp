@@ -55,38 +55,37 @@ TEST(DiagnosticsHistory, ScanSetsRunFromOneSurfaceStartToTheNextWithTheirRecords
 }
 
 TEST(DiagnosticsHistory, DamagedRecordsAreRefusedWithTheirLineNeverGuessed) {
-    std::string text = "SSE:1:0\n"                  // 1: before any scan set
-                       "SRTS:a\n"                   // 2
-                       "SSE:12x:0\n"                // 3
-                       "SSI:4096:nan:1\n"           // 4
-                       "SSI:4096:-0.5:1\n"          // 5
-                       "SSE:4096\n"                 // 6: a field short
-                       "SKE:-5:10\n"                // 7: no negative offsets
-                       "SKI:10:20:30\n"             // 8: a field too many
-                       "GARBAGE\n"                  // 9
-                       "\n"                         // 10: blank, ignored
+    std::string text = "SSE:1:0\n"                    // 1: before any scan set
+                       "SRTS:a\n"                     // 2
+                       "SSE:12x:0\n"                  // 3
+                       "SSI:4096:nan:1\n"             // 4
+                       "SSI:4096:-0.5:1\n"            // 5
+                       "SSE:4096\n"                   // 6: a field short
+                       "SKE:-5:10\n"                  // 7: no negative offsets
+                       "SKI:10:20:30\n"               // 8: a field too many
+                       "GARBAGE\n"                    // 9
+                       "\n"                           // 10: blank, ignored
                        "SSE:99999999999999999999:0\n" // 11: past 64 bits
-                       "SSI:8192:0.700000:3\n"      // 12: sound
+                       "SSI:8192:0.700000:3\n"        // 12: sound
                        + std::string(600, 'S') + "\n" // 13: too long for a record
                        + "SSE:1048576000:1";          // 14: cut short by a crash
     DiagnosticsHistory h = DiagnosticsHistory::fromText(text);
     ASSERT_EQ(h.scanSets().size(), 1u);
     ASSERT_EQ(h.scanSets()[0].size(), 1u);
     EXPECT_EQ(h.scanSets()[0][0].startRange(), 8192);
-    EXPECT_EQ(reasons(h),
-              (std::vector<std::string>{
-                  "1: recorded before the first surface scan start",
-                  "3: the offset is not a byte count",
-                  "4: the read time is not a time in seconds",
-                  "5: the read time is not a time in seconds",
-                  "6: 1 fields where the record has 2",
-                  "7: the offset is not a byte count",
-                  "8: 3 fields where the record has 2",
-                  "9: not a record",
-                  "11: the offset is not a byte count",
-                  "13: longer than a record can be",
-                  "14: the record was cut short",
-              }));
+    EXPECT_EQ(reasons(h), (std::vector<std::string>{
+                              "1: recorded before the first surface scan start",
+                              "3: the offset is not a byte count",
+                              "4: the read time is not a time in seconds",
+                              "5: the read time is not a time in seconds",
+                              "6: 1 fields where the record has 2",
+                              "7: the offset is not a byte count",
+                              "8: 3 fields where the record has 2",
+                              "9: not a record",
+                              "11: the offset is not a byte count",
+                              "13: longer than a record can be",
+                              "14: the record was cut short",
+                          }));
     // The shown text is cut and free of control characters.
     EXPECT_EQ(h.refused()[9].text.size(), 83u);
     const char withNul[] = "SRTS:\nSSE:1\0:0\n";

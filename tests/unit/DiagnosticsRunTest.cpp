@@ -42,7 +42,9 @@ DiagResults seekError(int64_t a, int64_t b) {
 // one flipped bit on chosen passes.
 class FakeMemory : public MemorySource {
   public:
-    explicit FakeMemory(uint64_t available) { facts_.total = 4 * available, facts_.available = available; }
+    explicit FakeMemory(uint64_t available) {
+        facts_.total = 4 * available, facts_.available = available;
+    }
     MemoryFacts facts() override { return facts_; }
     MemoryLimits limits() override { return MemoryLimits{uint64_t{1} << 40, 0}; }
     MemoryBlock allocate(std::size_t size) override {
@@ -209,8 +211,8 @@ TEST_F(DiagnosticsRunTest, EachRecordedFindingGetsItsVerdictAndTheCountersFollow
     // The log: plan, reference, verdicts in their words, the end.
     std::string text = logText();
     for (const char* line :
-         {"\t- Confirm detected errors.\n",
-          "\t- Confirm detected irregularities.\n", "\t- Evaluate possible seek problems.\n",
+         {"\t- Confirm detected errors.\n", "\t- Confirm detected irregularities.\n",
+          "\t- Evaluate possible seek problems.\n",
           "\nUsing sector starting at byte 0.134218GB (actual:134217728)\nas a reference",
           "\tEvaluating irregularity at: 1.100000GB (actual:1100000000)\n",
           "\tIRREGULARITY CONFIRMED AS A WEAK SECTOR\n", "\t\tMaximum duration: 0.702000\n\n",

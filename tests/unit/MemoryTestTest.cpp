@@ -1,5 +1,5 @@
-#include "diagnostics/MemorySource.h"
 #include "diagnostics/MemoryTest.h"
+#include "diagnostics/MemorySource.h"
 #include "logging/Logger.h"
 #include "platform/MemoryInfo.h"
 #include "platform/SafeFile.h"

@@ -1,7 +1,7 @@
+#include "platform/VolumeTestFile.h"
 #include "base/Clock.h"
 #include "diagnostics/InterfaceTest.h"
 #include "platform/SafeFile.h"
-#include "platform/VolumeTestFile.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/TempDir.h"
