@@ -371,7 +371,7 @@ std::string DiagnosticsControl::logFile() const {
     return logFile_;
 }
 
-DiagnosticsPane DiagnosticsControl::pane() const {
+DiagnosticsPaneValues DiagnosticsControl::pane() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pane_;
 }
@@ -379,8 +379,8 @@ DiagnosticsPane DiagnosticsControl::pane() const {
 void DiagnosticsControl::zeroResults() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        fields_ = DiagnosticsPane{};
-        pane_ = DiagnosticsPane{};
+        fields_ = DiagnosticsPaneValues{};
+        pane_ = DiagnosticsPaneValues{};
     }
     hub_.view().diagnosticsStatsChanged();
 }

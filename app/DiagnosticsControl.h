@@ -21,7 +21,7 @@ class RawDevice;
 
 // What the diagnostics pane shows, as the hub last handed it to the face:
 // the current step, the two bars (percent) and the six counters as text.
-struct DiagnosticsPane {
+struct DiagnosticsPaneValues {
     std::string currentDiagnosticsTest = "None";
     double diagnosticsCurrentProgress = 0;
     double diagnosticsOverallProgress = 0;
@@ -32,7 +32,7 @@ struct DiagnosticsPane {
     std::string diagnosticsInterfaceErrors = "0";
     std::string diagnosticsSeekErrors = "0";
 
-    bool operator==(const DiagnosticsPane&) const = default;
+    bool operator==(const DiagnosticsPaneValues&) const = default;
 };
 
 // The hub's share of diagnostics: the options (kept for the life of the
@@ -109,7 +109,7 @@ class DiagnosticsControl : public DiagnosticsHost {
     std::string historyFile() const;
     std::string logFile() const;
     // What the face shows.
-    DiagnosticsPane pane() const;
+    DiagnosticsPaneValues pane() const;
     // zeroResults' share: "None", bars at 0, counters "0".
     void zeroResults();
 
@@ -150,8 +150,8 @@ class DiagnosticsControl : public DiagnosticsHost {
 
     mutable std::mutex mutex_;
     DiagnosticsOptions options_;
-    DiagnosticsPane fields_; // what the run last reported
-    DiagnosticsPane pane_;   // what the face was told to show
+    DiagnosticsPaneValues fields_; // what the run last reported
+    DiagnosticsPaneValues pane_;   // what the face was told to show
     DiagnosticsHistory history_;
     std::string historyFile_;
     std::string logFile_;

@@ -10,6 +10,7 @@
 // a number of rounds and the medians are compared, so that a burst of work
 // from another process on the machine does not decide the ratio.
 
+#include "base/TextFormat.h"
 #include "bench/QuietScanHost.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
@@ -17,7 +18,6 @@
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
-#include "base/TextFormat.h"
 #include "platform/AlignedBuffer.h"
 #include "platform/PosixRawDevice.h"
 #include "platform/SafeFile.h"

@@ -91,7 +91,7 @@ std::string CliView::compactStatusLine(const Progress& p, int width) {
     return line;
 }
 
-std::string CliView::diagnosticsStatusLine(const DiagnosticsPane& pane, bool stalled) {
+std::string CliView::diagnosticsStatusLine(const DiagnosticsPaneValues& pane, bool stalled) {
     std::string line = "Diagnostics " + pane.currentDiagnosticsTest;
     line += " | step " + bar(pane.diagnosticsCurrentProgress / 100.0, 10) +
             percent(pane.diagnosticsCurrentProgress / 100.0);

@@ -74,7 +74,7 @@ class CliView : public GUIView {
     static std::string compactStatusLine(const Progress& progress, int width);
     // The status line of a diagnostics run: its step, the two bars and the
     // six counters (not cut).
-    static std::string diagnosticsStatusLine(const DiagnosticsPane& pane, bool stalled);
+    static std::string diagnosticsStatusLine(const DiagnosticsPaneValues& pane, bool stalled);
     // "[#####...............]" for a fraction (clamped to 0..1).
     static std::string bar(double fraction, int width = kBarWidth);
     // The columns of the terminal: COLUMNS when set and sensible, else 80.

@@ -2,8 +2,8 @@
 
 #include "base/Media.h"
 #include "base/TestResults.h"
-#include "store/DataFileSet.h"
 #include "engine/DiskContext.h"
+#include "store/DataFileSet.h"
 
 #include <atomic>
 #include <cstdint>

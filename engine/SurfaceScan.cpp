@@ -1,13 +1,13 @@
 #include "engine/SurfaceScan.h"
 
 #include "base/Clock.h"
+#include "base/TextFormat.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
-#include "platform/Env.h"
 #include "logging/MessageCenter.h"
-#include "base/TextFormat.h"
+#include "platform/Env.h"
 #include "platform/System.h"
 
 #include <algorithm>
@@ -150,15 +150,18 @@ void SurfaceScan::showFirstProgress() {
     }
     controller_.setCurrentTestRange(formatText("Scanning from %.3f GB to %.3f GB", 0.0, upper));
     controller_.updateGUI();
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::start);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::start);
 }
 
 void SurfaceScan::stopSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::stop);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::stop);
 }
 
 void SurfaceScan::setSpinnerLocation(int64_t offset) {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, offset);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::locate, offset);
 }
 
 void SurfaceScan::waitWhilePaused() {
@@ -554,7 +557,8 @@ SurfaceScan::StopDecision SurfaceScan::runStopProtocol(const std::string& dataFi
     if (logFile_.empty()) {
         logFile_ = Logger::charLogFileNameAndPath();
     }
-    return stopProtocol(host_.scanOptions().normalScan, dataFile, dataFileLine, enableSystemItems, stamp);
+    return stopProtocol(host_.scanOptions().normalScan, dataFile, dataFileLine, enableSystemItems,
+                        stamp);
 }
 
 SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::string& dataFile,

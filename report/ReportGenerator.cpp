@@ -2,8 +2,8 @@
 
 #include "base/Clock.h"
 #include "base/TestResults.h"
-#include "platform/Env.h"
 #include "logging/Logger.h"
+#include "platform/Env.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"
 #include "platform/ProcessRunner.h"
@@ -294,8 +294,7 @@ std::string ReportGenerator::templatePath() {
 }
 
 bool ReportGenerator::generateReport(const TestResults& results, const Clock& clock) {
-    Logger::setSurfaceScanStatus(
-        resultWord(results.surfaceErrors, results.surfaceIrregularities));
+    Logger::setSurfaceScanStatus(resultWord(results.surfaceErrors, results.surfaceIrregularities));
     Logger::setSeekScanStatus(resultWord(results.seekErrors, results.seekIrregularities));
 
     // The template is read before a report is named, so that the log never
@@ -589,6 +588,5 @@ ReportGenerator::fillTemplate(std::string_view templateText,
     }
     return out;
 }
-
 
 } // namespace tolvarin

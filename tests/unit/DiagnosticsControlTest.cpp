@@ -133,8 +133,8 @@ class DiagnosticsControlTest : public ::testing::Test {
 
 TEST_F(DiagnosticsControlTest, ARunOnRecordedFindingsShowsItsCountersInThePane) {
     recordFindings();
-    const DiagnosticsPane before = hub->diagnostics().pane();
-    EXPECT_EQ(before, DiagnosticsPane{});
+    const DiagnosticsPaneValues before = hub->diagnostics().pane();
+    EXPECT_EQ(before, DiagnosticsPaneValues{});
     std::vector<std::string> servicesBefore = services->switched();
 
     ASSERT_TRUE(runDiagnostics()) << hub->diagnostics().startProblem();
@@ -152,7 +152,7 @@ TEST_F(DiagnosticsControlTest, ARunOnRecordedFindingsShowsItsCountersInThePane) 
     EXPECT_TRUE(sawSlow);
 
     // The pane shows what the run counted.
-    DiagnosticsPane pane = hub->diagnostics().pane();
+    DiagnosticsPaneValues pane = hub->diagnostics().pane();
     EXPECT_EQ(pane.currentDiagnosticsTest, "Diagnostic tests complete");
     EXPECT_EQ(pane.diagnosticsOverallProgress, 100.0);
     EXPECT_EQ(pane.diagnosticsBadBlockCount, std::to_string(o.counters.badBlocks));
