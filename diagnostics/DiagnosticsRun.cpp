@@ -117,6 +117,31 @@ void DiagnosticsRun::noteFinding(std::size_t index, const ReevaluatedFinding& re
     }
 }
 
+bool DiagnosticsRun::takeReread(ReevaluatedFinding& result, double seconds, Verdict onFailedRead) {
+    if (TimedReread::failedRead(seconds) || TimedReread::failedSeek(seconds)) {
+        result.verdict = TimedReread::failedRead(seconds) ? onFailedRead : Verdict::unableToSeek;
+        return false;
+    }
+    Verdicts::Times& t = result.times;
+    const bool first = result.passesRead == 0;
+    t.sum += seconds;
+    t.minimum = first ? seconds : std::min(t.minimum, seconds);
+    t.maximum = first ? seconds : std::max(t.maximum, seconds);
+    ++result.passesRead;
+    return true;
+}
+
+void DiagnosticsRun::countVerdict(std::size_t index, const ReevaluatedFinding& result,
+                                  double currentStep) {
+    DiagnosticsCounters& c = progress_.counters;
+    c.weakBlocks += Verdicts::countsAsWeakBlock(result.verdict) ? 1 : 0;
+    c.badBlocks += Verdicts::countsAsBadBlock(result.verdict) ? 1 : 0;
+    c.seekErrors += result.verdict == Verdict::unableToSeek ? 1 : 0;
+    noteFinding(index, result);
+    step(currentStep);
+    show();
+}
+
 // --- stop and early ends ---------------------------------------------------------
 
 void DiagnosticsRun::diagnosticsStopped() {
@@ -348,30 +373,15 @@ DiagnosticsRun::Flow DiagnosticsRun::irregularityPhase() {
                 env.sleepMicros(kIrregularityPassPauseMicros);
             }
             const double t = reread_->surfaceScanDiagnosticsAtByte(location, referenceOffset_);
-            if (TimedReread::failedRead(t)) {
-                result.verdict = Verdict::irregularityBecameError;
+            if (!takeReread(result, t, Verdict::irregularityBecameError)) {
                 break;
             }
-            if (TimedReread::failedSeek(t)) {
-                result.verdict = Verdict::unableToSeek;
-                break;
-            }
-            result.times.sum += t;
-            result.times.minimum = pass == 1 ? t : std::min(result.times.minimum, t);
-            result.times.maximum = pass == 1 ? t : std::max(result.times.maximum, t);
-            ++result.passesRead;
         }
         if (result.verdict == Verdict::notTested) {
             result.verdict = Verdicts::classifyIrregularity(result.times, recorded, likelyTimeout);
         }
         Verdicts::writeVerdict(logFile_, result.verdict, result.times, recorded);
-        DiagnosticsCounters& c = progress_.counters;
-        c.weakBlocks += Verdicts::countsAsWeakBlock(result.verdict) ? 1 : 0;
-        c.badBlocks += Verdicts::countsAsBadBlock(result.verdict) ? 1 : 0;
-        c.seekErrors += result.verdict == Verdict::unableToSeek ? 1 : 0;
-        noteFinding(i, result);
-        step(currentStep);
-        show();
+        countVerdict(i, result, currentStep);
     }
     return Flow::goOn;
 }
@@ -411,30 +421,15 @@ DiagnosticsRun::Flow DiagnosticsRun::errorPhase() {
                 Verdicts::possibleTimeoutDetected(logFile_, t);
                 result.possibleTimeouts.push_back(t);
             }
-            if (TimedReread::failedRead(t)) {
-                result.verdict = Verdict::errorConfirmed;
+            if (!takeReread(result, t, Verdict::errorConfirmed)) {
                 break;
             }
-            if (TimedReread::failedSeek(t)) {
-                result.verdict = Verdict::unableToSeek;
-                break;
-            }
-            result.times.sum += t;
-            result.times.minimum = pass == 1 ? t : std::min(result.times.minimum, t);
-            result.times.maximum = pass == 1 ? t : std::max(result.times.maximum, t);
-            ++result.passesRead;
         }
         if (result.verdict == Verdict::notTested) {
             result.verdict = Verdicts::classifyError(result.times);
         }
         Verdicts::writeVerdict(logFile_, result.verdict, result.times, finding.duration());
-        DiagnosticsCounters& c = progress_.counters;
-        c.weakBlocks += Verdicts::countsAsWeakBlock(result.verdict) ? 1 : 0;
-        c.badBlocks += Verdicts::countsAsBadBlock(result.verdict) ? 1 : 0;
-        c.seekErrors += result.verdict == Verdict::unableToSeek ? 1 : 0;
-        noteFinding(i, result);
-        step(currentStep);
-        show();
+        countVerdict(i, result, currentStep);
     }
     return Flow::goOn;
 }

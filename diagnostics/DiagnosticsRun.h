@@ -131,6 +131,11 @@ class DiagnosticsRun {
     void setCurrentTest(const std::string& text);
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void noteFinding(std::size_t index, const ReevaluatedFinding& result);
+    // One re-read's result taken into the finding: false (the verdict set)
+    // when it failed and ends the finding.
+    static bool takeReread(ReevaluatedFinding& result, double seconds, Verdict onFailedRead);
+    // The counters, the finding's record and the bars after a verdict.
+    void countVerdict(std::size_t index, const ReevaluatedFinding& result, double currentStep);
     void setEnd(DiagnosticsOutcome::End end, const std::string& problem = std::string());
 
     DiagnosticsHost& host_;

@@ -37,7 +37,7 @@ class PossibleTimeouts {
     int count() const { return count_; }
     // The slot values above 7 s, in slot order.
     std::vector<double> durations() const;
-    const std::array<double, kSlots>& slots() const { return slots_; }
+    const std::array<double, kSlots>& list() const { return slots_; }
 
     // printTimeoutMessage, then the durations (after merge()), to the
     // current log.
