@@ -2,6 +2,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CursoryCommand.h"
+#include "cli/DiagnosticsCommand.h"
 #include "cli/ForgetCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/NormalCommand.h"
@@ -44,6 +45,9 @@ int run(int argc, char** argv) {
     }
     if (options->command == "normal") {
         return NormalCommand(*options).run();
+    }
+    if (options->command == "diagnostics") {
+        return DiagnosticsCommand(*options).run();
     }
     if (options->command == "forget") {
         return ForgetCommand(*options).run();
