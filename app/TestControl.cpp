@@ -8,11 +8,20 @@
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/Env.h"
+#include "platform/FileLock.h"
+#include "platform/Paths.h"
 #include "platform/Privileges.h"
+#include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
+#include "store/IntegrityChecker.h"
 #include "store/Quarrykit.h"
+#include "store/TestLocks.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace tolvarin {
 
@@ -20,6 +29,7 @@ namespace {
 
 constexpr int kConfirmLaunchMessage = 0;
 constexpr int kNoCursoryTestMessage = 5;
+constexpr int kOrphanedFilesMessage = 1014;
 // The status the program ends with when the file utility cannot be loaded.
 constexpr int kMissingComponentExitStatus = -1;
 
@@ -49,6 +59,7 @@ bool TestControl::refuseWhileATestEnds() {
 }
 
 bool TestControl::refuseStart(const std::string& problem) {
+    releaseLocks();
     hub_.resetButtons();
     // Services turned off for a test that never ran come back on now, not
     // only at the end of some later test.
@@ -125,8 +136,17 @@ bool TestControl::startInitialScan() {
         MessageCenter::generateAlertDialogWithNumber(kNoCursoryTestMessage);
         return refuseStart("Neither the surface scan nor the seek scan is selected.");
     }
+    if (!lockDevice()) {
+        return refuseStart(startProblem());
+    }
     if (MessageCenter::generateAlertDialogWithNumber(kConfirmLaunchMessage) == 0) {
         return refuseStart("The test was cancelled.");
+    }
+    // The catalogue comes before the log is named: a data directory that
+    // cannot be used, or a unit whose files another test holds, is refused
+    // before a log is announced.
+    if (normal && !prepareCatalogue()) {
+        return refuseStart(startProblem());
     }
     Logger::setLogFileNameAndPath();
     if (!saveLogFileDialog()) {
@@ -148,6 +168,7 @@ bool TestControl::startInitialScan() {
     System::consoleLog(privileged ? "setuid() succeeded" : "setuid() FAILED!!");
 
     if (!prepare(normal)) {
+        releaseLocks();
         hub_.progress().setUnderTest(false);
         // Before the rights are given up: switching services needs them.
         hub_.enableSystemItems();
@@ -173,6 +194,7 @@ bool TestControl::startInitialScan() {
     System::consoleLog("TARGETED DEVICE: " + hub_.rawTargetDevice());
     System::consoleLog("MATCHING DATA FILE PREFIX: " + hub_.fileNamePrefix());
     if (!controller.startScanThread()) {
+        releaseLocks();
         controller.releaseDiskContext();
         controller.updateResults([](TestResults& r) { r.started = false; });
         return refuseStart("The scan thread could not be started.");
@@ -200,11 +222,7 @@ bool TestControl::prepare(bool normal) {
     ScanController& controller = hub_.scanController();
     controller.setErrorLimit(hub_.errorLimit());
     controller.setMediaRecord(hub_.selection().data());
-    if (normal) {
-        if (!prepareCatalogue()) {
-            return false;
-        }
-    } else {
+    if (!normal) {
         controller.setTolvarinDir(Logger::tolvarinDir());
     }
     if (!controller.initializeScanOnDrive(hub_.rawTargetDevice(), hub_.fileNamePrefix())) {
@@ -234,14 +252,26 @@ bool TestControl::prepareCatalogue() {
         }
         hub_.setQuarrykit(kit);
     }
+    // One catalogue at a time: two new units started together get distinct
+    // prefixes, and a unit's prefix lock is taken before another start may
+    // clear scratch files.
+    const std::string dir = dataDirectory();
+    FileLock catalogue;
+    if (SafeFile::makeDirectories(dir)) {
+        FileLock::Outcome outcome = FileLock::Outcome::failed;
+        catalogue = FileLock::acquire(TestLocks::catalogueLockPath(dir), true, &outcome);
+    }
     auto drives =
         std::make_shared<DriveProcessor>(hub_.selection().currentMediaArray(), hub_.userName(),
                                          hub_.userHomeDir(), *kit, hub_.env());
     if (!drives->catalogueReady()) {
-        if (drives->exitStatus() != 0) {
-            hub_.endProgram(drives->exitStatus());
+        // Refused, not ended: the face says why and how the test ended.
+        if (drives->unitLimitReached()) {
+            return refuse("No data files can be kept for another unit: Tolvarin is limited to " +
+                          std::to_string(DriveProcessor::kMaximumUnits) + " units.");
         }
-        return refuse("The data directory could not be used: " + drives->tolvarinDir());
+        return refuse("The data directory could not be used: " + drives->tolvarinDir() +
+                      (drives->problem().empty() ? "" : " (" + drives->problem() + ")"));
     }
     hub_.setDriveProcessor(drives);
     std::string prefix =
@@ -250,11 +280,77 @@ bool TestControl::prepareCatalogue() {
     // before: its files must not receive this unit's results.
     if (prefix.empty()) {
         System::consoleLog("No drive header matches the unit under test.");
+    } else {
+        FileLock::Outcome outcome = FileLock::Outcome::failed;
+        std::string error;
+        FileLock unit = FileLock::acquire(TestLocks::unitLockPath(drives->tolvarinDir(), prefix),
+                                          false, &outcome, &error);
+        if (outcome == FileLock::Outcome::held) {
+            return refuse("Another test is using the data files of this unit (" + prefix +
+                          "); this test was not started.");
+        }
+        if (outcome == FileLock::Outcome::failed) {
+            return refuse("The data directory could not be used: " + error);
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        unitLock_ = std::move(unit);
     }
+    offerToRemoveOrphans(drives->tolvarinDir());
     hub_.selection().setFileNamePrefix(prefix);
     controller.setDriveProcessor(drives);
     controller.setQuarrykit(kit.get());
     return true;
+}
+
+void TestControl::offerToRemoveOrphans(const std::string& dir) {
+    std::vector<std::string> orphans = IntegrityChecker::orphanedFiles(dir);
+    if (orphans.empty()) {
+        return;
+    }
+    for (const std::string& path : orphans) {
+        System::consoleLog("Data file without a drive header: " + path);
+    }
+    // "Keep" is the default: only an explicit "Delete" removes them.
+    if (MessageCenter::generateAlertDialogWithNumber(kOrphanedFilesMessage) !=
+        MessageCenter::kAlternateAnswer) {
+        return;
+    }
+    for (const std::string& path : orphans) {
+        if (::unlink(path.c_str()) != 0) {
+            System::consoleLog("Could not delete " + path + ": " + std::strerror(errno));
+        }
+    }
+}
+
+std::string TestControl::dataDirectory() const {
+    std::string home = hub_.userHomeDir();
+    return (home.empty() ? Paths::homeDirectory() : home) + DriveProcessor::kDataDirectoryTail;
+}
+
+bool TestControl::lockDevice() {
+    std::string key = FileLock::unitKey(hub_.rawTargetDevice());
+    std::string dir = dataDirectory();
+    if (key.empty() || !SafeFile::makeDirectories(dir)) {
+        // Nothing to lock it by (the open says why), or no data directory
+        // (a normal test's catalogue says why; a cursory test needs none).
+        return true;
+    }
+    FileLock::Outcome outcome = FileLock::Outcome::failed;
+    FileLock lock = FileLock::acquire(TestLocks::deviceLockPath(dir, key), false, &outcome);
+    if (outcome == FileLock::Outcome::held) {
+        setProblem("Another test is using this unit (" + hub_.rawTargetDevice() +
+                   "); this test was not started.");
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    deviceLock_ = std::move(lock);
+    return true;
+}
+
+void TestControl::releaseLocks() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unitLock_.release();
+    deviceLock_.release();
 }
 
 // --- the scan thread's bodies ----------------------------------------------------
@@ -265,7 +361,9 @@ void TestControl::runCursoryTest(ScanController& controller) {
         BadBlockRepair(controller).doDiskRepairOnIndex(index, logFile);
     });
     scan.doCursoryScanTest();
-    recordTestEnd(controller.stopFlag(), false, "");
+    recordTestEnd(controller.stopFlag(), false,
+                  controller.unitGone() ? std::string(ScanController::kUnitGoneText) + "."
+                                        : std::string());
 }
 
 void TestControl::runNormalTest(ScanController& controller) {
@@ -291,11 +389,16 @@ void TestControl::runNormalTest(ScanController& controller) {
     default:
         break;
     }
+    if (controller.unitGone()) {
+        problem = std::string(ScanController::kUnitGoneText) +
+                  "; the test was saved as stopped and resumes at the next normal test.";
+    }
     const bool completed = outcome == NormalScan::Outcome::Completed;
     recordTestEnd(!completed, completed, problem);
 }
 
 void TestControl::recordTestEnd(bool stopped, bool completed, const std::string& problem) {
+    Logger::flushRepeatedLines();
     if (!problem.empty()) {
         setProblem(problem);
     }
@@ -308,6 +411,7 @@ void TestControl::recordTestEnd(bool stopped, bool completed, const std::string&
         r.endWallMicros = env.wallMicros();
         r.endStamp = getTimeStamp(env);
     });
+    releaseLocks();
     hub_.mainThread_.notify();
     hub_.view().testEnded();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/TestResults.h"
+#include "platform/FileLock.h"
 
 #include <mutex>
 #include <string>
@@ -41,12 +42,24 @@ class TestControl {
     void recordTestEnd(bool stopped, bool completed, const std::string& problem);
     void setProblem(const std::string& problem);
     bool refuseStart(const std::string& problem);
+    // The lock of the unit's device, taken before anything is asked or
+    // written: false (with the reason) when another test holds it.
+    bool lockDevice();
+    // Data files of units without a drive header: named, and removed when
+    // the user says so (message 1014).
+    void offerToRemoveOrphans(const std::string& dir);
+    // The data directory of the catalogue and the locks.
+    std::string dataDirectory() const;
+    void releaseLocks();
     // False (with the reason) while a stopped test's thread has not ended.
     bool refuseWhileATestEnds();
 
     GUIController& hub_;
     mutable std::mutex mutex_;
     std::string startProblem_;
+    // Held from the start of a test to its end (under mutex_).
+    FileLock deviceLock_;
+    FileLock unitLock_;
 };
 
 } // namespace tolvarin

@@ -74,6 +74,9 @@ struct TestResults {
 
     // The report a complete normal test wrote; empty when none was written.
     std::string reportPath;
+    // Why a complete normal test has no report (empty: it has one, or the
+    // test did not complete).
+    std::string reportProblem;
 };
 
 } // namespace tolvarin

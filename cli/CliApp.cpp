@@ -3,6 +3,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CursoryCommand.h"
 #include "cli/DiagnosticsCommand.h"
+#include "cli/ForgetCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/NormalCommand.h"
 
@@ -47,6 +48,9 @@ int run(int argc, char** argv) {
     }
     if (options->command == "diagnostics") {
         return DiagnosticsCommand(*options).run();
+    }
+    if (options->command == "forget") {
+        return ForgetCommand(*options).run();
     }
     std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n",
                  options->command.c_str());

@@ -105,6 +105,10 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
         std::string verdict = status == TestRun::kExitNotRun        ? "stopped"
                               : status == TestRun::kExitErrorsFound ? "found errors"
                                                                     : "passed";
+        std::string problem = hub.startProblem();
+        if (status == TestRun::kExitNotRun && !problem.empty()) {
+            verdict += " (" + problem + ")";
+        }
         TestRun::complain("cursory test " + verdict + ": " + std::to_string(summary.totalErrors) +
                           " errors, " + std::to_string(summary.totalIrregularities) +
                           " irregularities; log: " + hub.logFile());

@@ -11,7 +11,7 @@ namespace tolvarin {
 namespace {
 
 nlohmann::json index(double value) {
-    if (!std::isfinite(value) || value > DataFileFormat::kNotMeasuredThreshold) {
+    if (DataFileFormat::isNotMeasured(value)) {
         return nullptr;
     }
     return value;
@@ -22,7 +22,9 @@ nlohmann::json index(double value) {
 NormalCommand::NormalCommand(CliOptions options) : options_(std::move(options)) {}
 
 int NormalCommand::exitStatusFor(const TestResults& summary) {
-    if (!summary.started || !summary.ended || !summary.completed) {
+    // A test whose report could not be written did not reach its end.
+    if (!summary.started || !summary.ended || !summary.completed ||
+        !summary.reportProblem.empty()) {
         return TestRun::kExitNotRun;
     }
     bool errors = summary.totalErrors > 0 || summary.surfaceErrors > 0 || summary.seekErrors > 0 ||
@@ -53,6 +55,13 @@ nlohmann::json NormalCommand::summaryJson(const CliOptions& options, const TestR
     summary["filePrefix"] = TestRun::textOrNull(prefix);
     summary["log"] = TestRun::existingPathOrNull(logFile);
     summary["report"] = TestRun::existingPathOrNull(s.reportPath);
+    summary["reportProblem"] = TestRun::textOrNull(s.reportProblem);
+    if (s.completed && !s.reportProblem.empty()) {
+        // The scans' verdict stands; only the report is missing.
+        bool errors =
+            s.totalErrors > 0 || s.surfaceErrors > 0 || s.seekErrors > 0 || s.sizingResult < 0;
+        summary["result"] = errors ? "failed" : "passed";
+    }
     summary["rpis"] = rpis;
     // The surface phase up to the seek scan's start: the scan and the
     // data-file work after it (first average or fold).
@@ -85,16 +94,25 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
         TestRun::complain("normal test did not run to its end" +
                           (problem.empty() ? std::string() : ": " + problem) +
                           "; log: " + hub.logFile());
+        // Files no test can continue from: the way out is named.
+        if (problem.rfind("The unit's data files", 0) == 0) {
+            TestRun::complain("to test the unit anew, without its stored results: tolvarin-cli "
+                              "forget " +
+                              options_.unit);
+        }
     } else {
-        TestRun::complain(std::string("normal test ") +
-                          (status == TestRun::kExitErrorsFound ? "found errors" : "passed") + ": " +
-                          std::to_string(summary.totalErrors) + " errors, " +
+        bool errors = summary.totalErrors > 0 || summary.surfaceErrors > 0 ||
+                      summary.seekErrors > 0 || summary.sizingResult < 0;
+        TestRun::complain(std::string("normal test ") + (errors ? "found errors" : "passed") +
+                          ": " + std::to_string(summary.totalErrors) + " errors, " +
                           std::to_string(summary.totalIrregularities) +
                           " irregularities; log: " + hub.logFile());
         if (TestRun::pathExists(summary.reportPath)) {
             TestRun::complain("report: " + summary.reportPath);
         } else {
-            TestRun::complain("no report was written (see the log)");
+            TestRun::complain("no report was written: " + (summary.reportProblem.empty()
+                                                               ? std::string("see the log")
+                                                               : summary.reportProblem));
         }
     }
     run.printSummary(summaryJson(options_, summary, hub.rawTargetDevice(), hub.fileNamePrefix(),

@@ -135,7 +135,8 @@ int TerminalAnswerer::answer(const Alert& alert) {
         err_ << "tolvarin-cli: --answer " << alert.number << "=" << given->second
              << " names no button of this message\n";
     }
-    if (yes_) {
+    // --yes never deletes stored results: such a default needs --answer.
+    if (yes_ && !MessageCenter::defaultDestroys(alert.number)) {
         out_ << "Answered: " << alert.defaultButton << " (--yes)\n";
         out_.flush();
         return MessageCenter::kDefaultAnswer;

@@ -13,7 +13,8 @@ namespace tolvarin {
 
 // The terminal face's answerer. Every message is printed with its title,
 // text and buttons, then answered by, in this order: an --answer N=V given
-// for it, --yes (the default button), the person at the terminal. A notice
+// for it, --yes (the default button, unless that button deletes stored
+// results), the person at the terminal. A notice
 // with a single button needs no choice and is simply acknowledged. Without a
 // terminal, a question nothing answers ends the run with status 3: nothing is
 // chosen silently.

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -103,6 +104,26 @@ nlohmann::json TestRun::secondsBetween(int64_t from, int64_t to) {
     return static_cast<double>(to - from) / 1e6;
 }
 
+nlohmann::json TestRun::isoTimeOrNull(int64_t wallMicros) {
+    if (wallMicros <= 0) {
+        return nullptr;
+    }
+    // Local time with its offset from UTC: 2026-12-08T08:16:49+01:00.
+    std::time_t seconds = static_cast<std::time_t>(wallMicros / 1000000);
+    std::tm local{};
+    if (::localtime_r(&seconds, &local) == nullptr) {
+        return nullptr;
+    }
+    char text[40];
+    std::size_t n = std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S%z", &local);
+    if (n < 5) {
+        return nullptr;
+    }
+    std::string out(text, n);
+    out.insert(out.size() - 2, ":");
+    return out;
+}
+
 nlohmann::json TestRun::textOrNull(const std::string& text) {
     return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
 }
@@ -137,8 +158,8 @@ nlohmann::json TestRun::summaryBase(const std::string& command, const CliOptions
           {"totalErrors", s.totalErrors},
           {"totalIrregularities", s.totalIrregularities}}},
         {"timings",
-         {{"started", textOrNull(s.startStamp)},
-          {"ended", textOrNull(s.endStamp)},
+         {{"started", isoTimeOrNull(s.startWallMicros)},
+          {"ended", isoTimeOrNull(s.endWallMicros)},
           {"seconds", secondsBetween(s.startMicros, s.endMicros)},
           {"seekSeconds", secondsBetween(s.seekStartMicros, s.endMicros)}}},
     };
@@ -169,7 +190,7 @@ void TestRun::StandardOutputAside::restore() {
 }
 
 TestRun::TestRun(const CliOptions& options, const Media& unit, const std::vector<Media>& mediaArray)
-    : json_(options.json), aside_(options.json),
+    : json_(options.json), aside_(true),
       view_(std::cerr, ::isatty(STDERR_FILENO) == 1, options.logFile, CliView::terminalWidth()),
       env_(view_), hub_(view_, env_) {
     view_.setController(&hub_);

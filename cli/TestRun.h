@@ -19,7 +19,7 @@ namespace tolvarin {
 // the cursory and normal commands share. While it lives, messages are
 // answered by --answer, --yes or the person at the terminal (the status line
 // stepping aside), an early end of the program turns the services back on,
-// and with --json standard output is kept free for the summary.
+// and standard output is kept free for the result (the --json summary).
 class TestRun {
   public:
     static constexpr int kExitPassed = 0;
@@ -63,6 +63,9 @@ class TestRun {
     // Seconds from one engine clock reading to a later one; null when either
     // was not reached.
     static nlohmann::json secondsBetween(int64_t from, int64_t to);
+    // A wall-clock time as ISO 8601 local time with its UTC offset, or null
+    // when it was not reached.
+    static nlohmann::json isoTimeOrNull(int64_t wallMicros);
     // The text, or null when it is empty.
     static nlohmann::json textOrNull(const std::string& text);
     // Whether something is at path (a link counts as itself).

@@ -1,6 +1,7 @@
 #include "engine/DiskContext.h"
 
 #include "base/Clock.h"
+#include "engine/WatchedDevice.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,10 +18,20 @@ bool DiskContext::copyTextInto(char* area, std::size_t size, const std::string& 
     return n == text.size();
 }
 
+void DiskContext::installDevice(std::unique_ptr<RawDevice> opened) {
+    if (!opened) {
+        device.reset();
+        return;
+    }
+    device = std::make_unique<WatchedDevice>(std::move(opened), rawDevicePath, unitGone);
+}
+
 void initialize(DiskContext& disk) {
     const Clock* clock = disk.clock;
+    std::function<void()> unitGone = std::move(disk.unitGone);
     disk = DiskContext{};
     disk.clock = clock;
+    disk.unitGone = std::move(unitGone);
     disk.sectorBuffer.allocate(static_cast<std::size_t>(disk.sectorReadSize));
     disk.scanBuffer.allocate(static_cast<std::size_t>(disk.scanReadSize));
     disk.seekBuffer.allocate(static_cast<std::size_t>(disk.seekReadSize));

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +56,12 @@ struct DiskContext : ScanTables {
 
     // The opened unit. Released (and so closed) with the context.
     std::unique_ptr<RawDevice> device;
+    // Called when a call on the unit finds it gone (unplugged, detached);
+    // the scan controller installs it.
+    std::function<void()> unitGone;
+
+    // Installs device, watched for the unit going away.
+    void installDevice(std::unique_ptr<RawDevice> opened);
 
     // Copies text into one of the fixed text areas, cut to fit and always
     // terminated. Answers false when it had to cut.

@@ -136,9 +136,10 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
         return controller_.refusePreparation(
             "The drive header file of this unit is missing: " + dir + "/" + prefix + ".hdr");
     }
-    if (state < kBaseFiles) {
+    if ((state & kBaseFiles) != kBaseFiles) {
         // A unit seen for the first time gets its index files. One whose
-        // first start ended before all three were written gets the rest;
+        // first start ended before all three were written, or one that lost
+        // one of them, gets the rest (they follow from the unit alone);
         // otherwise no phase would ever start from its files.
         bool made = true;
         if ((state & 2) == 0) {
@@ -557,8 +558,13 @@ NormalScan::Outcome NormalScan::finish(bool initial) {
     if (report) {
         controller_.updateResults(
             [&](TestResults& r) { r.reportPath = reportWriter_->reportPath(); });
+    } else {
+        std::string why = reportWriter_ != nullptr ? reportWriter_->problem() : "";
+        controller_.updateResults(
+            [&](TestResults& r) { r.reportProblem = why.empty() ? "no report writer" : why; });
     }
-    if (MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 && report &&
+    // Message 8 announces a report: without one it is not raised.
+    if (report && MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 &&
         !reportWriter_->displayReport()) {
         System::consoleLog("The report cannot be shown here; it is at " +
                            reportWriter_->reportPath());

@@ -19,6 +19,8 @@ class ReportWriter {
     virtual bool displayReport() = 0;
     // Where the report just written is.
     virtual std::string reportPath() const = 0;
+    // Why the last generateReport wrote none.
+    virtual std::string problem() const { return ""; }
 };
 
 } // namespace tolvarin

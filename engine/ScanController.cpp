@@ -141,6 +141,7 @@ DiskContext& ScanController::prepareDiskContext() {
     auto fresh = std::make_unique<DiskContext>();
     initialize(*fresh);
     fresh->clock = &host_.env();
+    fresh->unitGone = [this] { markUnitGone(); };
     disk_ = std::move(fresh);
     return *disk_;
 }
@@ -203,11 +204,22 @@ void ScanController::setMediaRecord(const Media& value) {
 // --- preparing a test --------------------------------------------------------
 
 bool ScanController::refusePreparation(const std::string& problem) {
+    Logger::flushRepeatedLines();
     System::consoleLog(problem);
     setPreparationProblem(problem);
     releaseDiskContext();
     host_.resetButtons();
     return false;
+}
+
+void ScanController::markUnitGone() {
+    if (!unitGone_.exchange(true)) {
+        Logger::flushRepeatedLines();
+        Logger::updateLog(std::string("\nSCAN CONTROLLER: ") + kUnitGoneText + ".");
+        System::consoleLog(kUnitGoneText);
+    }
+    // The scan stops as if Stop were pressed; its stop question is not asked.
+    stopFlag_.store(true);
 }
 
 void ScanController::setDeviceOpener(DeviceOpener opener) {
@@ -230,8 +242,12 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
     setSurfacePercentDone(0.0);
     setSeekPercentDone(0.0);
     DiskContext& disk = prepareDiskContext();
+    unitGone_.store(false);
+    // The path is known before the open, so that a watched device can look
+    // for its node.
+    DiskContext::copyText(disk.rawDevicePath, device);
     if (opener) {
-        disk.device = opener(device, forWriting);
+        disk.installDevice(opener(device, forWriting));
         // A positive stand-in for a descriptor the engine never uses itself.
         disk.fd = disk.device ? 1 : 0;
     }
@@ -272,7 +288,8 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
     // Without a log a cursory test would run for nothing, and a normal test
     // could not say what it did to the unit's files.
     if (!Logger::startLoggingOnDrive(device, media)) {
-        return refusePreparation("The log file cannot be written: " + logPath);
+        return refusePreparation("The log file cannot be written: " + logPath + " (" +
+                                 Logger::startProblem() + ")");
     }
 
     int result = SizingSweep::kOpenFailed;
@@ -280,10 +297,14 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
         result = SizingSweep::doSizingSweepWithLogFile(disk, logPath.c_str(), forWriting);
     } else {
         // The opener could not open the unit: the sweep's own words for it.
+        Logger::writeDataToLogFile(logPath, "%s", "SIZING SCAN START\n");
         Logger::writeDataToLogFile(logPath, "%s",
                                    "SIZING SCAN CRITICAL ERROR: Could not open device for "
                                    "reading.\n\n");
         Logger::writeDataToLogFile(logPath, "%s", "SIZING SCAN ABORTING TEST!\n\n");
+    }
+    if (unitGone()) {
+        return refusePreparation(kUnitGoneText + (": " + device));
     }
     updateResults([&](TestResults& r) {
         r.sizingResult = result;

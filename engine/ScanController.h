@@ -74,6 +74,12 @@ class ScanController {
 
     // --- flags, shared with the main thread --------------------------------
     bool stopFlag() const { return stopFlag_.load(); }
+    // The unit went away during this test (a read failed with ENODEV or
+    // ENXIO, or its node vanished): the scan stops and is saved without a
+    // question, to resume when the unit is back.
+    bool unitGone() const { return unitGone_.load(); }
+    void markUnitGone();
+    static constexpr const char* kUnitGoneText = "The unit is no longer attached";
     void setStopFlag(bool value) { stopFlag_.store(value); }
     bool pauseFlag() const { return pauseFlag_.load(); }
     void setPauseFlag(bool value) { pauseFlag_.store(value); }
@@ -280,6 +286,7 @@ class ScanController {
     std::atomic<Quarrykit*> quarrykit_{nullptr};
     std::unique_ptr<DiskContext> disk_;
     std::atomic<bool> stopFlag_{false};
+    std::atomic<bool> unitGone_{false};
     std::atomic<bool> pauseFlag_{false};
     std::atomic<bool> hasSMART_{false};
 

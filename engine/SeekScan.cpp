@@ -8,6 +8,7 @@
 #include "platform/Env.h"
 #include "platform/SafeFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -259,7 +260,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
 
     auto [a, b] = pairLocations(layout.count, pairCounter_);
     for (int64_t index = pairCounter_; index < pairTotal_; ++index) {
-        if (b == a + 1) {
+        if (b == a + 1 || controller_.unitGone()) {
             // Pause and stop are looked at once per row of pairs.
             while (controller_.pauseFlag()) {
                 host_.env().sleepMicros(kPauseMicros);
@@ -299,6 +300,9 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     {
         std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
         result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB);
+    }
+    if (result < 0 && controller_.unitGone()) {
+        return; // not a failed pair: the stop saves the test before it
     }
 
     controller_.setCurrentTestRange(rangeText("Seeking between %.3f GB and %.3f GB",
@@ -381,7 +385,13 @@ void SeekScan::finish() {
     DiskContext& disk = *controller_.disk();
     double pairs = static_cast<double>(pairsSummed_);
     disk.seekLinearRPI = pairs > 0 ? sumAvg_ / pairs * 1000.0 : 0.0;
-    disk.seekRatioRPI = std::log10(largestMax_ / smallestMin_);
+    // A cycle below the clock's microsecond reads as 0; no pair, no spread.
+    // Neither may put an infinite or undefined index into a data file.
+    constexpr double kResolution = 1e-6;
+    disk.seekRatioRPI =
+        pairs > 0
+            ? std::log10(std::max(largestMax_, kResolution) / std::max(smallestMin_, kResolution))
+            : 0.0;
 
     if (normal_) {
         data("\nRPISKLIN: %f\n", disk.seekLinearRPI);

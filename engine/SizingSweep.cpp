@@ -27,6 +27,13 @@ const std::string kRule(79, '-');
 // for ever): no unit this program meets is larger than 1 PiB.
 constexpr int64_t kUnknownSizeBound = int64_t{1} << 50;
 
+// A unit that answers every read with an error must not keep the walks going
+// for millions of probes (each can take seconds on a failing disk): a
+// refinement walk leaves off after this many failures in a row, and a unit
+// of which nothing at all could be read after this many probes is given up.
+constexpr int kFailuresInARowPerWalk = 4;
+constexpr int kFailuresBeforeUnreadable = 16;
+
 // A hand-edited ".ssx" must not make the scan allocate without limit: a
 // section may be at most this many standard sections long.
 constexpr int64_t kMaxSectionFactor = 64;
@@ -169,6 +176,8 @@ void freshLayout(DiskContext& disk) {
 
 int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile, bool forWriting) {
     disk.sizingErrors = 0;
+    // Everything the sweep has to say belongs between its start and end lines.
+    logLine(logFile, "SIZING SCAN START\n");
 
     if (!disk.device) {
         int err = 0;
@@ -196,7 +205,7 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
             return kOpenFailed;
         }
         disk.fd = device->fd();
-        disk.device = std::move(device);
+        disk.installDevice(std::move(device));
     }
     if (disk.sectorBuffer.size() < static_cast<size_t>(disk.sectorReadSize)) {
         disk.sectorBuffer.allocate(static_cast<size_t>(disk.sectorReadSize));
@@ -212,6 +221,10 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
     if (device.seek(0) != -1) {
         first = device.read(disk.sectorBuffer.data(), disk.sectorReadSize);
     }
+    bool anyRead = first > 0;
+    // Nothing of the unit could be read so far: leave off, and say so, once
+    // enough probes have failed.
+    auto unreadable = [&] { return !anyRead && disk.sizingErrors >= kFailuresBeforeUnreadable; };
     if (first == -1) {
         disk.sizingErrors += 1;
         logLine(logFile, "SIZING SCAN CRITICAL ERROR: Could not access byte 0 of unit.\n");
@@ -234,10 +247,11 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
     disk.readCount = 0;
     disk.lastReadResult = 1;
     int64_t offset = 0;
-    while (disk.lastReadResult > 0) {
+    while (disk.lastReadResult > 0 && !unreadable()) {
         offset += disk.sizingStep;
         disk.readCount += 1;
         disk.lastReadResult = probe(disk, offset, bound);
+        anyRead = anyRead || disk.lastReadResult > 0;
         if (disk.lastReadResult == -1) {
             logLine(logFile, "SIZING SCAN ERROR: Could not read bytes a %lld\n",
                     static_cast<long long>(disk.readCount * disk.sizingStep));
@@ -251,25 +265,40 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
     // Refinement: halve the stride down to 512 bytes, each walk starting at
     // the last offset known to be readable.
     int endCode = 0;
-    while (disk.sizingStep > disk.sectorReadSize) {
+    while (disk.sizingStep > disk.sectorReadSize && !unreadable()) {
         disk.sizingStep >>= 1;
         offset = disk.deviceSize;
         disk.readCount = 0;
         disk.lastReadResult = 1;
-        while (disk.lastReadResult > 0) {
+        int failuresInARow = 0;
+        while (disk.lastReadResult > 0 && !unreadable()) {
             offset += disk.sizingStep;
             disk.readCount += 1;
             disk.lastReadResult = probe(disk, offset, bound);
             if (disk.lastReadResult > 0) {
                 disk.deviceSize = offset;
+                anyRead = true;
+                failuresInARow = 0;
             } else if (disk.lastReadResult == -1) {
-                disk.lastReadResult = 1;
                 disk.sizingErrors += 1;
                 logLine(logFile, "SIZING SCAN CRITICAL ERROR: Could not properly access final "
                                  "bytes of unit.\n");
                 endCode = kEndFailed;
+                // A run of failures is an unreadable stretch up to the end:
+                // the last readable block lies before it.
+                disk.lastReadResult = ++failuresInARow < kFailuresInARowPerWalk ? 1 : 0;
             }
         }
+    }
+    if (!anyRead) {
+        logLine(logFile,
+                "SIZING SCAN CRITICAL ERROR: No part of the unit could be read "
+                "(%d reads failed).\n\n",
+                disk.sizingErrors);
+        logLine(logFile, "SIZING SCAN ABORTING TEST!\n\n");
+        System::consoleLog(std::string("Sizing scan: nothing of ") + disk.rawDevicePath +
+                           " could be read");
+        return kOpenFailed;
     }
 
     disk.deviceSize += disk.sectorReadSize;
@@ -278,7 +307,6 @@ int SizingSweep::doSizingSweepWithLogFile(DiskContext& disk, const char* logFile
     disk.scanUnitCount = disk.deviceSize / disk.scanReadSize;
     disk.scanUnitRemainder = disk.deviceSize - disk.scanUnitCount * disk.scanReadSize;
 
-    logLine(logFile, "SIZING SCAN START\n");
     logLine(logFile, "\nSizing Scan Results:\n");
     logLine(logFile, " Detected size: %lld\n", static_cast<long long>(disk.detectedSize));
     logLine(logFile, " Number of 512 byte sectors: %lld\n",

@@ -255,6 +255,9 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
                 break;
             }
         }
+        if ((seekResult == -1 || readResult < 0) && controller_.unitGone()) {
+            continue; // no surface fault: the stop above saves the test
+        }
         // A failed read is not repeated; a backward step there just counts
         // as no time.
         duration = std::max<int64_t>(duration, 0);
@@ -325,7 +328,8 @@ bool SurfaceScan::readError(int index, Wording wording) {
     log(limited ? "   BAD DATA DETECTED BETWEEN %lld and %lld BYTES.\n"
                 : "   BAD DATA DETECTED BETWEEN %lld AND %lld BYTES.\n",
         static_cast<long long>(s.endPosition),
-        static_cast<long long>(s.endPosition + disk.scanReadSize));
+        // The failed read covered at most what was left of its section.
+        static_cast<long long>(std::min(s.endPosition + disk.scanReadSize, s.end + 1)));
     controller_.updateErrorCount();
     if (writeRecords) {
         controller_.writeSurfaceErrorToDiagFile(s.endPosition, index);
@@ -394,6 +398,10 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             }
         }
         disk.lastReadResult = result;
+        if (result == -1 && controller_.unitGone()) {
+            disk.position -= kProbeStride;
+            continue;
+        }
         if (result == -1) {
             disk.surfaceErrors += 1;
             s.errorCount += 1;
@@ -574,8 +582,18 @@ SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::stri
         if (stamp != nullptr) {
             *stamp = now;
         }
-        int answer = MessageCenter::generateAlertDialogWithNumber(normal ? kStopQuestionNormal
-                                                                         : kStopQuestionCursory);
+        // A unit that went away is saved as stopped without asking: nothing
+        // else can be done with it now, and the next start resumes it.
+        const bool gone = controller_.unitGone();
+        if (gone) {
+            log(normal ? "\n%s: the test is saved as stopped and resumes at the next normal "
+                         "test.\n"
+                       : "\n%s: the test ends here.\n",
+                ScanController::kUnitGoneText);
+        }
+        int answer = gone ? 1
+                          : MessageCenter::generateAlertDialogWithNumber(
+                                normal ? kStopQuestionNormal : kStopQuestionCursory);
         if (answer == 0) {
             if (normal) {
                 host_.resumeTest(true);

@@ -26,6 +26,8 @@ const char* const kApplicationSupportDir = "/Library/Application Support/Tolvari
 // A formatted piece is at most 254 characters: the size of the buffer the
 // log lines were always built in, terminator included.
 constexpr std::size_t kFormatBufferSize = 255;
+// Names tried for a report before the test says none could be written.
+constexpr int kReportNameTries = 100;
 
 struct LoggerState {
     std::string versionString;
@@ -116,6 +118,68 @@ bool appendToFile(const std::string& path, const std::string& text) {
     return true;
 }
 
+// A run of identical log lines (a unit that fails every read the same way)
+// is written a few times; the rest of the run is counted, and one line says
+// how often it came again once another line comes or the run is flushed.
+constexpr int kRepeatsWritten = 3;
+
+struct RepeatedLines {
+    std::string path;
+    std::string piece;
+    int run = 0;
+    int counted = 0;
+};
+
+std::mutex& logWriteMutex() {
+    static std::mutex m;
+    return m;
+}
+
+RepeatedLines& repeatedLines() {
+    static RepeatedLines r;
+    return r;
+}
+
+bool hasContent(const std::string& piece) {
+    return piece.find_first_not_of(" \t\r\n") != std::string::npos;
+}
+
+// Writes the count of a finished run (under logWriteMutex); answers the text
+// written, for the viewer.
+std::string closeRunLocked(RepeatedLines& r) {
+    std::string note;
+    if (r.counted > 0) {
+        note = "   (the line above was repeated " + std::to_string(r.counted) +
+               (r.counted == 1 ? " more time)\n" : " more times)\n");
+        if (!appendToFile(r.path, note)) {
+            note.clear();
+        }
+    }
+    r = RepeatedLines{};
+    return note;
+}
+
+enum class LogAppend { written, counted, failed };
+
+// Appends a piece to a log, counting it instead once it has come too often
+// in a row; note receives the count of a run that this piece ended.
+LogAppend appendToLog(const std::string& path, const std::string& piece, std::string* note) {
+    std::lock_guard<std::mutex> lock(logWriteMutex());
+    RepeatedLines& r = repeatedLines();
+    if (!path.empty() && path == r.path && piece == r.piece && hasContent(piece)) {
+        if (++r.run > kRepeatsWritten) {
+            ++r.counted;
+            return LogAppend::counted;
+        }
+    } else {
+        *note = closeRunLocked(r);
+        r.path = path;
+        r.piece = piece;
+        r.run = 1;
+    }
+    return appendToFile(path, piece) ? LogAppend::written : LogAppend::failed;
+}
+
 // Hands the text just written to the log viewer. The lock is not held while
 // the viewer runs: it may wait for another thread that is logging too.
 void mirrorToViewer(const std::string& text) {
@@ -123,6 +187,19 @@ void mirrorToViewer(const std::string& text) {
     if (viewer && viewer->logViewerIsActive()) {
         viewer->updateLogViewer(text);
     }
+}
+
+// A log append and its mirror in the viewer (a counted repeat shows nowhere).
+bool logPiece(const std::string& path, const std::string& piece) {
+    std::string note;
+    LogAppend result = appendToLog(path, piece, &note);
+    if (!note.empty()) {
+        mirrorToViewer(note);
+    }
+    if (result == LogAppend::written) {
+        mirrorToViewer(piece);
+    }
+    return result != LogAppend::failed;
 }
 
 std::string formatPiece(const char* format, va_list args) {
@@ -318,11 +395,44 @@ void Logger::setReportFileNameAndPath() {
     std::string documents = documentDir();
     System::consoleLog("Current time stamp: " + stamp);
     System::consoleLog("DOCUMENT DIR: " + documents);
+    // A name already taken (a report of the same second, a planted file)
+    // gives way to the next free one: "Report<stamp>-2.rtf" and so on.
     std::string path = documents + "/Report" + stamp + ".rtf";
+    struct stat st {};
+    for (int n = 2; ::lstat(path.c_str(), &st) == 0 && n <= kReportNameTries; ++n) {
+        path = documents + "/Report" + stamp + "-" + std::to_string(n) + ".rtf";
+    }
     escapeNameInLogLines(path);
     set(&LoggerState::reportFileNameAndPath, path);
     System::consoleLog("LOG FILE NAME AND PATH: " + path);
     updateLog("Tolvarin report location: " + path);
+}
+
+void Logger::clearReportFileNameAndPath() {
+    set(&LoggerState::reportFileNameAndPath, std::string());
+}
+
+namespace {
+
+std::mutex& startProblemMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& startProblemText() {
+    static std::string text;
+    return text;
+}
+void noteStartProblem(const std::string& why) {
+    System::consoleLog("Cannot start the log: " + why);
+    std::lock_guard<std::mutex> lock(startProblemMutex());
+    startProblemText() = why;
+}
+
+} // namespace
+
+std::string Logger::startProblem() {
+    std::lock_guard<std::mutex> lock(startProblemMutex());
+    return startProblemText();
 }
 
 bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& media) {
@@ -332,7 +442,13 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
     }
     std::string path = logFileNameAndPath();
     if (path.empty()) {
-        System::consoleLog("No log file is named; the log of this test is not written.");
+        noteStartProblem("No log file is named; the log of this test is not written.");
+        return false;
+    }
+    std::string link =
+        System::isPrivileged() ? SafeFile::linkBelow(userDir(), directoryOf(path)) : std::string();
+    if (!link.empty()) {
+        noteStartProblem(link + " is a symbolic link, which is not followed with root rights.");
         return false;
     }
     std::string documents = documentDir();
@@ -344,14 +460,16 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
             System::consoleLog("Cannot create the Documents folder: " + error);
         }
     }
+    // A run counted in the previous log is closed there.
+    flushRepeatedLines();
     std::string error;
     UniqueFd fd = SafeFile::openForTruncate(path, &error);
     if (!fd) {
-        System::consoleLog("Cannot start the log: " + error);
+        noteStartProblem(error);
         return false;
     }
     if (!SafeFile::writeAll(fd.get(), withNamesEscaped(logHeader(rawDevicePath, media)), &error)) {
-        System::consoleLog("Cannot write the log header: " + path + ": " + error);
+        noteStartProblem(path + ": " + error);
         return false;
     }
     fd.reset();
@@ -360,33 +478,29 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
 }
 
 bool Logger::updateLog(const std::string& text) {
-    std::string piece = withNamesEscaped(text + "\n");
-    if (!appendToFile(logFileNameAndPath(), piece)) {
-        return false;
-    }
-    mirrorToViewer(piece);
-    return true;
+    return logPiece(logFileNameAndPath(), withNamesEscaped(text + "\n"));
 }
 
 bool Logger::updateLogWithCRString(const std::string& text) {
-    std::string piece = withNamesEscaped(text);
-    if (!appendToFile(logFileNameAndPath(), piece)) {
-        return false;
-    }
-    mirrorToViewer(piece);
-    return true;
+    return logPiece(logFileNameAndPath(), withNamesEscaped(text));
 }
 
 bool Logger::vwriteDataToLogFile(const std::string& path, const char* format, va_list args) {
     if (format == nullptr) {
         return false;
     }
-    std::string piece = formatLogPiece(format, args);
-    if (!appendToFile(path, piece)) {
-        return false;
+    return logPiece(path, formatLogPiece(format, args));
+}
+
+void Logger::flushRepeatedLines() {
+    std::string note;
+    {
+        std::lock_guard<std::mutex> lock(logWriteMutex());
+        note = closeRunLocked(repeatedLines());
     }
-    mirrorToViewer(piece);
-    return true;
+    if (!note.empty()) {
+        mirrorToViewer(note);
+    }
 }
 
 bool Logger::writeDataToLogFile(const char* path, const char* format, ...) {
@@ -664,6 +778,10 @@ void Logger::setClock(const Clock& clock) {
 
 void Logger::resetForTests() {
     clockSlot().store(&Clock::system());
+    {
+        std::lock_guard<std::mutex> lock(logWriteMutex());
+        repeatedLines() = RepeatedLines{};
+    }
     LoggerState fresh;
     std::shared_ptr<LogViewerSink> old;
     {

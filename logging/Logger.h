@@ -33,13 +33,18 @@ class Logger {
     static void setLogFileNameAndPath();
     // The log the user chose instead.
     static void setUserLogFileNameAndPathWithString(const std::string& path);
-    // Names a fresh report, documentDir/Report<stamp>.rtf.
+    // Names a fresh report, documentDir/Report<stamp>.rtf, or the first of
+    // Report<stamp>-2.rtf, -3, ... at which nothing stands.
     static void setReportFileNameAndPath();
+    // No report is named (none could be written).
+    static void clearReportFileNameAndPath();
 
     // Starts the log of a test from empty with the header describing the
     // device. Answers false, with a console line, when the log cannot be
     // written.
     static bool startLoggingOnDrive(const std::string& rawDevicePath, const Media& media);
+    // Why the last startLoggingOnDrive failed.
+    static std::string startProblem();
 
     // Appends to the log: the text and a newline; the text as it is. Both
     // are mirrored to an active log viewer.
@@ -53,6 +58,11 @@ class Logger {
         __attribute__((format(printf, 2, 3)));
     static bool vwriteDataToLogFile(const std::string& path, const char* format, va_list args)
         __attribute__((format(printf, 2, 0)));
+    // The same log line written many times in a row appears a few times,
+    // then is counted; this writes the count of a run still open ("(the line
+    // above was repeated N more times)"). Another line, or a new log, closes
+    // a run by itself.
+    static void flushRepeatedLines();
     // A blank line, 79 dashes and a blank line.
     static bool printSeparator();
 

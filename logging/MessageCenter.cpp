@@ -350,6 +350,20 @@ const Entry kCatalogue[] = {
      "restore your last good data. If you suspect that the drive itself has problems, we suggest "
      "that you perform a cursory scan on it first.",
      "OK", "Cancel", "", 0},
+    {1014, "ERROR 1014: Data Files Without a Drive Header",
+     "The data directory holds data files of one or more units whose drive header file is "
+     "damaged or missing (listed on Tolvarin's console). No test can use these files any more: a "
+     "unit "
+     "without its drive header is registered anew at its next test.\n\nPress the \"Keep\" "
+     "button to leave them where they are, or the \"Delete\" button and Tolvarin will delete "
+     "them and their backups.",
+     "Keep", "Delete", "", 1},
+    {1015, "Forget This Unit",
+     "Tolvarin will delete every stored file of this unit: its drive header, its initial and "
+     "current scans, its averages, its diagnostics history and its backups. Its next normal test "
+     "will treat it as a unit never tested before.\n\nPress the \"Delete\" button to forget "
+     "the unit, or the \"Cancel\" button to keep its files.",
+     "Delete", "Cancel", "", 0},
     {2000, "Limited Scanning Range Adjusted",
      "Tolvarin must perform scans not only on 512 byte sector scan boundaries, but also within the "
      "pre-defined scanning ranges Tolvarin uses. Because of this, this scan will be performed "
@@ -450,6 +464,12 @@ std::vector<int> MessageCenter::messageNumbers() {
         numbers.push_back(e.number);
     }
     return numbers;
+}
+
+bool MessageCenter::defaultDestroys(int n) {
+    // "OK" deletes the unit's files (1008 to 1013). Forgetting a unit (1015)
+    // is asked only by the command that names the deletion.
+    return n >= 1008 && n <= 1013;
 }
 
 int MessageCenter::safeAnswerForNumber(int n) {

@@ -34,8 +34,9 @@ class AlertAnswerer {
 };
 
 // Every question or notice the program puts to the user, by number: 0 to 32
-// for scans, options and diagnostics, 1000 to 1013 for sizing and data-file
-// integrity errors, 2000 for the adjusted limited range and 5000 for a
+// for scans, options and diagnostics, 1000 to 1015 for sizing and data-file
+// integrity errors (1014 files without a drive header, 1015 forgetting a
+// unit), 2000 for the adjusted limited range and 5000 for a
 // S.M.A.R.T. failure. Callers on any thread ask and wait; one message is
 // pending at a time.
 class MessageCenter {
@@ -59,6 +60,9 @@ class MessageCenter {
     // for a question the button that neither deletes data, nor starts,
     // continues or repairs anything, nor opens anything.
     static int safeAnswerForNumber(int n);
+    // Whether the default button of message n deletes stored results (the
+    // unit's data files): such a question is never answered for the user.
+    static bool defaultDestroys(int n);
 
     static void setAnswerer(std::shared_ptr<AlertAnswerer> answerer);
     static std::shared_ptr<AlertAnswerer> answerer();

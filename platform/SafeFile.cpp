@@ -165,7 +165,8 @@ bool replace(const std::string& path, std::string_view data, std::string* error)
     return ok;
 }
 
-int removeStaleTemporaries(const std::string& dir) {
+int removeStaleTemporaries(const std::string& dir,
+                           const std::function<bool(const std::string& name)>& keep) {
     std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
     if (!d) {
         return 0;
@@ -174,7 +175,8 @@ int removeStaleTemporaries(const std::string& dir) {
     while (struct dirent* e = ::readdir(d.get())) {
         std::string name = e->d_name;
         // replace() names them "." + base + "." + six characters of mkostemp.
-        if (name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.') {
+        if (name.size() < 9 || name[0] != '.' || name[name.size() - 7] != '.' ||
+            (keep && keep(name))) {
             continue;
         }
         struct stat st {};
@@ -208,6 +210,31 @@ std::optional<std::string> read(const std::string& path, std::string* error) {
         out.append(buffer, static_cast<size_t>(n));
     }
     return out;
+}
+
+bool removeEmptyDirectory(const std::string& path, std::string* error) {
+    if (::rmdir(path.c_str()) != 0) {
+        setError(error, path, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+std::string linkBelow(const std::string& base, const std::string& path) {
+    if (base.empty() || path.size() <= base.size() || path.compare(0, base.size(), base) != 0 ||
+        path[base.size()] != '/') {
+        return "";
+    }
+    for (std::size_t at = path.find('/', base.size() + 1);; at = path.find('/', at + 1)) {
+        std::string partial = path.substr(0, at);
+        struct stat st {};
+        if (::lstat(partial.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            return partial;
+        }
+        if (at == std::string::npos) {
+            return "";
+        }
+    }
 }
 
 bool makeDirectories(const std::string& path, std::string* error) {

@@ -2,6 +2,7 @@
 
 #include "platform/UniqueFd.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,12 +41,24 @@ bool append(const std::string& path, std::string_view data, std::string* error =
 bool replace(const std::string& path, std::string_view data, std::string* error = nullptr);
 
 // Removes the temporary files that replace() leaves behind when the process
-// is killed between creating and renaming one (".NAME.XXXXXX" in dir).
-// Answers how many were removed.
-int removeStaleTemporaries(const std::string& dir);
+// is killed between creating and renaming one (".NAME.XXXXXX" in dir),
+// except those keep names (another test may be writing them). Answers how
+// many were removed.
+int removeStaleTemporaries(const std::string& dir,
+                           const std::function<bool(const std::string& name)>& keep = nullptr);
 
 // Reads a whole regular file (not through a link).
 std::optional<std::string> read(const std::string& path, std::string* error = nullptr);
+
+// Removes an empty directory (never one that holds anything, never through
+// a link).
+bool removeEmptyDirectory(const std::string& path, std::string* error = nullptr);
+
+// The first entry below base on the way to path (path itself included) that
+// is a symbolic link; empty when there is none or path is not below base.
+// With root rights, a link the user controls is not followed into a folder
+// the user could not write to.
+std::string linkBelow(const std::string& base, const std::string& path);
 
 // Creates a directory (and its missing parents) for the launching user.
 bool makeDirectories(const std::string& path, std::string* error = nullptr);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvarin {
@@ -217,7 +218,20 @@ bool hasDesktop() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+std::mutex& failureMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& lastFailure() {
+    static std::string why;
+    return why;
+}
+
 void reportFailure(const std::string& why) {
+    {
+        std::lock_guard<std::mutex> lock(failureMutex());
+        lastFailure() = why;
+    }
     System::consoleLog("No report was written: " + why);
     Logger::updateLog("The test report could not be written: " + why);
 }
@@ -293,7 +307,16 @@ std::string ReportGenerator::templatePath() {
     return Paths::sharedResourcesDirectory() + "/ResultsTemplate.rtf";
 }
 
+std::string ReportGenerator::lastProblem() {
+    std::lock_guard<std::mutex> lock(failureMutex());
+    return lastFailure();
+}
+
 bool ReportGenerator::generateReport(const TestResults& results, const Clock& clock) {
+    {
+        std::lock_guard<std::mutex> lock(failureMutex());
+        lastFailure().clear();
+    }
     Logger::setSurfaceScanStatus(resultWord(results.surfaceErrors, results.surfaceIrregularities));
     Logger::setSeekScanStatus(resultWord(results.seekErrors, results.seekIrregularities));
 
@@ -311,8 +334,13 @@ bool ReportGenerator::generateReport(const TestResults& results, const Clock& cl
         reportFailure("no Documents folder is known.");
         return false;
     }
-    Logger::setReportFileNameAndPath();
-    std::string reportPath = Logger::reportFileNameAndPath();
+    if (System::isPrivileged()) {
+        std::string link = SafeFile::linkBelow(Logger::userDir(), Logger::documentDir());
+        if (!link.empty()) {
+            reportFailure(link + " is a symbolic link, which is not followed with root rights.");
+            return false;
+        }
+    }
     Logger::setDateOfCompletion();
     Inputs in = inputsFor(results);
     char line[64];
@@ -324,9 +352,21 @@ bool ReportGenerator::generateReport(const TestResults& results, const Clock& cl
     // create error below.
     SafeFile::makeDirectories(Logger::documentDir());
     // A new file only: whatever already stands at the path, a planted link
-    // included, is left as it is.
-    UniqueFd fd = SafeFile::createExclusive(reportPath, &error);
+    // included, is left as it is, and the next free name is taken (named
+    // again should one be taken between the look and the create).
+    std::string reportPath;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 3 && !fd; ++attempt) {
+        Logger::setReportFileNameAndPath();
+        reportPath = Logger::reportFileNameAndPath();
+        fd = SafeFile::createExclusive(reportPath, &error);
+        struct stat st {};
+        if (!fd && ::lstat(reportPath.c_str(), &st) != 0) {
+            break; // not taken: a reason no other name mends
+        }
+    }
     if (!fd) {
+        Logger::clearReportFileNameAndPath();
         reportFailure(error + ".");
         return false;
     }
@@ -334,6 +374,7 @@ bool ReportGenerator::generateReport(const TestResults& results, const Clock& cl
         fd.reset();
         // A cut-off report would not open; the file is the one just created.
         ::unlink(reportPath.c_str());
+        Logger::clearReportFileNameAndPath();
         reportFailure(reportPath + ": " + error + ".");
         return false;
     }
@@ -512,7 +553,7 @@ std::string ReportGenerator::joinParagraphs(std::string_view first, std::string_
 }
 
 std::string ReportGenerator::formatIndex(double value) {
-    if (!std::isfinite(value) || std::fabs(value) > DataFileFormat::kNotMeasuredThreshold) {
+    if (DataFileFormat::isNotMeasured(value)) {
         return "N/A";
     }
     char buffer[64];

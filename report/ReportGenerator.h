@@ -63,7 +63,10 @@ class ReportGenerator {
     // the log and on the console and no report left behind, when the
     // template cannot be read or the report cannot be created (a file or
     // link already at its path is left as it is).
+    // A name already taken gives way to the next free one.
     static bool generateReport(const TestResults& results, const Clock& clock);
+    // Why the last generateReport wrote no report; empty after one that did.
+    static std::string lastProblem();
 
     // Opens the report named by the logger in the desktop's viewer through
     // xdg-open, without waiting for it. Answers false without a desktop (no

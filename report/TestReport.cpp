@@ -14,6 +14,10 @@ bool TestReport::displayReport() {
     return ReportGenerator::displayReport(env_);
 }
 
+std::string TestReport::problem() const {
+    return ReportGenerator::lastProblem();
+}
+
 std::string TestReport::reportPath() const {
     return Logger::reportFileNameAndPath();
 }

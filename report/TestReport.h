@@ -14,6 +14,7 @@ class TestReport : public ReportWriter {
     bool generateReport(const TestResults& results) override;
     bool displayReport() override;
     std::string reportPath() const override;
+    std::string problem() const override;
 
   private:
     Env& env_;

@@ -67,6 +67,13 @@ class DataFileFormat {
     // Anything above this is taken as not measured.
     static constexpr double kNotMeasuredThreshold = 9.99e99;
     static constexpr std::string_view kNotAvailable = "N/A";
+    // Whether an index stands for "not measured": not finite, or the marker
+    // itself. A measured index can be as large (a failed seek pair weighs
+    // in with the marker's size) and is shown as the number it is.
+    static bool isNotMeasured(double value) {
+        return !(value == value) || value - value != 0.0 ||
+               (value >= kNotMeasured * (1 - 1e-9) && value <= kNotMeasured * (1 + 1e-9));
+    }
 
     // The warning line and an empty line: the first 69 bytes of every file.
     static std::string header();

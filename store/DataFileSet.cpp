@@ -40,8 +40,9 @@ int DataFileSet::deviceState(Quarrykit& quarrykit) const {
     quarrykit.setDirContents(tolvarinDir_);
     for (const std::string& name : quarrykit.dirContents()) {
         // Only prefix + suffix counts: another unit whose prefix merely
-        // starts like this one (a longer date field) is not this unit.
-        if (holdsName(name)) {
+        // starts like this one (a longer date field) is not this unit. A
+        // folder or a link at a file's name is no file of it.
+        if (holdsName(name) && quarrykit.isFile(tolvarinDir_ + "/" + name)) {
             state |= stateBitForSuffix(name.substr(filePrefix_.size()));
         }
     }

@@ -5,12 +5,14 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/Quarrykit.h"
+#include "store/TestLocks.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvarin {
@@ -280,13 +282,20 @@ bool DriveProcessor::verifyTolvarinDirectory(const std::string& path) {
     if (quarrykit_ == nullptr || path.empty()) {
         return false;
     }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        problem_ = S_ISLNK(st.st_mode) ? "it is a symbolic link" : "it is not a folder";
+        return false;
+    }
     if (!quarrykit_->isDirectory(path) && !quarrykit_->makeDirectoryAtPath(path)) {
+        problem_ = "it could not be made";
         return false;
     }
     // A directory the process cannot create files in fails later, half way
     // through a test; say so now.
     if (::access(path.c_str(), W_OK | X_OK) != 0) {
-        System::consoleLog("Data directory " + path + ": " + std::strerror(errno));
+        problem_ = std::strerror(errno);
+        System::consoleLog("Data directory " + path + ": " + problem_);
         return false;
     }
     return true;
@@ -410,8 +419,12 @@ void DriveProcessor::obtainValidDataFiles() {
         return;
     }
     Quarrykit& kit = *quarrykit_;
+    // Scratch files of a unit another test holds are that test's work.
+    auto underTest = [this](const std::string& name) {
+        return TestLocks::unitUnderTest(tolvarinDir_, TestLocks::prefixOfName(name));
+    };
     // Half-written replacements of a process that was killed are scratch too.
-    SafeFile::removeStaleTemporaries(tolvarinDir_);
+    SafeFile::removeStaleTemporaries(tolvarinDir_, underTest);
     kit.setDirContents(tolvarinDir_);
 
     struct Header {
@@ -423,7 +436,9 @@ void DriveProcessor::obtainValidDataFiles() {
     for (const std::string& name : kit.dirContents()) {
         std::string suffix = kit.extractFileSuffix(name);
         if (suffix == ".tmp" || suffix == ".cur") {
-            kit.deleteFile(tolvarinDir_ + "/" + name);
+            if (!underTest(name)) {
+                kit.deleteFile(tolvarinDir_ + "/" + name);
+            }
             continue;
         }
         if (suffix != ".hdr" || !isHeaderName(name)) {
@@ -487,6 +502,7 @@ bool DriveProcessor::createNewDataFile(const DriveEntry& driveEntry) {
     int unit = lastMediaCount_ + 1;
     lastMediaCount_ = unit;
     if (unit > kMaximumUnits) {
+        unitLimitReached_ = true;
         std::fputs("Tolvarin is limited to 99 devices maximum.\n"
                    "This maximum has been exceeded. Please refer to the documentation\n"
                    "for instructions to clear up this problem.\n\n",

@@ -109,6 +109,10 @@ class DriveProcessor {
     // unit beyond the last prefix): the owner ends it with this status.
     int exitStatus() const { return exitStatus_; }
     static constexpr int kFatalExitStatus = 1;
+    // What stopped the catalogue: the reason the data directory cannot be
+    // used, or the unit limit.
+    const std::string& problem() const { return problem_; }
+    bool unitLimitReached() const { return unitLimitReached_; }
     // The clock of the time stamps; it must outlive this object.
     void setClock(const Clock& clock) { clock_ = &clock; }
 
@@ -187,6 +191,8 @@ class DriveProcessor {
     int lastMediaCount_ = 0;
     bool catalogueReady_ = false;
     int exitStatus_ = 0;
+    std::string problem_;
+    bool unitLimitReached_ = false;
 };
 
 } // namespace tolvarin

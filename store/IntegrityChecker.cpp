@@ -7,7 +7,12 @@
 #include "store/DataFileFormat.h"
 #include "store/Quarrykit.h"
 
+#include "store/DataFileSet.h"
+#include "store/TestLocks.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tolvarin {
@@ -58,6 +63,116 @@ IntegrityChecker::FileCheck IntegrityChecker::checkFileText(std::string_view tex
     return FileCheck::Sound;
 }
 
+namespace {
+
+bool oneOf(const std::string& suffix, std::initializer_list<const char*> suffixes) {
+    for (const char* s : suffixes) {
+        if (suffix == s) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The whole number after key on a line of its own ("CNT: 30").
+std::optional<int64_t> keyedNumber(std::string_view text, std::string_view key) {
+    for (const DataFileLine& line : DataFileFormat::splitLines(text)) {
+        if (DataFileFormat::startsWith(line.text, key)) {
+            std::string_view rest = line.text.substr(key.size());
+            while (!rest.empty() && rest.front() == ' ') {
+                rest.remove_prefix(1);
+            }
+            return DataFileFormat::parseInteger(rest);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string IntegrityChecker::contentProblem(std::string_view text, const std::string& suffix,
+                                             std::string_view sizingText) {
+    bool surface = oneOf(suffix, {".iss", ".ssa", ".css", ".pss", ".sst"});
+    bool seek = oneOf(suffix, {".isk", ".ska", ".csk", ".psk", ".skt"});
+    if (surface || seek) {
+        std::vector<DataFileLine> lines = DataFileFormat::splitLines(text);
+        for (std::size_t i = 2; i < lines.size(); ++i) {
+            std::string_view line = lines[i].text;
+            if (DataFileFormat::startsWith(line, "I:")) {
+                bool sound = surface ? DataFileFormat::parseSurfaceRecord(line).has_value()
+                                     : DataFileFormat::parseSeekRecord(line).has_value();
+                if (!sound) {
+                    return "record \"" + std::string(line.substr(0, 120)) + "\"";
+                }
+            } else if (DataFileFormat::startsWith(line, "RPI")) {
+                std::size_t colon = line.find(':');
+                std::string_view value =
+                    colon == std::string_view::npos ? line : line.substr(colon + 1);
+                while (!value.empty() && value.front() == ' ') {
+                    value.remove_prefix(1);
+                }
+                std::optional<double> index = DataFileFormat::parseDouble(value);
+                if (!index || *index < 0) {
+                    return "index \"" + std::string(line.substr(0, 120)) + "\"";
+                }
+            }
+        }
+        return "";
+    }
+    if (suffix == ".siz") {
+        std::optional<int64_t> current = keyedNumber(text, "CSZ:");
+        if (!current || *current <= 0 || !keyedNumber(text, "PSZ:") || !keyedNumber(text, "ORG:") ||
+            !keyedNumber(text, "CNT:")) {
+            return "no usable sizes";
+        }
+        return "";
+    }
+    if (suffix == ".skx") {
+        std::optional<int64_t> count = keyedNumber(text, "CNT:");
+        std::optional<int64_t> interval = keyedNumber(text, "ISZ:");
+        if (!count || *count < kMinSeekLocations || *count > kMaxSeekLocations) {
+            return "no usable seek location count (CNT:)";
+        }
+        if (!interval || *interval <= 0) {
+            return "no usable seek interval (ISZ:)";
+        }
+        std::optional<int64_t> size = keyedNumber(sizingText, "CSZ:");
+        // The last location and its 1,024-byte read lie inside the unit.
+        if (size && *interval > (*size - 1024) / 512 / (*count - 1)) {
+            return "seek locations beyond the size of the unit";
+        }
+        return "";
+    }
+    return "";
+}
+
+std::vector<std::string> IntegrityChecker::orphanedFiles(const std::string& dir) {
+    auto regular = [](const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    std::vector<std::string> orphans;
+    for (const std::string& folder : {dir, dir + "/prev"}) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+            std::string name = entry.path().filename().string();
+            std::size_t dot = name.find('.');
+            if (name.empty() || name[0] == '.' || dot == std::string::npos || dot == 0 ||
+                (DataFileSet::stateBitForSuffix(name.substr(dot)) == 0 &&
+                 name.substr(dot) != ".dia") ||
+                !regular(folder + "/" + name)) {
+                continue;
+            }
+            std::string prefix = name.substr(0, dot);
+            if (!regular(dir + "/" + prefix + ".hdr") && !TestLocks::unitUnderTest(dir, prefix)) {
+                orphans.push_back(folder + "/" + name);
+            }
+        }
+    }
+    std::sort(orphans.begin(), orphans.end());
+    return orphans;
+}
+
 bool IntegrityChecker::checkSingleFileWithSuffix(const std::string& suffix) {
     std::string path = pathFor(suffix);
     std::optional<std::string> text = SafeFile::read(path);
@@ -74,6 +189,16 @@ bool IntegrityChecker::checkSingleFileWithSuffix(const std::string& suffix) {
     case FileCheck::Sound:
         break;
     }
+    std::string sizing;
+    if (suffix == ".skx") {
+        sizing = SafeFile::read(pathFor(".siz")).value_or("");
+    }
+    std::string problem = contentProblem(*text, suffix, sizing);
+    if (!problem.empty()) {
+        Logger::updateLog("SCAN CONTROLLER: The file " + path + " holds " + problem +
+                          " and is treated as damaged.");
+        return false;
+    }
     return true;
 }
 
@@ -89,6 +214,9 @@ bool IntegrityChecker::checkBaseFiles() {
 // --- the walk ---------------------------------------------------------------------
 
 void IntegrityChecker::runCheck() {
+    if (!removeStrayEntries()) {
+        return;
+    }
     if (!checkBaseFiles()) {
         Logger::updateLog("SCAN CONTROLLER FAILED TO INITIALIZE: Corrupt index files.");
         if (MessageCenter::generateAlertDialogWithNumber(1008) == 1) {
@@ -120,8 +248,50 @@ void IntegrityChecker::runCheck() {
         checkLaterState();
         break;
     default:
+        // Files deleted or lost by hand leave sets the sequence never makes;
+        // the missing file counts as the damaged one, and the walk of the
+        // later states rolls the unit back to where the sequence goes on.
+        if ((deviceState_ & DataFileSet::State::baseFiles) == DataFileSet::State::baseFiles &&
+            deviceState_ != DataFileSet::State::baseFiles) {
+            checkLaterState();
+        }
         break;
     }
+}
+
+bool IntegrityChecker::removeStrayEntries() {
+    std::vector<std::string> strays;
+    quarrykit_.setDirContents(files_.tolvarinDir());
+    for (const std::string& name : quarrykit_.dirContents()) {
+        if (files_.holdsName(name) && !quarrykit_.isFile(files_.tolvarinDir() + "/" + name)) {
+            strays.push_back(name);
+        }
+    }
+    if (strays.empty()) {
+        return true;
+    }
+    for (const std::string& name : strays) {
+        Logger::updateLog("SCAN CONTROLLER: " + files_.tolvarinDir() + "/" + name +
+                          " stands where a data file of this unit belongs and is no file.");
+    }
+    if (!prompt(1013, "SCAN CONROLLER: Corrupt files and will be deleted at user request.",
+                "Tolvarin will roll back files to the best reproducible state.",
+                "SCAN CONTROLLER: Aborting scan on device with one or more corrupt scan files.")) {
+        return false;
+    }
+    for (const std::string& name : strays) {
+        std::string path = files_.tolvarinDir() + "/" + name;
+        if (!quarrykit_.deleteFile(path) && !SafeFile::removeEmptyDirectory(path)) {
+            refuse(("SCAN CONTROLLER: Could not remove " + path +
+                    "; remove it by hand before the next test.")
+                       .c_str());
+            return false;
+        }
+        Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(),
+                                   "SCAN CONTROLLER: Deleted file %s as directed by user\n",
+                                   path.c_str());
+    }
+    return true;
 }
 
 void IntegrityChecker::checkEarlyState() {
@@ -204,12 +374,36 @@ void IntegrityChecker::checkLaterState() {
         break;
     }
 
+    const bool known = extras.size() > 0 || deviceState_ == DataFileSet::State::atRest;
+    if (!known) {
+        // A set no step of the sequence leaves: whatever of the later
+        // scans' files is there goes with the roll-back.
+        for (const char* suffix : {".pss", ".psk", ".sst", ".skt"}) {
+            if ((deviceState_ & DataFileSet::stateBitForSuffix(suffix)) != 0) {
+                extras.push_back(suffix);
+            }
+        }
+    }
+
     std::string failing;
     for (const std::string& suffix : order) {
         if (!checkSingleFileWithSuffix(suffix)) {
             failing = suffix;
             break;
         }
+    }
+
+    if (failing.empty() && !known) {
+        // The six files are whole; only stray later files are in the way.
+        if (!prompt(1013, "SCAN CONROLLER: Corrupt files and will be deleted at user request.",
+                    "Tolvarin will roll back files to the best reproducible state.",
+                    "SCAN CONTROLLER: Aborting scan on device with one or more corrupt scan "
+                    "files.")) {
+            return;
+        }
+        deleteAll(extras);
+        deviceState_ = DataFileSet::State::atRest;
+        return;
     }
 
     if (failing.empty()) {

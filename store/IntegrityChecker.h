@@ -59,6 +59,22 @@ class IntegrityChecker {
     // The check on a file's text: the first 65 bytes of its first line are
     // the warning's, and its last line begins "END OF FILE " + fileName.
     static FileCheck checkFileText(std::string_view text, const std::string& fileName);
+    // What makes the content of a whole file unusable, or an empty text: in
+    // scan and average files a record or index that no measurement gives
+    // (nan, inf, a negative time, a torn or unknown field); in the seek
+    // index a location count the seek scan does not take (2 to 1000) or
+    // locations beyond the size the sizing file records; in the sizing file
+    // sizes that are not whole numbers. sizingText is the ".siz" text for
+    // the seek index's check (empty: not checked against a size).
+    static std::string contentProblem(std::string_view text, const std::string& suffix,
+                                      std::string_view sizingText = {});
+    // The data files in dir (and its backup folder "prev") of units whose
+    // drive header is missing or is no regular file: no test can use them
+    // again. Units under test are left out. Paths, sorted.
+    static std::vector<std::string> orphanedFiles(const std::string& dir);
+    // The seek scan's bounds on the number of seek locations.
+    static constexpr int kMinSeekLocations = 2;
+    static constexpr int kMaxSeekLocations = 1000;
 
     // The prompts of the early states. Each asks its message; answer 1
     // deletes and sets the new state (answer true), anything else logs the
@@ -84,6 +100,10 @@ class IntegrityChecker {
 
   private:
     void runCheck();
+    // Entries at the unit's names that are no regular files (a folder, a
+    // link) are named in the log and, when the user agrees (1013), removed;
+    // answers false when the check ends there.
+    bool removeStrayEntries();
     void checkEarlyState();
     void checkLaterState();
     bool prompt(int message, const char* firstLine, const char* secondLine, const char* abortLine);

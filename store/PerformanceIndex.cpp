@@ -19,7 +19,14 @@ std::optional<double> valueWithout(std::string_view line, std::size_t keyAt, std
         return std::nullopt;
     }
     std::size_t last = rest.find_last_not_of(" \t\r");
-    return DataFileFormat::parseDouble(std::string_view(rest).substr(first, last - first + 1));
+    // Every index is a mean time or the logarithm of a ratio of at least one:
+    // a negative one (like an infinite one) is damage, not a measurement.
+    std::optional<double> value =
+        DataFileFormat::parseDouble(std::string_view(rest).substr(first, last - first + 1));
+    if (!value || *value < 0) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 bool readFileRPIs(const std::string& path, std::string_view linearKey, std::string_view ratioKey,

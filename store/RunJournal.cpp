@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <utility>
 
@@ -38,8 +39,12 @@ std::string RunJournal::recordPath() const {
     return backupDirectory() + "/." + filePrefix_ + ".run";
 }
 
+std::string RunJournal::undoPath() const {
+    return backupDirectory() + "/." + filePrefix_ + ".undo";
+}
+
 bool RunJournal::underWay() const {
-    return !filePrefix_.empty() && present(recordPath());
+    return !filePrefix_.empty() && (present(recordPath()) || present(undoPath()));
 }
 
 std::string RunJournal::recordText(const std::vector<std::string>& names) {
@@ -85,6 +90,8 @@ bool RunJournal::begin() {
     if (!backup.backupCurrentTestFilesWithFilePrefix(filePrefix_)) {
         Logger::updateLog("SCAN CONTROLLER: The files of this unit could not all be backed up; "
                           "an interrupted test cannot be undone.");
+        // A partial backup is of no use and must not stand for a whole one.
+        backup.deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
         return false;
     }
     std::vector<std::string> names;
@@ -97,21 +104,21 @@ bool RunJournal::begin() {
     std::string error;
     if (!SafeFile::replace(recordPath(), recordText(names), &error)) {
         System::consoleLog("Test record not written: " + error);
+        backup.deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
         return false;
     }
     return true;
 }
 
 bool RunJournal::removeRecord() {
-    std::string path = recordPath();
-    if (!present(path)) {
-        return true;
+    bool removed = true;
+    for (const std::string& path : {recordPath(), undoPath()}) {
+        if (present(path) && !kit_.deleteFile(path)) {
+            System::consoleLog("Test record not removed: " + path);
+            removed = false;
+        }
     }
-    if (!kit_.deleteFile(path)) {
-        System::consoleLog("Test record not removed: " + path);
-        return false;
-    }
-    return true;
+    return removed;
 }
 
 bool RunJournal::commit() {
@@ -136,7 +143,10 @@ bool RunJournal::rollBack() {
         return false;
     }
     std::string prev = backupDirectory();
-    std::optional<std::string> text = SafeFile::read(recordPath());
+    // A roll-back cut short has moved some backups back already: those are
+    // in place, not lost.
+    const bool resumed = present(undoPath());
+    std::optional<std::string> text = SafeFile::read(resumed ? undoPath() : recordPath());
     std::optional<std::vector<std::string>> names;
     if (text) {
         names = namesIn(*text);
@@ -144,7 +154,8 @@ bool RunJournal::rollBack() {
     bool usable = names.has_value();
     if (usable) {
         for (const std::string& name : *names) {
-            usable = usable && kit_.isFile(prev + "/" + name);
+            usable = usable && (kit_.isFile(prev + "/" + name) ||
+                                (resumed && kit_.isFile(tolvarinDir_ + "/" + name)));
         }
     }
     if (!usable) {
@@ -154,8 +165,20 @@ bool RunJournal::rollBack() {
         return false;
     }
 
+    // The backups are moved back, not copied: a rename needs no room, so a
+    // test that failed on a full disk is still undone. The record is renamed
+    // first (no room needed either), so that a roll-back cut short is known
+    // as one.
+    if (!resumed && std::rename(recordPath().c_str(), undoPath().c_str()) != 0) {
+        Logger::updateLog("SCAN CONTROLLER: Could not mark the roll-back of this unit's files.");
+        return false;
+    }
     for (const std::string& name : *names) {
-        if (!kit_.copyFileFrom(prev + "/" + name, tolvarinDir_ + "/" + name, true)) {
+        const std::string backup = prev + "/" + name;
+        if (!kit_.isFile(backup)) {
+            continue; // moved back by the roll-back that was cut short
+        }
+        if (std::rename(backup.c_str(), (tolvarinDir_ + "/" + name).c_str()) != 0) {
             // The record stays: the next start tries again from the same
             // whole backup.
             Logger::updateLog("SCAN CONTROLLER: Could not restore the backup file " + name + ".");

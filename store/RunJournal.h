@@ -32,6 +32,8 @@ class RunJournal {
 
     std::string backupDirectory() const;
     std::string recordPath() const;
+    // The record while a roll-back is under way (".PREFIX.undo").
+    std::string undoPath() const;
 
     // A record of a test that did not end is present.
     bool underWay() const;

@@ -76,8 +76,11 @@ bool TestFileBackup::restorePreviousTestFilesWithFilePrefix(const std::string& p
 
 bool TestFileBackup::deleteCurrentBackupFilesWithFilePrefix(const std::string& prefix) {
     std::string prev = backupDirectory();
-    // A copy cut short by a kill leaves its temporary file behind.
-    SafeFile::removeStaleTemporaries(prev);
+    // A copy cut short by a kill leaves its temporary file behind; those of
+    // other units may be copies under way in their own tests.
+    SafeFile::removeStaleTemporaries(prev, [&prefix](const std::string& name) {
+        return name.compare(0, prefix.size() + 2, "." + prefix + ".") != 0;
+    });
     bool all = true;
     for (const std::string& name : unitFilesIn(prev, prefix, false)) {
         all = quarrykit_.deleteFile(prev + "/" + name) && all;

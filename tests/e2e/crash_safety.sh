@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Crash safety of the normal test: tolvarin-cli is killed (SIGKILL) at 20
+# Crash safety of the normal test: tolvarin-cli is killed (SIGKILL) at 100
 # random moments of later normal tests on one unit, from its start to its
-# last file operations. After each kill the next normal test, answering
+# last file operations, two kills in a row (the second test may die while it
+# undoes the first). After each pair the next normal test, answering
 # every message with its default, must run to its end; the baseline files
 # must stay byte for byte as they were when the baseline was completed; and
 # the sample size of both averages must be one more than the number of later
@@ -16,10 +17,10 @@
 # CRASH_SEED=N repeats a run's kill moments; CRASH_KILLS=N changes their number.
 set -u
 . "$(dirname "$0")/normal_lib.bash"
-normal_setup "$@" 2
+normal_setup "$@" 1
 
 seed=${CRASH_SEED:-$(($(date +%s) % 100000))}
-kills=${CRASH_KILLS:-20}
+kills=${CRASH_KILLS:-100}
 echo "seed $seed ($kills kills)"
 RANDOM=$seed
 
@@ -69,7 +70,7 @@ for i in $(seq "$kills"); do
         wait "$pid" 2>/dev/null
         how="killed after $delay ms"
         if grep -qF "ALL TESTS ON THIS UNIT ARE NOW COMPLETE" "$log" 2>/dev/null &&
-            [ ! -e "$data/prev/.$prefix.run" ]; then
+            [ ! -e "$data/prev/.$prefix.run" ] && [ ! -e "$data/prev/.$prefix.undo" ]; then
             completed=$((completed + 1))
             how="$how, after its files were committed"
         fi
@@ -81,6 +82,11 @@ for i in $(seq "$kills"); do
     fi
     echo "     test $i $how"
 
+    # Every other killed test is followed by another kill straight away:
+    # that one may die while it undoes the one before.
+    if [ $((i % 2)) = 1 ] && [ "$i" -lt "$kills" ]; then
+        continue
+    fi
     run "after$i" -- --yes
     check "after kill $i: the next test runs to its end" equals "$status" 0
     [ "$status" = 0 ] && completed=$((completed + 1))

@@ -38,7 +38,7 @@ run() {
 }
 
 # The data directory of the unit store: a cursory test never writes there.
-no_data_files() {
+no_data_files() { # hidden lock files are no data files
     local dir="$home/Library/Application Support/Tolvarin"
-    [ ! -d "$dir" ] || [ -z "$(find "$dir" -type f)" ]
+    [ ! -d "$dir" ] || [ -z "$(find "$dir" -type f ! -name '.*')" ]
 }

@@ -408,6 +408,28 @@ TEST_F(NormalScanTest, AnInterruptedTestIsUndoneAtTheNextStart) {
     }
 }
 
+// The backups are moved back, not copied (a full disk has no room for
+// copies); a roll-back cut short is finished from where it stopped.
+TEST_F(NormalScanTest, ARollBackCutShortIsFinishedAtTheNextStart) {
+    registerUnit();
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    std::map<std::string, std::string> before = unit->snapshot();
+    RunJournal journal(kit, dataDir, kPrefix);
+    fs::create_directories(dataDir + "/prev");
+    ASSERT_TRUE(journal.begin());
+    unit->write(".ssa", "changed by the test");
+    unit->write(".csk", "changed by the test");
+    // Cut short after the record was marked and one backup moved back.
+    fs::rename(journal.recordPath(), journal.undoPath());
+    fs::rename(dataDir + "/prev/" + kPrefix + ".ssa", unit->path(".ssa"));
+    EXPECT_TRUE(journal.underWay());
+
+    ASSERT_TRUE(prepare());
+    EXPECT_EQ(unit->snapshot(), before);
+    EXPECT_FALSE(journal.underWay());
+    EXPECT_TRUE(backups().empty());
+}
+
 TEST_F(NormalScanTest, AFileThatCannotBeWrittenUndoesTheTest) {
     registerUnit();
     ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
@@ -455,10 +477,12 @@ TEST_F(NormalScanTest, UnitsThatCannotBeTestedAreRefusedAndKeepTheirFiles) {
     ASSERT_TRUE(prepare());
     EXPECT_EQ(controller.deviceState(), NormalScan::kBaseFiles);
 
-    // Files in no state of the sequence: nothing is scanned or changed.
+    // Files in no state of the sequence: the stray one is offered for the
+    // roll-back (1013); declined, nothing is scanned or changed.
     unit->write(".ssa", "x");
     std::map<std::string, std::string> before = unit->snapshot();
-    EXPECT_EQ(runTest(), NormalScan::Outcome::NoPhase);
+    answerer->push(1013, 0);
+    EXPECT_EQ(runTest(), NormalScan::Outcome::Refused);
     EXPECT_EQ(unit->snapshot(), before);
     EXPECT_EQ(log().find("Scan start - "), std::string::npos);
     fs::remove(unit->path(".ssa"));

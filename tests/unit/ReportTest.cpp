@@ -186,6 +186,8 @@ TEST(ReportPlaceholders, ResultWordsAndUnmeasuredIndices) {
     EXPECT_EQ(ReportGenerator::formatIndex(std::numeric_limits<double>::infinity()), "N/A");
     EXPECT_EQ(ReportGenerator::formatIndex(-std::numeric_limits<double>::infinity()), "N/A");
     EXPECT_EQ(ReportGenerator::formatIndex(std::nan("")), "N/A");
+    // A measured seek index that a failed pair made huge is still a number.
+    EXPECT_NE(ReportGenerator::formatIndex(9.999e99 * 1000 / 435), "N/A");
 }
 
 // --- the verdicts ----------------------------------------------------------------
@@ -444,20 +446,39 @@ TEST_F(ReportFileTest, TheReportIsANewFileWithEveryPlaceholderFilled) {
     EXPECT_GE(clock.now() - before, 1000000);
 }
 
-TEST_F(ReportFileTest, APlantedLinkAtTheReportPathIsLeftUntouched) {
+// A link (or anything) planted at the report's name is left untouched and
+// the next free name is taken; where no report can be created at all, the
+// reason is kept and no name is left pointing at nothing.
+TEST_F(ReportFileTest, ATakenReportNameGivesWayAndAFailureKeepsItsReason) {
     results = setFinishedTest(false, 0, 0, 0, 0);
     // The next report takes the stamp of now.
     Logger::setReportFileNameAndPath();
     std::string path = Logger::reportFileNameAndPath();
+    std::string stem = path.substr(0, path.size() - 4);
     std::string target = home.path() + "/precious.txt";
     ASSERT_TRUE(SafeFile::replace(target, "keep me"));
     ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(SafeFile::replace(stem + "-2.rtf", "taken too"));
 
-    EXPECT_FALSE(ReportGenerator::generateReport(results, clock));
+    ASSERT_TRUE(ReportGenerator::generateReport(results, clock));
+    EXPECT_EQ(Logger::reportFileNameAndPath(), stem + "-3.rtf");
+    EXPECT_NE(SafeFile::read(stem + "-3.rtf")->find("{\\rtf"), std::string::npos);
     EXPECT_EQ(*SafeFile::read(target), "keep me");
+    EXPECT_EQ(*SafeFile::read(stem + "-2.rtf"), "taken too");
     struct stat st {};
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(ReportGenerator::lastProblem().empty());
+
+    // A Documents "folder" that is a file: nothing can be created in it.
+    std::string documents = Logger::documentDir();
+    ASSERT_EQ(::rename(documents.c_str(), (documents + ".away").c_str()), 0);
+    ASSERT_TRUE(SafeFile::replace(documents, "not a folder"));
+    EXPECT_FALSE(ReportGenerator::generateReport(results, clock));
+    ::unlink(documents.c_str());
+    ::rename((documents + ".away").c_str(), documents.c_str());
+    EXPECT_NE(ReportGenerator::lastProblem().find("Not a directory"), std::string::npos);
+    EXPECT_EQ(Logger::reportFileNameAndPath(), "");
     EXPECT_NE(logText().find("The test report could not be written"), std::string::npos);
 }
 

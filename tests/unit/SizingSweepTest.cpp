@@ -155,6 +155,51 @@ TEST_F(SizingSweepTest, ResultCodesAddUpTheFailedParts) {
               std::string::npos);
 }
 
+// A unit that answers every read with an error: the sweep gives up after a
+// few probes (each may take seconds on a failing disk) with -1 and message
+// 1000, and its log stays short. Its words come after its start line.
+TEST_F(SizingSweepTest, AUnitThatCannotBeReadIsGivenUpAfterAFewProbes) {
+    for (int64_t size : {GiB, 100 * GiB, int64_t{1} << 40}) {
+        SCOPED_TRACE(size);
+        initialize(disk);
+        SimulatedDevice& device = install(size);
+        device.failReads(0, size);
+        EXPECT_EQ(sweep(), SizingSweep::kOpenFailed);
+        EXPECT_EQ(SizingSweep::messageNumberForResult(SizingSweep::kOpenFailed), 1000);
+        EXPECT_LE(device.readCount(), 20);
+    }
+    std::string text = log();
+    EXPECT_LT(text.size(), 4000u);
+    size_t start = text.find("SIZING SCAN START\n");
+    size_t byte0 = text.find("SIZING SCAN CRITICAL ERROR: Could not access byte 0 of unit.\n");
+    ASSERT_NE(start, std::string::npos);
+    ASSERT_NE(byte0, std::string::npos);
+    EXPECT_LT(start, byte0);
+    EXPECT_NE(text.find("No part of the unit could be read"), std::string::npos);
+    EXPECT_NE(text.find("SIZING SCAN ABORTING TEST!"), std::string::npos);
+    EXPECT_EQ(text.find("Detected size"), std::string::npos);
+}
+
+// A unit whose last stretch cannot be read: each refinement walk leaves off
+// after a few failures in a row, and the size ends before the stretch.
+TEST_F(SizingSweepTest, AnUnreadableTailBoundsEachRefinementWalk) {
+    SimulatedDevice& device = install(GiB);
+    device.failReads(GiB / 2, GiB);
+    EXPECT_EQ(sweep(), SizingSweep::kEndFailed);
+    EXPECT_EQ(disk.deviceSize, GiB / 2);
+    EXPECT_LT(device.readCount(), 200);
+    // The repeated line is written a few times, then counted.
+    Logger::flushRepeatedLines();
+    std::string text = log();
+    size_t lines = 0;
+    for (size_t at = text.find("final bytes"); at != std::string::npos;
+         at = text.find("final bytes", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 3u);
+    EXPECT_NE(text.find("more times)"), std::string::npos);
+}
+
 TEST_F(SizingSweepTest, TheUserDecidesOnErrorsButNeverAfterMessage1000) {
     answerer->push(1000, 1);
     answerer->push(1003, 0);

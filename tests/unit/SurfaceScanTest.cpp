@@ -287,6 +287,16 @@ TEST_F(SurfaceScanTest, AFailedSectionCountsOneErrorWithoutProbingOrRepair) {
     EXPECT_NE(slurp(dir.path() + "/unit.dia").find("SSE:0:0\n"), std::string::npos);
 }
 
+// The bad place a failed read names ends with its section: a 512-byte unit
+// (or the short last section of any unit) has no 262,144 bytes to be bad.
+TEST_F(SurfaceScanTest, TheBadPlaceOfAShortSectionEndsWithTheSection) {
+    SimulatedDevice& device = unit(MiB + 512, MiB);
+    device.failReads(MiB, MiB + 512);
+    ASSERT_TRUE(scan(false));
+    EXPECT_NE(log().find("   BAD DATA DETECTED BETWEEN 1048576 AND 1049088 BYTES.\n"),
+              std::string::npos);
+}
+
 // Probes at F + 13,107,200·k while the previous probe lay inside the
 // section; the failed read is the first sample, and a failed one.
 TEST_F(SurfaceScanTest, ProbeSweepArithmetic) {

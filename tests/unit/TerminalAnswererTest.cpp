@@ -55,6 +55,35 @@ TEST_F(TerminalAnswererTest, GivenAnswersComeFirstThenYes) {
     EXPECT_NE(out.str().find("Answered: Don't Save (--answer 3=-1)"), std::string::npos);
 }
 
+// --yes takes no default that deletes stored results (the corrupt-file
+// questions): without --answer such a question ends the
+// run with status 3 and the line that names it; its safe answer is taken
+// only where the end did not happen.
+TEST_F(TerminalAnswererTest, YesNeverTakesADefaultThatDeletesStoredResults) {
+    for (int n : {1008, 1009, 1010, 1011, 1012, 1013}) {
+        SCOPED_TRACE(n);
+        EXPECT_TRUE(MessageCenter::defaultDestroys(n));
+        err.str("");
+        exitStatus = -100;
+        EXPECT_EQ(make({}, true, false).answer(alert(n)), 0);
+        EXPECT_EQ(exitStatus, 3);
+        EXPECT_EQ(err.str(), "tolvarin-cli: message " + std::to_string(n) + " \"" + alert(n).title +
+                                 "\" needs an answer (--answer " + std::to_string(n) + "=V)\n");
+        // Named explicitly, it is taken.
+        exitStatus = -100;
+        EXPECT_EQ(make({{n, 1}}, true, false).answer(alert(n)), 1);
+        EXPECT_EQ(exitStatus, -100);
+    }
+    // Defaults that keep everything are still taken by --yes.
+    for (int n : {0, 2, 3, 8, 9, 15, 16, 17, 18, 1001, 1014, 1015}) {
+        SCOPED_TRACE(n);
+        EXPECT_FALSE(MessageCenter::defaultDestroys(n));
+        exitStatus = -100;
+        EXPECT_EQ(make({}, true, false).answer(alert(n)), 1);
+        EXPECT_EQ(exitStatus, -100);
+    }
+}
+
 TEST_F(TerminalAnswererTest, AnAnswerNamingAMissingButtonIsNotTaken) {
     auto answerer = make({{0, -1}}, true, false);
     EXPECT_EQ(answerer.answer(alert(0)), 1);
