@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvarin {
+
+struct TestMeasurements;
 
 // The results of one test, gathered while it runs: what the report, the
 // faces' summaries and the hub read (never display strings or the logger's
@@ -74,6 +77,11 @@ struct TestResults {
 
     // The report a complete normal test wrote; empty when none was written.
     std::string reportPath;
+
+    // What the test measured beyond the designed files (histograms, surface
+    // map, readings during other I/O, S.M.A.R.T. changes); set when the
+    // test ends, null before and for a test that never began.
+    std::shared_ptr<const TestMeasurements> measurements;
 };
 
 } // namespace tolvarin

@@ -298,8 +298,10 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     int result = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
-        result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB);
+        result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB,
+                                    &cycles_);
     }
+    controller_.recorder().seekCycles(cycles_, kTripsPerCycle);
 
     controller_.setCurrentTestRange(rangeText("Seeking between %.3f GB and %.3f GB",
                                               static_cast<double>(offsetA) / 1e9,

@@ -91,12 +91,16 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
         }
     }
     times_.assign(units, 0);
+    if (DiskContext* disk = controller_.disk()) {
+        controller_.recorder().beginSurface(*disk);
+    }
 
     controller_.setTypeOfTest("Surface Scan");
     controller_.setCurrentTestRange("");
 }
 
 void SurfaceScan::endRun() {
+    controller_.recorder().endSurface();
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -216,6 +220,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
     s.clean = 1;
     s.errorCount = 0;
     s.irregularityCount = 0;
+    controller_.recorder().beginSection();
 
     while (s.start + disk.position < s.end) {
         waitWhilePaused();
@@ -255,6 +260,8 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         // A failed read is not repeated; a backward step there just counts
         // as no time.
         duration = std::max<int64_t>(duration, 0);
+        controller_.recorder().surfaceRead(offset, duration, std::max<int64_t>(readResult, 0),
+                                           seekResult != -1 && readResult > 0);
 
         int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
         if (section_.firstRead) {
@@ -304,6 +311,11 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         disk.readCount += 1;
     }
     closeSection(index, wording);
+    if (int doubtful = controller_.recorder().takeSectionDoubtful()) {
+        log("   DOUBTFUL: %d slow read(s) of this section were timed while other I/O used the "
+            "unit.\n\n",
+            doubtful);
+    }
     return true;
 }
 
@@ -391,6 +403,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             }
         }
         disk.lastReadResult = result;
+        controller_.recorder().probeRead(at, result != -1);
         if (result == -1) {
             disk.surfaceErrors += 1;
             s.errorCount += 1;
