@@ -8,8 +8,9 @@
 #include "platform/Env.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"
-#include "platform/SystemServices.h"
 #include "platform/System.h"
+#include "platform/SystemServices.h"
+#include "report/Pictures.h"
 #include "report/TestReport.h"
 #include "store/DriveProcessor.h"
 #include "store/Quarrykit.h"
@@ -74,6 +75,7 @@ GUIController::GUIController(GUIView& view, const Preferences& preferences, Env&
 
     control_ = std::make_unique<TestControl>(*this);
     scanController_ = std::make_unique<ScanController>(*progress_);
+    progress_->setLiveSurfaceMap(scanController_->recorder().liveMap());
     scanController_->setCursoryScanBody([this](ScanController& c) { control_->runCursoryTest(c); });
     scanController_->setFormalScanBody([this](ScanController& c) { control_->runNormalTest(c); });
 
@@ -221,6 +223,21 @@ TestResults GUIController::testResults() const {
 
 std::string GUIController::logFile() const {
     return Logger::logFileNameAndPath();
+}
+
+UnitHistory GUIController::unitHistory() const {
+    return UnitHistory::of(Logger::tolvarinDir(), selection_.targetDriveInfo());
+}
+
+bool GUIController::writeSurfaceMapPicture(const std::string& path, std::string* why) const {
+    std::shared_ptr<const TestMeasurements> m = testResults().measurements;
+    if (!m || !m->surfaceScanned) {
+        if (why != nullptr) {
+            *why = "the test measured no surface map";
+        }
+        return false;
+    }
+    return Pictures::writeSurfaceMap(*m, path, why);
 }
 
 // --- ScanHost's owner ------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "platform/System.h"
 #include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
+#include "store/MeasurementFile.h"
 #include "store/Quarrykit.h"
 
 namespace tolvarin {
@@ -206,6 +207,10 @@ bool TestControl::prepare(bool normal) {
         }
     } else {
         controller.setTolvarinDir(Logger::tolvarinDir());
+        // A cursory test of a stored unit keeps its measurements with the
+        // unit's; finding it writes nothing.
+        controller.setMeasurementPrefix(MeasurementArchive::findPrefix(
+            Logger::tolvarinDir(), hub_.selection().targetDriveInfo()));
     }
     if (!controller.initializeScanOnDrive(hub_.rawTargetDevice(), hub_.fileNamePrefix())) {
         // The preparation has reset the buttons and says why.

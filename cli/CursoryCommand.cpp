@@ -1,5 +1,7 @@
 #include "cli/CursoryCommand.h"
 
+#include "cli/MeasurementJson.h"
+#include "cli/SurfaceMapFile.h"
 #include "cli/TestRun.h"
 
 #include <optional>
@@ -54,6 +56,7 @@ nlohmann::json CursoryCommand::summaryJson(const CliOptions& options,
                        {"seekLinear", orNull(s.seekLinearRPI)},
                        {"seekRatio", orNull(s.seekRatioRPI)}};
     summary["failedSections"] = failed;
+    summary["measurements"] = MeasurementJson::ofTest(s);
     // Without a seek scan the surface scan runs to the end of the test.
     summary["timings"]["surfaceSeconds"] = TestRun::secondsBetween(
         s.surfaceStartMicros, s.seekStartMicros ? s.seekStartMicros : s.endMicros);
@@ -100,6 +103,9 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
 
     TestResults summary = hub.testResults();
     int status = exitStatusFor(summary);
+    if (started && options_.mapFile) {
+        writeSurfaceMapFile(hub, *options_.mapFile);
+    }
     if (!started) {
         run.complainNotStarted();
     } else {
