@@ -61,6 +61,12 @@ TestMeasurements testWithRates(const std::vector<double>& rates, int64_t startWa
     return m;
 }
 
+ScanRecorder::TestEnd completed() {
+    ScanRecorder::TestEnd end;
+    end.outcome = "completed";
+    return end;
+}
+
 } // namespace
 
 TEST(LatencyHistogram, TenBucketsPerDecadeFromOneMicrosecondToOneHundredSeconds) {
@@ -141,7 +147,7 @@ TEST(ScanRecorder, TwentyTerabyteUnitStaysUnderTwentyMegabytes) {
     recorder.surfaceRead(disk.sections[7].start + kRead, 900000, kRead, true);
     size_t bytes = recorder.memoryBytes();
     EXPECT_LT(bytes, 20u * 1000 * 1000) << bytes;
-    std::shared_ptr<const TestMeasurements> m = recorder.finishTest({});
+    std::shared_ptr<const TestMeasurements> m = recorder.finishTest(ScanRecorder::TestEnd{});
     ASSERT_TRUE(m);
     EXPECT_EQ(m->surfaceReads.total(), stretches + 1);
     EXPECT_EQ(m->map.stretches()[1].latencyClass(), LatencyClass::from500ms);
@@ -206,7 +212,7 @@ TEST(ScanRecorder, ReadsTheAttributesBeforeAndAfterAndKeepsTheirChanges) {
     });
     ScanRecorder recorder(env);
     recorder.beginTest({"cursory", "/dev/sdq", "", "", true, "/dev/sdq", ""});
-    std::shared_ptr<const TestMeasurements> m = recorder.finishTest({"completed"});
+    std::shared_ptr<const TestMeasurements> m = recorder.finishTest(completed());
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_NE(asked[0].find("smartctl /dev/sdq"), std::string::npos);
     ASSERT_EQ(m->smartChanges.size(), 1u);
@@ -215,7 +221,7 @@ TEST(ScanRecorder, ReadsTheAttributesBeforeAndAfterAndKeepsTheirChanges) {
 
     // A unit without S.M.A.R.T. is not asked.
     recorder.beginTest({"cursory", "/dev/sdq", "", "", false, "/dev/sdq", ""});
-    m = recorder.finishTest({"completed"});
+    m = recorder.finishTest(completed());
     EXPECT_EQ(calls, 2);
     EXPECT_FALSE(m->smartBefore.available);
     EXPECT_FALSE(m->smartBefore.problem.empty());
