@@ -15,8 +15,14 @@ namespace tolvarin {
 
 namespace {
 
+// An index in at most ten characters: a failed seek scan's can be
+// astronomically large.
+std::string indexNumber(double value) {
+    return std::fabs(value) < 1e5 ? formatText("%.4f", value) : formatText("%.3e", value);
+}
+
 std::string indexText(const std::optional<double>& value) {
-    return value && std::isfinite(*value) ? formatText("%10.4f", *value)
+    return value && std::isfinite(*value) ? formatText("%10s", indexNumber(*value).c_str())
                                           : std::string("       N/A");
 }
 
@@ -118,7 +124,8 @@ std::string HistoryCommand::text(const std::string& unit, const UnitHistory& his
             }
         }
         out += formatText("  %-15s %s", names[k], trendLine(trend[k]).c_str());
-        out += any ? formatText("   %.4f .. %.4f\n", lo, hi) : std::string("   not measured\n");
+        out += any ? formatText("   %s .. %s\n", indexNumber(lo).c_str(), indexNumber(hi).c_str())
+                   : std::string("   not measured\n");
     }
     return out;
 }
