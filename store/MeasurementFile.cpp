@@ -172,7 +172,9 @@ class Reader {
         if (values == nullptr || !values->is_object()) {
             return fail("S.M.A.R.T. values are not an object");
         }
-        for (const auto& [name, value] : values->items()) {
+        for (const auto& item : values->items()) {
+            const std::string& name = item.key();
+            const json& value = item.value();
             if (std::find_if(kSmartAttributeNames.begin(), kSmartAttributeNames.end(),
                              [&](const char* known) { return name == known; }) ==
                 kSmartAttributeNames.end()) {
