@@ -89,6 +89,8 @@ class ScanController {
 
     // --- what the test measures beyond the designed files ---------------------
     ScanRecorder& recorder() { return recorder_; }
+    // Where the surface scan reports each read (the recorder).
+    SurfaceReadSink& readSink() { return recorder_; }
     // The stored unit a cursory test's measurements are kept with (a normal
     // test keeps them with its own file prefix); empty: not kept.
     std::string measurementPrefix() const;

@@ -135,7 +135,7 @@ void ScanRecorder::beginTest(const TestStart& start) {
     sketches_.clear();
 }
 
-void ScanRecorder::beginSurface(const DiskContext& disk) {
+void ScanRecorder::surfaceBegins(const DiskContext& disk) {
     if (!underWay_ || !m_) {
         return;
     }
@@ -178,7 +178,7 @@ void ScanRecorder::beginSurface(const DiskContext& disk) {
     surfaceOn_ = !m_->map.stretches().empty();
 }
 
-void ScanRecorder::beginSection() {
+void ScanRecorder::sectionBegins() {
     if (!surfaceOn_ || !activity_) {
         return;
     }
@@ -285,7 +285,7 @@ void ScanRecorder::closeWindow(int64_t offset, int64_t micros, bool judge) {
     windowSectors_ = 0;
 }
 
-void ScanRecorder::probeRead(int64_t offset, bool ok) {
+void ScanRecorder::probed(int64_t offset, bool failed) {
     if (!surfaceOn_) {
         return;
     }
@@ -295,7 +295,7 @@ void ScanRecorder::probeRead(int64_t offset, bool ok) {
     }
     Stretch& s = m_->map.stretches()[static_cast<size_t>(index)];
     ++s.probes;
-    if (!ok) {
+    if (failed) {
         ++s.failedProbes;
     }
     dirtyFirst_ = dirtyFirst_ < 0 ? index : std::min(dirtyFirst_, index);
@@ -303,7 +303,7 @@ void ScanRecorder::probeRead(int64_t offset, bool ok) {
     live_->setPosition(offset);
 }
 
-int ScanRecorder::takeSectionDoubtful() {
+int ScanRecorder::sectionEnds() {
     int n = sectionDoubtful_;
     sectionDoubtful_ = 0;
     return n;
@@ -319,7 +319,7 @@ void ScanRecorder::publish() {
     }
 }
 
-void ScanRecorder::endSurface() {
+void ScanRecorder::surfaceEnds() {
     if (!surfaceOn_) {
         return;
     }
@@ -355,7 +355,7 @@ std::shared_ptr<const TestMeasurements> ScanRecorder::finishTest(const TestEnd& 
     if (!underWay_ || !m_) {
         return finished_;
     }
-    endSurface();
+    surfaceEnds();
     TestMeasurements& m = *m_;
     m.outcome = end.outcome;
     m.initialScan = end.initialScan;

@@ -4,6 +4,7 @@
 #include "base/PictureData.h"
 #include "base/SurfaceMap.h"
 #include "base/TestMeasurements.h"
+#include "engine/SurfaceReadSink.h"
 #include "platform/DeviceActivity.h"
 
 #include <array>
@@ -57,7 +58,7 @@ class LiveSurfaceMap {
 // the test, and how the unit is attached. The scan controller holds one; the
 // scans call it on the scan thread. Idle (every call returns at once) until
 // a test begins, and after setEnabled(false).
-class ScanRecorder {
+class ScanRecorder final : public SurfaceReadSink {
   public:
     // A read at least this slow is followed by a look at the unit's I/O
     // counters at once; faster ones are looked at every kSampleEvery reads.
@@ -121,13 +122,12 @@ class ScanRecorder {
     // --- the surface scan (scan thread) -----------------------------------
     // The map's layout from the section table (kept when this test already
     // made one of the same layout) and the watch on the unit's I/O.
-    void beginSurface(const DiskContext& disk);
+    void surfaceBegins(const DiskContext& disk) override;
     // A section is about to be read: a fresh look at the unit's counters,
     // so that what happened between sections (a repair, a pause) counts
     // for nobody.
-    void beginSection();
-    // One timed read: where, how long, what it brought, whether it failed.
-    void surfaceRead(int64_t offset, int64_t micros, int64_t bytes, bool ok) {
+    void sectionBegins() override;
+    void readTimed(int64_t offset, int64_t length, int64_t micros, bool failed) override {
         if (!surfaceOn_) {
             return;
         }
@@ -136,14 +136,13 @@ class ScanRecorder {
                 return;
             }
         }
-        record(offset, micros, bytes, ok);
+        record(offset, micros, length, !failed);
     }
-    // An untimed probe of a failed section.
-    void probeRead(int64_t offset, bool ok);
+    void probed(int64_t offset, bool failed) override;
     // Slow reads of the section taken during other I/O since the last call.
-    int takeSectionDoubtful();
+    int sectionEnds() override;
     // The scan is over (ended or stopped): the live map gets its last state.
-    void endSurface();
+    void surfaceEnds() override;
 
     // --- the seek scan ------------------------------------------------------
     // The durations of one pair's timed cycles, each tripsPerCycle round

@@ -1,13 +1,13 @@
 #include "engine/SurfaceScan.h"
 
 #include "base/Clock.h"
+#include "base/TextFormat.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "logging/Logger.h"
-#include "platform/Env.h"
 #include "logging/MessageCenter.h"
-#include "base/TextFormat.h"
+#include "platform/Env.h"
 #include "platform/System.h"
 
 #include <algorithm>
@@ -92,7 +92,7 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
     }
     times_.assign(units, 0);
     if (DiskContext* disk = controller_.disk()) {
-        controller_.recorder().beginSurface(*disk);
+        controller_.readSink().surfaceBegins(*disk);
     }
 
     controller_.setTypeOfTest("Surface Scan");
@@ -100,7 +100,7 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
 }
 
 void SurfaceScan::endRun() {
-    controller_.recorder().endSurface();
+    controller_.readSink().surfaceEnds();
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -154,15 +154,18 @@ void SurfaceScan::showFirstProgress() {
     }
     controller_.setCurrentTestRange(formatText("Scanning from %.3f GB to %.3f GB", 0.0, upper));
     controller_.updateGUI();
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::start);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::start);
 }
 
 void SurfaceScan::stopSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::stop);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::stop);
 }
 
 void SurfaceScan::setSpinnerLocation(int64_t offset) {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, offset);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
+                  SpinnerAction::locate, offset);
 }
 
 void SurfaceScan::waitWhilePaused() {
@@ -220,7 +223,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
     s.clean = 1;
     s.errorCount = 0;
     s.irregularityCount = 0;
-    controller_.recorder().beginSection();
+    controller_.readSink().sectionBegins();
 
     while (s.start + disk.position < s.end) {
         waitWhilePaused();
@@ -260,8 +263,8 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         // A failed read is not repeated; a backward step there just counts
         // as no time.
         duration = std::max<int64_t>(duration, 0);
-        controller_.recorder().surfaceRead(offset, duration, std::max<int64_t>(readResult, 0),
-                                           seekResult != -1 && readResult > 0);
+        controller_.readSink().readTimed(offset, std::max<int64_t>(readResult, 0), duration,
+                                         seekResult == -1 || readResult <= 0);
 
         int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
         if (section_.firstRead) {
@@ -311,7 +314,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         disk.readCount += 1;
     }
     closeSection(index, wording);
-    if (int doubtful = controller_.recorder().takeSectionDoubtful()) {
+    if (int doubtful = controller_.readSink().sectionEnds()) {
         log("   DOUBTFUL: %d slow read(s) of this section were timed while other I/O used the "
             "unit.\n\n",
             doubtful);
@@ -403,7 +406,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             }
         }
         disk.lastReadResult = result;
-        controller_.recorder().probeRead(at, result != -1);
+        controller_.readSink().probed(at, result == -1);
         if (result == -1) {
             disk.surfaceErrors += 1;
             s.errorCount += 1;
@@ -567,7 +570,8 @@ SurfaceScan::StopDecision SurfaceScan::runStopProtocol(const std::string& dataFi
     if (logFile_.empty()) {
         logFile_ = Logger::charLogFileNameAndPath();
     }
-    return stopProtocol(host_.scanOptions().normalScan, dataFile, dataFileLine, enableSystemItems, stamp);
+    return stopProtocol(host_.scanOptions().normalScan, dataFile, dataFileLine, enableSystemItems,
+                        stamp);
 }
 
 SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::string& dataFile,

@@ -137,14 +137,14 @@ TEST(ScanRecorder, TwentyTerabyteUnitStaysUnderTwentyMegabytes) {
     ScanRecorder recorder(env);
     DiskContext disk = layoutOf(20000000000000LL);
     recorder.beginTest({"cursory", "/nonexistent/unit", "", "", false, "", ""});
-    recorder.beginSurface(disk);
+    recorder.surfaceBegins(disk);
     size_t stretches = 0;
     for (const ScanSection& s : disk.sections) {
-        recorder.beginSection();
-        recorder.surfaceRead(s.start, 4000 + s.index % 900, kRead, true);
+        recorder.sectionBegins();
+        recorder.readTimed(s.start, kRead, 4000 + s.index % 900, false);
         ++stretches;
     }
-    recorder.surfaceRead(disk.sections[7].start + kRead, 900000, kRead, true);
+    recorder.readTimed(disk.sections[7].start + kRead, kRead, 900000, false);
     size_t bytes = recorder.memoryBytes();
     EXPECT_LT(bytes, 20u * 1000 * 1000) << bytes;
     std::shared_ptr<const TestMeasurements> m = recorder.finishTest(ScanRecorder::TestEnd{});
