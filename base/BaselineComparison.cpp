@@ -6,6 +6,12 @@ namespace tolvarin {
 
 namespace BaselineComparison {
 
+double typicalSpeed(const Stretch& stretch) {
+    return stretch.reads > 0 && stretch.medianMicros > 0
+               ? 1e6 / static_cast<double>(stretch.medianMicros)
+               : 0;
+}
+
 BaselineChange compare(const SurfaceMap& now, const SurfaceMap* baseline,
                        const std::vector<const SurfaceMap*>& earlier, double threshold) {
     constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
@@ -33,11 +39,11 @@ BaselineChange compare(const SurfaceMap& now, const SurfaceMap* baseline,
     for (size_t i = 0; i < stretches.size(); ++i) {
         StretchChange c;
         c.stretch = static_cast<int>(i);
-        double rate = stretches[i].rate();
+        double rate = typicalSpeed(stretches[i]);
         c.baselineRatio = kUnknown;
         c.averageRatio = kUnknown;
         if (rate > 0 && baseline != nullptr) {
-            double then = baseline->stretches()[i].rate();
+            double then = typicalSpeed(baseline->stretches()[i]);
             if (then > 0) {
                 c.baselineRatio = rate / then;
             }
@@ -45,7 +51,7 @@ BaselineChange compare(const SurfaceMap& now, const SurfaceMap* baseline,
         double sum = 0;
         int counted = 0;
         for (const SurfaceMap* map : same) {
-            double then = map->stretches()[i].rate();
+            double then = typicalSpeed(map->stretches()[i]);
             if (then > 0) {
                 sum += then;
                 ++counted;

@@ -307,9 +307,9 @@ TEST(MeasurementArchive, KeepsOneFileATestAndComparesWithTheBaselineAndTheAverag
     EXPECT_EQ(change.baselineStamp, first.startStamp);
     EXPECT_EQ(change.averagedTests, 2);
     EXPECT_EQ(change.slowed, std::vector<int>{2});
-    EXPECT_NEAR(change.stretches[1].baselineRatio, 0.99, 1e-4);
-    EXPECT_NEAR(change.stretches[1].averageRatio, 0.9, 1e-4);
-    EXPECT_NEAR(change.stretches[2].baselineRatio, 0.33, 1e-4);
+    EXPECT_NEAR(change.stretches[1].baselineRatio, 0.99, 2e-3);
+    EXPECT_NEAR(change.stretches[1].averageRatio, 0.9, 2e-3);
+    EXPECT_NEAR(change.stretches[2].baselineRatio, 0.33, 2e-3);
     EXPECT_TRUE(std::isnan(change.stretches[3].baselineRatio));
 
     std::vector<MeasurementArchive::Entry> entries = archive.entries();
@@ -328,7 +328,7 @@ TEST(MeasurementArchive, KeepsOneFileATestAndComparesWithTheBaselineAndTheAverag
     EXPECT_TRUE(change.available);
     EXPECT_NE(change.note.find("baseline test are missing"), std::string::npos);
     EXPECT_NE(change.note.find("could not be read"), std::string::npos);
-    EXPECT_NEAR(change.stretches[2].averageRatio, 0.33, 1e-4);
+    EXPECT_NEAR(change.stretches[2].averageRatio, 0.33, 2e-3);
     EXPECT_EQ(change.slowed, std::vector<int>{2});
 
     // A test of another layout is not compared stretch by stretch.
@@ -337,14 +337,18 @@ TEST(MeasurementArchive, KeepsOneFileATestAndComparesWithTheBaselineAndTheAverag
 }
 
 TEST(BaselineComparison, JudgesByTheBaselineAndElseByTheAverage) {
-    TestMeasurements base = testWithRates({100e6, 0, 100e6}, 1, true);
-    TestMeasurements later = testWithRates({100e6, 100e6, 100e6}, 2, false);
-    TestMeasurements now = testWithRates({49e6, 40e6, 51e6}, 3, false);
+    TestMeasurements base = testWithRates({100e6, 0, 100e6, 100e6}, 1, true);
+    TestMeasurements later = testWithRates({100e6, 100e6, 100e6, 100e6}, 2, false);
+    TestMeasurements now = testWithRates({34e6, 30e6, 36e6, 100e6}, 3, false);
+    // Stretch 3: a few reads held up by other work (the mean rate at a
+    // quarter), its median read as before: not slowed.
+    now.map.stretches()[3].sumMicros *= 4;
     BaselineChange c = BaselineComparison::compare(now.map, &base.map, {&base.map, &later.map});
     // Stretch 1 was not read by the baseline: judged by its average.
     EXPECT_EQ(c.slowed, (std::vector<int>{0, 1}));
     EXPECT_TRUE(std::isnan(c.stretches[1].baselineRatio));
-    EXPECT_NEAR(c.stretches[1].averageRatio, 0.4, 1e-4);
+    EXPECT_NEAR(c.stretches[1].averageRatio, 0.3, 2e-3);
+    EXPECT_NEAR(c.stretches[3].baselineRatio, 1.0, 1e-9);
     BaselineChange none = BaselineComparison::compare(now.map, nullptr, {});
     EXPECT_FALSE(none.available);
     EXPECT_FALSE(none.note.empty());
