@@ -57,14 +57,16 @@ GUIController::GUIController(GUIView& view, const Preferences& preferences, Env&
     : view_(view), env_(env), mainThread_([&view] { view.wakeMainThread(); }),
       systemServices_(services ? std::move(services) : SystemServices::forThisSystem(env)),
       services_(std::make_unique<ServiceGuard>(view, env, *systemServices_)), buttons_(view),
-      progress_(std::make_unique<ProgressBoard>(view, env, static_cast<ProgressBoard::Owner&>(*this))),
+      progress_(
+          std::make_unique<ProgressBoard>(view, env, static_cast<ProgressBoard::Owner&>(*this))),
       reportWriter_(std::make_unique<TestReport>(env)) {
     System::consoleLog("Initializing.");
     Logger::setClock(env_);
 
     NotificationCenter& note = progress_->note();
-    observers_.push_back(note.addObserver(
-        "UpdateTestStatusWindow", [this](const std::string&, const void*) { view_.testStatsChanged(); }));
+    observers_.push_back(
+        note.addObserver("UpdateTestStatusWindow",
+                         [this](const std::string&, const void*) { view_.testStatsChanged(); }));
     // The preferences window posts its five values as a map of key to value.
     observers_.push_back(
         note.addObserver("UpdatePreferences", [this](const std::string&, const void* object) {

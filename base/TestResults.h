@@ -31,9 +31,9 @@ struct TestResults {
     };
 
     bool normal = false;
-    bool started = false; // prepared and handed to the scan thread
-    bool ended = false;   // the scan thread finished its test
-    bool stopped = false; // ended by a stop (the user's, the error limit's, a vanished unit)
+    bool started = false;   // prepared and handed to the scan thread
+    bool ended = false;     // the scan thread finished its test
+    bool stopped = false;   // ended by a stop (the user's, the error limit's, a vanished unit)
     bool completed = false; // a normal test that ran every phase
     bool surfaceCompleted = false;
     bool seekCompleted = false;

@@ -29,8 +29,7 @@ int CursoryCommand::exitStatusFor(const TestResults& summary) {
     return errors ? TestRun::kExitErrorsFound : TestRun::kExitPassed;
 }
 
-nlohmann::json CursoryCommand::summaryJson(const CliOptions& options,
-                                           const TestResults& s,
+nlohmann::json CursoryCommand::summaryJson(const CliOptions& options, const TestResults& s,
                                            const std::string& device, const std::string& logFile,
                                            const std::string& problem, bool probe, int errorLimit) {
     using nlohmann::json;
@@ -77,8 +76,8 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     GUIController& hub = run.hub();
     auto printSummary = [&] {
         run.printSummary(summaryJson(options_, hub.testResults(), hub.rawTargetDevice(),
-                                     hub.logFile(), hub.startProblem(),
-                                     hub.probeInto(), hub.errorLimit()));
+                                     hub.logFile(), hub.startProblem(), hub.probeInto(),
+                                     hub.errorLimit()));
     };
 
     GUIController::CursoryChoice choice;

@@ -32,8 +32,7 @@ int NormalCommand::exitStatusFor(const TestResults& summary) {
     return errors ? TestRun::kExitErrorsFound : TestRun::kExitPassed;
 }
 
-nlohmann::json NormalCommand::summaryJson(const CliOptions& options,
-                                          const TestResults& s,
+nlohmann::json NormalCommand::summaryJson(const CliOptions& options, const TestResults& s,
                                           const std::string& device, const std::string& prefix,
                                           const std::string& logFile, const std::string& problem) {
     using nlohmann::json;

@@ -1,13 +1,13 @@
 #include "engine/NormalScan.h"
 
 #include "engine/DiskContext.h"
+#include "engine/ReportWriter.h"
 #include "engine/ScanController.h"
 #include "engine/ScanHost.h"
 #include "engine/SeekScan.h"
 #include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "engine/ReportWriter.h"
 #include "platform/RawDevice.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
@@ -99,18 +99,21 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
     const std::string dir = controller_.tolvarinDir();
     const std::string prefix = controller_.filePrefix();
     if (kit == nullptr) {
-        return controller_.refusePreparation("The file utility component is not loaded; the normal test "
-                                 "cannot keep its data.");
+        return controller_.refusePreparation(
+            "The file utility component is not loaded; the normal test "
+            "cannot keep its data.");
     }
     if (dir.empty()) {
-        return controller_.refusePreparation("No data directory is known; the normal test cannot keep its "
-                                 "data.");
+        return controller_.refusePreparation(
+            "No data directory is known; the normal test cannot keep its "
+            "data.");
     }
     // Without the unit's own prefix the data files would be named after
     // nothing, or after another unit.
     if (!DataFileSet::isUsablePrefix(prefix)) {
-        return controller_.refusePreparation("The unit has no drive header file in the data directory; the "
-                                 "normal test cannot keep its data.");
+        return controller_.refusePreparation(
+            "The unit has no drive header file in the data directory; the "
+            "normal test cannot keep its data.");
     }
     controller_.setFileProcessor(std::make_shared<FileProcessor>());
     FileProcessor& files = *controller_.fileProcessor();
@@ -122,15 +125,16 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
         if (!journal.rollBack() && journal.underWay()) {
             // A backup file could not be put back: the record and the backup
             // stay for the next start, and no test may change the files now.
-            return controller_.refusePreparation("The files of this unit could not be returned to their "
-                                     "state before its interrupted test (see the log).");
+            return controller_.refusePreparation(
+                "The files of this unit could not be returned to their "
+                "state before its interrupted test (see the log).");
         }
     }
 
     int state = controller_.determineDeviceState();
     if ((state & kHeaderOnly) == 0) {
-        return controller_.refusePreparation("The drive header file of this unit is missing: " + dir + "/" +
-                                 prefix + ".hdr");
+        return controller_.refusePreparation(
+            "The drive header file of this unit is missing: " + dir + "/" + prefix + ".hdr");
     }
     if (state < kBaseFiles) {
         // A unit seen for the first time gets its index files. One whose
@@ -147,7 +151,8 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
             made = files.processSkxFileWithPath(dir, prefix, disk) && made;
         }
         if (!made) {
-            return controller_.refusePreparation("The index files of this unit could not be written in " + dir);
+            return controller_.refusePreparation(
+                "The index files of this unit could not be written in " + dir);
         }
         state = controller_.determineDeviceState();
     }
@@ -554,7 +559,8 @@ NormalScan::Outcome NormalScan::finish(bool initial) {
     // Written before message 8, which tells the user it is there.
     bool report = reportWriter_ != nullptr && reportWriter_->generateReport(controller_.results());
     if (report) {
-        controller_.updateResults([&](TestResults& r) { r.reportPath = reportWriter_->reportPath(); });
+        controller_.updateResults(
+            [&](TestResults& r) { r.reportPath = reportWriter_->reportPath(); });
     }
     if (MessageCenter::generateAlertDialogWithNumber(kTestCompleteMessage) == 1 && report &&
         !reportWriter_->displayReport()) {

@@ -1,19 +1,19 @@
 #include "engine/ScanController.h"
 
-#include "platform/Env.h"
 #include "base/Clock.h"
-#include "engine/NormalScan.h"
-#include "engine/SizingSweep.h"
-#include "store/DriveProcessor.h"
 #include "base/NotificationCenter.h"
+#include "base/TextFormat.h"
+#include "engine/NormalScan.h"
 #include "engine/ScanHost.h"
+#include "engine/SizingSweep.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
-#include "base/TextFormat.h"
+#include "platform/Env.h"
 #include "platform/Paths.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/DataFileSet.h"
+#include "store/DriveProcessor.h"
 #include "store/PerformanceIndex.h"
 #include "store/Quarrykit.h"
 #include "store/ScanFileReader.h"
@@ -658,7 +658,8 @@ void ScanController::captureResults() {
     r.failedSections.clear();
     for (const ScanSection& s : disk->sections) {
         if (s.passed == 0) {
-            r.failedSections.push_back({s.index, s.start, s.end, s.errorCount, s.irregularityCount});
+            r.failedSections.push_back(
+                {s.index, s.start, s.end, s.errorCount, s.irregularityCount});
         }
     }
     // The limited scan computes no surface indices.

@@ -451,15 +451,18 @@ void SeekScan::releaseTables() {
 // --- owner and files ---------------------------------------------------------
 
 void SeekScan::startSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::start);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::start);
 }
 
 void SeekScan::stopSpinner() {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::stop);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::stop);
 }
 
 void SeekScan::setSpinnerLocation(int64_t offset) {
-    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek, SpinnerAction::locate, offset);
+    host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::seek,
+                  SpinnerAction::locate, offset);
 }
 
 void SeekScan::log(const char* format, ...) {

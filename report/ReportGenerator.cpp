@@ -296,8 +296,7 @@ std::string ReportGenerator::templatePath() {
 }
 
 bool ReportGenerator::generateReport(const TestResults& results, const Clock& clock) {
-    Logger::setSurfaceScanStatus(
-        resultWord(results.surfaceErrors, results.surfaceIrregularities));
+    Logger::setSurfaceScanStatus(resultWord(results.surfaceErrors, results.surfaceIrregularities));
     Logger::setSeekScanStatus(resultWord(results.seekErrors, results.seekIrregularities));
 
     // The template is read before a report is named, so that the log never
@@ -598,6 +597,5 @@ ReportGenerator::fillTemplate(std::string_view templateText,
     }
     return out;
 }
-
 
 } // namespace tolvarin
