@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: deps build run test test-unit asan bench package format clean
+.PHONY: deps build run gui test test-unit asan bench package format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -21,6 +21,10 @@ build: deps $(BUILD)/build.ninja
 run: build
 	@bash scripts/demo.sh $(BUILD)
 
+# The window on the same demo unit (needs a desktop session).
+gui: build
+	@bash scripts/gui.sh $(BUILD)
+
 # Every test in the plain build (unit, end-to-end), then the unit tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: build asan
@@ -36,6 +40,7 @@ package: build
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+	@bash bench/gui_vs_cli.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

@@ -41,11 +41,10 @@ bool localParts(time_t moment, struct tm& parts) {
     return parts.tm_wday >= 0 && parts.tm_wday < 7 && parts.tm_mon >= 0 && parts.tm_mon < 12;
 }
 
-
 } // namespace
 
-void Clock::waitFor(int64_t micros, std::condition_variable& cv,
-                    std::unique_lock<std::mutex>& lock, const std::function<bool()>& done) const {
+void Clock::waitFor(int64_t micros, std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                    const std::function<bool()>& done) const {
     cv.wait_for(lock, std::chrono::microseconds(std::max<int64_t>(micros, 0)), done);
 }
 

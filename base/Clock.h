@@ -2,9 +2,9 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <mutex>
-#include <ctime>
 #include <string>
 
 namespace tolvarin {

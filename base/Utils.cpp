@@ -1,13 +1,11 @@
 #include "base/Utils.h"
 
-
 #include <cstdio>
 #include <ctime>
 
 namespace tolvarin {
 
 namespace {
-
 
 struct tm localTime(time_t moment) {
     struct tm parts {};

@@ -106,7 +106,10 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
             if (!v || !parseAnswer(*v, &n, &answer)) {
                 return fail("--answer takes N=V with V one of 1, 0, -1");
             }
-            o.answers[n] = answer;
+            // Two answers to one message: which one was meant is anyone's guess.
+            if (!o.answers.emplace(n, answer).second) {
+                return fail("--answer " + std::to_string(n) + " is given twice");
+            }
         } else if (a == "--yes") {
             o.yes = true;
         } else if (a == "--json") {

@@ -23,8 +23,7 @@ class CursoryCommand {
     // 0, 1 or 3 for how a test went.
     static int exitStatusFor(const TestResults& summary);
     // The --json object; logFile is shown only when something is there.
-    static nlohmann::json summaryJson(const CliOptions& options,
-                                      const TestResults& summary,
+    static nlohmann::json summaryJson(const CliOptions& options, const TestResults& summary,
                                       const std::string& device, const std::string& logFile,
                                       const std::string& problem, bool probe, int errorLimit);
 

@@ -12,7 +12,7 @@ namespace tolvarin {
 
 namespace {
 
-constexpr size_t kColumns = 5;
+constexpr size_t kColumns = 7;
 using Row = std::array<std::string, kColumns>;
 
 std::string trimmed(const std::string& text) {
@@ -35,19 +35,30 @@ size_t displayWidth(const std::string& text) {
     }));
 }
 
+// A disk's type is its partition scheme; a volume's is what it holds (a
+// Linux volume, an encrypted container, swap...) and, when known, its file
+// system, which tells an XFS volume from a Btrfs one.
 Row rowFor(const Media& m) {
     if (m.isPrimaryDisk()) {
-        return {m.primaryDiskID(), orDash(m.primaryDiskSize()), orDash(m.interfaceType()),
-                orDash(m.SMARTStatus()), "Primary Drive " + m.primaryDiskID()};
+        return {m.primaryDiskID(),
+                orDash(m.primaryDiskSize()),
+                orDash(m.primaryDiskPartitionType()),
+                "-",
+                orDash(m.interfaceType()),
+                orDash(m.SMARTStatus()),
+                "Primary Drive " + m.primaryDiskID()};
     }
-    return {"  " + m.volumeDiskID(), orDash(m.volumePartitionSize()), orDash(m.interfaceType()),
-            orDash(m.SMARTStatus()), orDash(m.volumeName())};
+    return {"  " + m.volumeDiskID(),         orDash(m.volumePartitionSize()),
+            orDash(m.volumePartitionType()), orDash(m.volumeFileSystem()),
+            orDash(m.interfaceType()),       orDash(m.SMARTStatus()),
+            orDash(m.volumeName())};
 }
 
 } // namespace
 
 std::string formatDriveTable(const std::vector<Media>& media) {
-    std::vector<Row> rows{{"IDENTIFIER", "SIZE", "INTERFACE", "SMART", "NAME"}};
+    std::vector<Row> rows{
+        {"IDENTIFIER", "SIZE", "TYPE", "FILE SYSTEM", "INTERFACE", "SMART", "NAME"}};
     for (const Media& m : media) {
         rows.push_back(rowFor(m));
     }

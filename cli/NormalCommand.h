@@ -28,8 +28,7 @@ class NormalCommand {
     static int exitStatusFor(const TestResults& summary);
     // The --json object. The indices are the logger's of this test; an index
     // that was not measured is null.
-    static nlohmann::json summaryJson(const CliOptions& options,
-                                      const TestResults& summary,
+    static nlohmann::json summaryJson(const CliOptions& options, const TestResults& summary,
                                       const std::string& device, const std::string& prefix,
                                       const std::string& logFile, const std::string& problem);
 

@@ -2,8 +2,8 @@
 
 #include "logging/MessageCenter.h"
 
-#include <iosfwd>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>

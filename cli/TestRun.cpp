@@ -1,19 +1,16 @@
 #include "cli/TestRun.h"
 
 #include "app/DriveListLoader.h"
-#include "cli/TerminalAnswerer.h"
+#include "app/UnitLookup.h"
 #include "base/Clock.h"
+#include "cli/TerminalAnswerer.h"
 #include "logging/MessageCenter.h"
-#include "platform/Paths.h"
-#include "platform/PosixRawDevice.h"
 #include "platform/System.h"
-#include "unitprobe/DiskToolFormatter.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +18,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -59,97 +57,18 @@ class StepAsideAnswerer : public AlertAnswerer {
 } // namespace
 
 Media TestRun::mediaForPath(const std::string& path, int64_t size, bool imageFile) {
-    Media m;
-    m.setIsPrimaryDisk(true);
-    m.setPrimaryDiskID(path);
-    m.setPrimaryDiskSize(size > 0 ? DiskToolFormatter::formatSize(static_cast<uint64_t>(size))
-                                  : std::string("Unavailable"));
-    m.setPrimaryDiskPartitionType(std::string("None"));
-    m.setVolumeDiskID(std::string());
-    m.setVolumePartitionType(std::nullopt);
-    m.setVolumeFileSystem(std::nullopt);
-    m.setVolumeName(std::nullopt);
-    m.setVolumePartitionSize(std::nullopt);
-    m.setVolumePartitionFreeSpace(std::nullopt);
-    // Nothing to ask the disk tool about: no SMART watch for it.
-    m.setSMARTStatus(std::string("Not Supported"));
-    m.setUUID(std::string());
-    m.setIsInternal(std::nullopt);
-    m.setInterfaceType(std::string(imageFile ? "Disk Image" : "Unavailable"));
-    m.setMediaType(std::string(imageFile ? "Image File" : "Generic"));
-    m.setIsBootable(std::nullopt);
-    m.setIsEjectable(std::nullopt);
-    return m;
+    return UnitLookup::mediaForPath(path, size, imageFile);
 }
 
 TestRun::Unit TestRun::resolveUnit(const std::string& unit, const MediaLister& lister) {
+    UnitLookup::Found found = UnitLookup::resolve(unit, lister);
     Unit out;
-    auto fail = [&](int status, const std::string& why) {
-        out.status = status;
-        out.error = why;
-        return out;
-    };
-    auto find = [](const std::vector<Media>& media, const std::string& id) -> std::optional<Media> {
-        for (const Media& m : media) {
-            if ((m.isPrimaryDisk() && m.primaryDiskID() == id) ||
-                (!m.isPrimaryDisk() && m.volumeDiskID() == id)) {
-                return m;
-            }
-        }
-        return std::nullopt;
-    };
-
-    if (unit.find('/') == std::string::npos) {
-        out.mediaArray = lister ? lister() : std::vector<Media>{};
-        out.media = find(out.mediaArray, unit);
-        if (!out.media) {
-            return fail(kExitBadInput, "unknown unit '" + unit +
-                                           "': give an identifier that 'tolvarin-cli list' shows, "
-                                           "or the path of a device or image file");
-        }
-        return out;
-    }
-
-    std::error_code error;
-    std::string path = std::filesystem::absolute(unit, error).lexically_normal().string();
-    if (error) {
-        path = unit;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        int e = errno;
-        if (e == ENOENT || e == ENOTDIR) {
-            return fail(kExitBadInput, unit + ": no such device or image file");
-        }
-        return fail(kExitNotRun, unit + ": " + std::strerror(e));
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return fail(kExitBadInput,
-                    unit + " is a directory: give a disk or volume, or an image file");
-    }
-    if (S_ISREG(st.st_mode)) {
-        if (st.st_size == 0) {
-            return fail(kExitBadInput, unit + " is an empty file: there is nothing to test");
-        }
-        out.media = mediaForPath(path, static_cast<int64_t>(st.st_size), true);
-        out.mediaArray = {*out.media};
-        return out;
-    }
-    if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode)) {
-        return fail(kExitBadInput, unit + " is neither a device nor an image file");
-    }
-    // A device node: the drive list knows it by its kernel name.
-    std::string identifier = Paths::identifierForRawDevicePath(path);
-    out.mediaArray = lister ? lister() : std::vector<Media>{};
-    out.media = find(out.mediaArray, identifier);
-    if (!out.media) {
-        int64_t size = -1;
-        if (auto device = PosixRawDevice::open(path, PosixRawDevice::Access::ReadOnly)) {
-            size = device->reportedSize();
-        }
-        out.media = mediaForPath(path, size, false);
-        out.mediaArray.push_back(*out.media);
-    }
+    out.media = found.media;
+    out.mediaArray = found.mediaArray;
+    out.error = found.error;
+    out.status = found.problem == UnitLookup::Problem::none       ? 0
+                 : found.problem == UnitLookup::Problem::badInput ? kExitBadInput
+                                                                  : kExitNotRun;
     return out;
 }
 
@@ -198,8 +117,8 @@ nlohmann::json TestRun::existingPathOrNull(const std::string& path) {
 }
 
 nlohmann::json TestRun::summaryBase(const std::string& command, const CliOptions& options,
-                                    const TestResults& s, int exitStatus,
-                                    const std::string& device, const std::string& problem) {
+                                    const TestResults& s, int exitStatus, const std::string& device,
+                                    const std::string& problem) {
     return nlohmann::json{
         {"command", command},
         {"unit", options.unit},

@@ -2,9 +2,9 @@
 
 #include "app/GUIController.h"
 #include "base/Media.h"
-#include "platform/Env.h"
 #include "cli/CliOptions.h"
 #include "cli/CliView.h"
+#include "platform/Env.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,8 +40,10 @@ class TestRun {
 
     // UNIT as a path (an image file or a device node: a record is made up
     // when the drive list has none for it) or as an identifier of the drive
-    // list. A missing path, a directory, an empty file or an unknown
-    // identifier is bad input.
+    // list. A missing path, a directory, an empty file, anything that is
+    // neither a block device nor a regular file (a character device, a FIFO)
+    // and an unknown identifier, or one whose node is no block device, are
+    // bad input.
     static Unit resolveUnit(const std::string& unit, const MediaLister& lister);
     // The record of an image file or device that the drive list lacks.
     static Media mediaForPath(const std::string& path, int64_t size, bool imageFile);

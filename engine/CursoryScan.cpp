@@ -8,8 +8,8 @@
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
-#include "platform/Env.h"
 #include "logging/MessageCenter.h"
+#include "platform/Env.h"
 #include "platform/System.h"
 
 #include <cstdarg>
@@ -90,8 +90,10 @@ std::optional<std::pair<int, int>> CursoryScan::limitedSectionRange(const DiskCo
 bool CursoryScan::doLimitedSurfaceScanTest() {
     DiskContext* disk = controller_.disk();
     logFile_ = controller_.testLogFile();
-    const int64_t start = static_cast<int64_t>(host_.scanOptions().limitedCursoryScanStartByte) * kGigabyte;
-    const int64_t end = static_cast<int64_t>(host_.scanOptions().limitedCursoryScanEndByte) * kGigabyte;
+    const int64_t start =
+        static_cast<int64_t>(host_.scanOptions().limitedCursoryScanStartByte) * kGigabyte;
+    const int64_t end =
+        static_cast<int64_t>(host_.scanOptions().limitedCursoryScanEndByte) * kGigabyte;
 
     if (disk == nullptr || !disk->device) {
         log("LIMITED SURFACE SCAN ERROR: No unit is open for scanning.\n\n");

@@ -7,11 +7,14 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <sys/stat.h>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace tolvarin {
 
@@ -65,6 +68,9 @@ struct LoggerState {
     std::shared_ptr<LogViewerSink> logViewerController;
     bool viewWindowActive = false;
     int logViewCount = 0;
+    // Names with control characters and how log lines show them, longest
+    // first so that a name holding another is replaced whole.
+    std::vector<std::pair<std::string, std::string>> escapedNames;
 };
 
 std::mutex& stateMutex() {
@@ -123,6 +129,52 @@ std::string formatPiece(const char* format, va_list args) {
     char buffer[kFormatBufferSize] = {};
     std::vsnprintf(buffer, sizeof(buffer), format, args);
     return std::string(buffer);
+}
+
+bool hasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7f;
+    });
+}
+
+// The piece with every name given to escapeNameInLogLines shown escaped.
+std::string withNamesEscaped(std::string piece) {
+    std::vector<std::pair<std::string, std::string>> names;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex());
+        if (state().escapedNames.empty()) {
+            return piece;
+        }
+        names = state().escapedNames;
+    }
+    for (const auto& [raw, shown] : names) {
+        for (size_t at = piece.find(raw); at != std::string::npos;
+             at = piece.find(raw, at + shown.size())) {
+            piece.replace(at, raw.size(), shown);
+        }
+    }
+    return piece;
+}
+
+// A printf-formatted log piece: names escaped before the piece is cut to its
+// 254 characters, so that a cut cannot leave half a name unescaped.
+std::string formatLogPiece(const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length < 0) {
+        return {};
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(length));
+    text = withNamesEscaped(std::move(text));
+    if (text.size() > kFormatBufferSize - 1) {
+        text.resize(kFormatBufferSize - 1);
+    }
+    return text;
 }
 
 std::string dashes() {
@@ -188,17 +240,64 @@ void Logger::initWithUserDir(const std::string& userDir) {
     setDocumentDir();
 }
 
+void Logger::escapeNameInLogLines(const std::string& name) {
+    if (!hasControlCharacter(name)) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(stateMutex());
+    auto& names = state().escapedNames;
+    if (std::any_of(names.begin(), names.end(), [&](const auto& n) { return n.first == name; })) {
+        return;
+    }
+    names.emplace_back(name, escapeControlCharacters(name));
+    std::stable_sort(names.begin(), names.end(),
+                     [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+}
+
+std::string Logger::escapeControlCharacters(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\n':
+            shown += "\\n";
+            break;
+        case '\r':
+            shown += "\\r";
+            break;
+        case '\t':
+            shown += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7f) {
+                static const char digits[] = "0123456789abcdef";
+                shown += "\\x";
+                shown += digits[byte >> 4];
+                shown += digits[byte & 0xf];
+            } else {
+                shown += c;
+            }
+        }
+    }
+    return shown;
+}
+
 void Logger::setLogFileNameAndPath() {
     setCurrentTimeStamp();
+    std::string path;
     {
         std::lock_guard<std::mutex> lock(stateMutex());
         state().logFileNameAndPath =
             state().documentDir + "/Log" + state().currentTimeStamp + ".txt";
+        path = state().logFileNameAndPath;
     }
+    escapeNameInLogLines(path);
     setCharLogFileNameAndPath();
 }
 
 void Logger::setUserLogFileNameAndPathWithString(const std::string& path) {
+    escapeNameInLogLines(path);
     {
         std::lock_guard<std::mutex> lock(stateMutex());
         state().logFileNameAndPath = path;
@@ -220,12 +319,17 @@ void Logger::setReportFileNameAndPath() {
     System::consoleLog("Current time stamp: " + stamp);
     System::consoleLog("DOCUMENT DIR: " + documents);
     std::string path = documents + "/Report" + stamp + ".rtf";
+    escapeNameInLogLines(path);
     set(&LoggerState::reportFileNameAndPath, path);
     System::consoleLog("LOG FILE NAME AND PATH: " + path);
     updateLog("Tolvarin report location: " + path);
 }
 
 bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& media) {
+    for (const std::string& name :
+         {rawDevicePath, media.primaryDiskID(), media.volumeDiskID(), media.volumeName()}) {
+        escapeNameInLogLines(name);
+    }
     std::string path = logFileNameAndPath();
     if (path.empty()) {
         System::consoleLog("No log file is named; the log of this test is not written.");
@@ -246,7 +350,7 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
         System::consoleLog("Cannot start the log: " + error);
         return false;
     }
-    if (!SafeFile::writeAll(fd.get(), logHeader(rawDevicePath, media), &error)) {
+    if (!SafeFile::writeAll(fd.get(), withNamesEscaped(logHeader(rawDevicePath, media)), &error)) {
         System::consoleLog("Cannot write the log header: " + path + ": " + error);
         return false;
     }
@@ -256,7 +360,7 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
 }
 
 bool Logger::updateLog(const std::string& text) {
-    std::string piece = text + "\n";
+    std::string piece = withNamesEscaped(text + "\n");
     if (!appendToFile(logFileNameAndPath(), piece)) {
         return false;
     }
@@ -265,10 +369,11 @@ bool Logger::updateLog(const std::string& text) {
 }
 
 bool Logger::updateLogWithCRString(const std::string& text) {
-    if (!appendToFile(logFileNameAndPath(), text)) {
+    std::string piece = withNamesEscaped(text);
+    if (!appendToFile(logFileNameAndPath(), piece)) {
         return false;
     }
-    mirrorToViewer(text);
+    mirrorToViewer(piece);
     return true;
 }
 
@@ -276,7 +381,7 @@ bool Logger::vwriteDataToLogFile(const std::string& path, const char* format, va
     if (format == nullptr) {
         return false;
     }
-    std::string piece = formatPiece(format, args);
+    std::string piece = formatLogPiece(format, args);
     if (!appendToFile(path, piece)) {
         return false;
     }

@@ -56,6 +56,17 @@ class Logger {
     // A blank line, 79 dashes and a blank line.
     static bool printSeparator();
 
+    // A name the user chose (a unit path, the log's or report's path) may
+    // hold a newline or another control character, which copied into a log
+    // line could forge lines of its own. Every piece the logger writes shows
+    // the names it has been given escaped (a newline as \n, ESC as \x1b);
+    // the log's and report's paths and the unit of startLoggingOnDrive are
+    // given to it on the way in. Names without control characters are left
+    // alone.
+    static void escapeNameInLogLines(const std::string& name);
+    // text with every control character but none written as an escape.
+    static std::string escapeControlCharacters(const std::string& text);
+
     // Gives a file the privileged process wrote back to the launching user.
     // A symbolic link at path is refused and reported.
     static bool adjustFileOwnershipOnFile(const std::string& path);

@@ -72,8 +72,9 @@ const Entry kCatalogue[] = {
      "Cancel", "Quit", "", 1},
     {8, "Normal Test Complete",
      "The test you were running has completed and a report has been generated. \n\nPress the "
-     "\"View Now\" button and Tolvarin will open the report up in TextEdit. If you wish to view it "
-     "later, press the \"Cancel\" button.\n\nReports may be found in the \"Documents\" directory.",
+     "\"View Now\" button and Tolvarin will open the report up in your default document viewer. If "
+     "you wish to view it later, press the \"Cancel\" button.\n\nReports may be found in the "
+     "\"Documents\" directory.",
      "View Now", "Cancel", "", 0},
     {9, "Don't Save Option Selected",
      "You have decided not to save the data for this test. Please select what you want to do with "
@@ -85,12 +86,12 @@ const Entry kCatalogue[] = {
      "Go Back", "Delete All", "Delete Current Only", 1},
     {10, "WARNING!! YOU HAVE CONFIGURED THIS TEST TO ATTEMPT A DISK REPAIR!!",
      "If the hard drive or volume you're testing has bad sectors, we strongly recommend that you "
-     "back up the entire drive, use Disk Utility to re-format it using the option to zero all "
-     "bytes, and then re-scan it with Tolvarin to see if the bad sectors have been re-mapped. THE "
-     "REPAIR OPTION IS DANGEROUS ON A DRIVE OR VOLUME THAT HOLDS DATA. OVERWRITING AN UNREADABLE "
-     "SECTOR WITH ZEROS MAY DESTROY GOOD DATA AS WELL! Please read the users manual before using "
-     "this option. \n\nPress the \"Terminate\" button to return to the configuration dialog, or "
-     "press the \"Continue\" button to proceed with the repair attempt.\n\n",
+     "back up the entire drive, use a disk utility (such as Disks, or dd) to overwrite all of its "
+     "bytes with zeros, and then re-scan it with Tolvarin to see if the bad sectors have been "
+     "re-mapped. THE REPAIR OPTION IS DANGEROUS ON A DRIVE OR VOLUME THAT HOLDS DATA. OVERWRITING "
+     "AN UNREADABLE SECTOR WITH ZEROS MAY DESTROY GOOD DATA AS WELL! Please read the README "
+     "before using this option. \n\nPress the \"Terminate\" button to return to the configuration "
+     "dialog, or press the \"Continue\" button to proceed with the repair attempt.\n\n",
      "Continue", "Terminate", "", 0},
     {11, "Limited Scan Range is Invalid",
      "You have selected an option to perform a cursory scan over a limited region of the drive or "
@@ -153,7 +154,7 @@ const Entry kCatalogue[] = {
      "new seek scan test. \n\n",
      "Resume Scan", "Restart Scan", "", 1},
     {19, "Re-enable Items Disabled Via Tolvarin Preferences",
-     "If you disabled Time Machine, Power Management drive-sleep, or the mds server and Tolvarin "
+     "If you disabled scheduled backups, drive sleep, or the desktop file indexer and Tolvarin "
      "was improperly shut down (typically caused by a power outage or a hardware failure of some "
      "sort) this option will allow you to re-enable the selected options from the Tolvarin "
      "Preferences dialog without needing to run a test.\n\nBy clicking on the \"OK\" button, "
@@ -221,7 +222,7 @@ const Entry kCatalogue[] = {
      "In order to evaluate surface scan errors and irregularities, seek problems, or system "
      "problems, Tolvarin must obtain a \"reference sector.\". Tolvarin was unable to do this. This "
      "either implies that a drive is so heavily damaged such a sector can't be obtained or there "
-     "are significant system problems of some sort. Please refer to the users manual for "
+     "are significant system problems of some sort. Please refer to the README for "
      "details.\n\nPlease click on the \"OK\" button to exit diagnostics and return to the "
      "application and investigate this problem.\n\n",
      "OK", "", "", 1},
@@ -229,7 +230,7 @@ const Entry kCatalogue[] = {
      "Interface tests require that the volume being tested be mounted and writable. Attempts to "
      "create the test files for performing this test failed. It's possible that the drive is not "
      "mounted, or if the drive has been problematic, the operating system may have rendered it  "
-     "read-only. Please refer to the users manual for details.\n\nPlease click on the \"OK\" "
+     "read-only. Please refer to the README for details.\n\nPlease click on the \"OK\" "
      "button to return to the application and investigate this problem.\n\n",
      "OK", "", "", 1},
     {31, "Diagnostics Mode Tests Have Completed.",
@@ -242,14 +243,14 @@ const Entry kCatalogue[] = {
      "OK", "", "", 1},
     {1000, "ERROR 1000: Sizing Scan Failed.",
      "The sizing scan was unable to access the unit being tested. Tolvarin will not be able to "
-     "perform a scan on this device until this problem is corrected. Please refer to the users "
-     "manual for further details.\n\nPress the \"OK\" button to go back to the main program.",
+     "perform a scan on this device until this problem is corrected. Please refer to the README "
+     "for further details.\n\nPress the \"OK\" button to go back to the main program.",
      "OK", "", "", 1},
     {1001, "ERROR 1001: Sizing Scan Completed with Errors.",
      "The sizing scan was unable to access the bytes in the base section of the drive or volume "
      "being tested. This will almost certainly lead to Tolvarin being unable to successfully test "
      "the drive. You may proceeed with a test of this drive but be forewarned that this is a "
-     "critical error. Please refer to the users manual for further details.\n\nPress the \"OK\" "
+     "critical error. Please refer to the README for further details.\n\nPress the \"OK\" "
      "button to proceed with the test anyway, or the \"Cancel\" button to return to the main "
      "program without testing this device.",
      "OK", "Cancel", "", 0},
@@ -257,7 +258,7 @@ const Entry kCatalogue[] = {
      "The sizing scan was unable to properly access some of the bytes between the beginning and "
      "end of the unit being tested. This will almost certainly lead to Tolvarin being unable to "
      "successfully test the drive. You may proceeed with a test of this drive but be forewarned "
-     "that the scan will likely have errors. Please refer to the users manual for further "
+     "that the scan will likely have errors. Please refer to the README for further "
      "details.\n\nPress the \"OK\" button to proceed with the test anyway, or the \"Cancel\" "
      "button to return to the main program without testing this device.",
      "OK", "Cancel", "", 0},
@@ -265,7 +266,7 @@ const Entry kCatalogue[] = {
      "The sizing scan was unable to properly access some of the bytes at the start of the unit as "
      "well as some intermediate sections. This will almost certainly lead to Tolvarin being unable "
      "to successfully test the drive. You may proceeed with a test of this drive but be forewarned "
-     "that the scan will likely have errors. Please refer to the users manual for further "
+     "that the scan will likely have errors. Please refer to the README for further "
      "details.\n\nPress the \"OK\" button to proceed with the test anyway, or the \"Cancel\" "
      "button to return to the main program without testing this device.",
      "OK", "Cancel", "", 0},
@@ -273,14 +274,14 @@ const Entry kCatalogue[] = {
      "The sizing scan was unable to properly access some of the bytes at the end of the unit. This "
      "will almost certainly lead to Tolvarin being unable to successfully test the unit. You may "
      "proceeed with a test but be forewarned that the scan will likely have errors. Please refer "
-     "to the users manual for further details.\n\nPress the \"OK\" button to proceed with the test "
+     "to the README for further details.\n\nPress the \"OK\" button to proceed with the test "
      "anyway, or the \"Cancel\" button to return to the main program without testing this device.",
      "OK", "Cancel", "", 0},
     {1005, "ERROR 1005: Sizing Scan Completed with Errors.",
      "The sizing scan was unable to properly access some of the bytes at both the beginning and "
      "end of the unit. This will almost certainly lead to Tolvarin being unable to successfully "
      "test the unit. You may proceeed with a test but be forewarned that the scan will likely have "
-     "errors. Please refer to the users manual for further details.\n\nPress the \"OK\" button to "
+     "errors. Please refer to the README for further details.\n\nPress the \"OK\" button to "
      "proceed with the test anyway, or the \"Cancel\" button to return to the main program without "
      "testing this device.",
      "OK", "Cancel", "", 0},
@@ -288,7 +289,7 @@ const Entry kCatalogue[] = {
      "The sizing scan was unable to properly access some of the bytes at the intermediate sectors "
      "as well as the end of the unit. This will almost certainly lead to Tolvarin being unable to "
      "successfully test the unit. You may proceeed with a test but be forewarned that the scan "
-     "will likely have errors. Please refer to the users manual for further details.\n\nPress the "
+     "will likely have errors. Please refer to the README for further details.\n\nPress the "
      "\"OK\" button to proceed with the test anyway, or the \"Cancel\" button to return to the "
      "main program without testing this device.",
      "OK", "Cancel", "", 0},
@@ -301,7 +302,7 @@ const Entry kCatalogue[] = {
      "OK", "Cancel", "", 0},
     {1008, "ERROR 1008: Corrupt or Missing Base Files",
      "Tolvarin base files associated with the selected unit are corrupt, missing, or inaccessible. "
-     "Please refer to the users manual to see what options are available. Cursory scans may be "
+     "Please refer to the README to see what options are available. Cursory scans may be "
      "performed on this unit if it is having problems.\n\n If you wish to proceed with a test, "
      "press the  \"OK\" button, and Tolvarin will delete all the files associated with the unit "
      "and then exit. You will need to restart Tolvarin, and start all tests for this unit "

@@ -73,7 +73,7 @@ bool PMInterface::PMControl(const std::string& onOrOff) {
         return false;
     }
     ProcessResult result = ProcessRunner::run(program, args);
-    if (!result.started) {
+    if (!result.finished()) {
         System::consoleLog(notDone + result.error);
         return false;
     }

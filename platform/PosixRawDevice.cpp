@@ -57,14 +57,31 @@ std::unique_ptr<PosixRawDevice> PosixRawDevice::open(const std::string& path, Ac
         int err = errno;
         return fail(err, std::strerror(err));
     }
-    if (S_ISDIR(st.st_mode)) {
-        return fail(EISDIR, "is a directory, not a device");
-    }
-    if (!S_ISBLK(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISREG(st.st_mode)) {
-        return fail(ENODEV, "is not a device or an image file");
+    // Opening some files has effects of its own (a FIFO waits for a writer,
+    // a terminal may become the controlling one), so only the two kinds a
+    // unit can be are opened at all.
+    auto refusedKind = [&](const struct stat& s) -> std::unique_ptr<PosixRawDevice> {
+        if (S_ISDIR(s.st_mode)) {
+            return fail(EISDIR, "is a directory, not a device");
+        }
+        if (S_ISCHR(s.st_mode)) {
+            // A character device (/dev/zero, a tape, a terminal) has no size
+            // and no sectors to test; reading it would size it at petabytes.
+            return fail(ENOTBLK, "is a character device, not a block device or an image file");
+        }
+        return fail(ENOTBLK, "is not a block device or an image file");
+    };
+    auto unitKind = [](const struct stat& s) { return S_ISBLK(s.st_mode) || S_ISREG(s.st_mode); };
+    if (!unitKind(st)) {
+        return refusedKind(st);
     }
 
-    int flags = (access == Access::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // O_NONBLOCK and O_NOCTTY: should another file have taken the name since
+    // the look above, opening it neither waits nor takes a terminal. Reads of
+    // block devices and regular files do not heed O_NONBLOCK; it is cleared
+    // all the same once the kind is confirmed on the descriptor.
+    int flags =
+        (access == Access::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     bool direct = true;
     int fd = ::open(path.c_str(), flags | O_DIRECT);
     if (fd < 0 && errno == EINVAL) {
@@ -76,6 +93,16 @@ std::unique_ptr<PosixRawDevice> PosixRawDevice::open(const std::string& path, Ac
         int err = errno;
         return fail(err, std::strerror(err));
     }
+    UniqueFd opened(fd);
+    if (::fstat(fd, &st) != 0) {
+        int err = errno;
+        return fail(err, std::strerror(err));
+    }
+    if (!unitKind(st)) {
+        return refusedKind(st);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    opened.release();
 
     std::unique_ptr<PosixRawDevice> device(new PosixRawDevice());
     device->fd_.reset(fd);

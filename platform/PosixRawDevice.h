@@ -19,8 +19,9 @@ class PosixRawDevice : public RawDevice {
     enum class Access { ReadOnly, ReadWrite };
 
     // Opens path; on failure answers nullptr and puts errno and a message in
-    // the out parameters. Directories and files of other kinds than block
-    // devices, character devices and regular files are refused (ENODEV).
+    // the out parameters. A unit is a block device or a regular file (an
+    // image): directories are refused with EISDIR, anything else (character
+    // devices, FIFOs, sockets) with ENOTBLK.
     static std::unique_ptr<PosixRawDevice> open(const std::string& path, Access access,
                                                 int* errorNumber = nullptr,
                                                 std::string* message = nullptr);

@@ -55,7 +55,6 @@ void consoleLog(const std::string& text) {
     }
 }
 
-
 bool isPrivileged() {
     return ::geteuid() == 0;
 }

@@ -22,7 +22,6 @@ std::string releaseName(const std::string& kernelRelease);
 // TOLVARIN_CONSOLE is set), prefixed "TOLVARIN - ".
 void consoleLog(const std::string& text);
 
-
 // Whether the process has root rights (effective uid 0).
 bool isPrivileged();
 

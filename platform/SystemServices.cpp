@@ -208,9 +208,14 @@ bool LinuxSystemServices::switchIndexer(bool off) {
             System::consoleLog("runuser is missing: desktop file indexing not switched.");
             return false;
         }
-        std::vector<std::string> asUser = {runuser, "-u", user.userName, "--", "env",
+        std::vector<std::string> asUser = {runuser,
+                                           "-u",
+                                           user.userName,
+                                           "--",
+                                           "env",
                                            "XDG_RUNTIME_DIR=" + runtime,
-                                           "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus"};
+                                           "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime +
+                                               "/bus"};
         line.insert(line.begin(), asUser.begin(), asUser.end());
     }
     std::string program = line.front();
@@ -263,9 +268,9 @@ bool LinuxSystemServices::takeInhibitor() {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     std::string tool = findTool("systemd-inhibit");
-    std::vector<std::string> args = {tool,           "--what=sleep:idle",
-                                     "--who=Tolvarin", "--why=A disk test is running",
-                                     "--mode=block", "cat"};
+    std::vector<std::string> args = {
+        tool, "--what=sleep:idle", "--who=Tolvarin", "--why=A disk test is running", "--mode=block",
+        "cat"};
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());

@@ -115,7 +115,6 @@ class ReportGenerator {
     // placeholders again.
     static std::string fillTemplate(std::string_view templateText,
                                     const std::vector<std::pair<std::string, std::string>>& values);
-
 };
 
 } // namespace tolvarin

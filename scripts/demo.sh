@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The main job on the built-in demo unit: a cursory test of a 4.2 GB image
-# file (sparse: it takes no room) with a few unreadable and slow places put
-# there by the fault library, run through tolvarin-cli with its answers
-# given, ending with the results; then a first and a second normal test of
-# the same unit, each with its report.
+# The main job on the built-in demo unit (scripts/demo_unit.bash): a cursory
+# test of a 4.2 GB image file (sparse: it takes no room) with a few unreadable
+# and slow places put there by the fault library, run through tolvarin-cli
+# with its answers given, ending with the results; then a first and a second
+# normal test of the same unit, each with its report.
 #
 # Usage: scripts/demo.sh [BUILD_DIR]. Everything the demo writes stays in
 # BUILD_DIR/demo (the log of the test in BUILD_DIR/demo/home/Documents).
@@ -22,42 +22,10 @@ home="$demo/home"
 image="$demo/demo-unit.img"
 plan="$demo/demo-unit.plan"
 rm -rf "$demo"
-mkdir -p "$home/.config/Tolvarin"
+. "$(dirname "${BASH_SOURCE[0]}")/demo_unit.bash"
 # The demo switches no system service.
-cat >"$home/.config/Tolvarin/Tolvarin.conf" <<EOF
-[General]
-indexingControl=0
-disableTimeMachine=0
-disablePowerManagement=0
-probeKey=1
-EOF
-
-G=1048576000 # one scan section
-truncate -s $((4 * G + 200 * 1048576)) "$image"
-
-# Two unreadable places and three slow ones; the slow reads take their time
-# only on the clock the test sees.
-cat >"$plan" <<EOF
-# The demo unit: what goes wrong where.
-target $image
-eio   $((G + 123 * 1048576))  +4096
-slow  $((2 * G + 10 * 1048576)) +4096   750000
-slow  $((2 * G + 640 * 1048576)) +4096  1300000
-eio   $((3 * G + 900 * 1048576)) +4096
-slow  $((4 * G + 50 * 1048576)) +4096   900000
-EOF
-# The plan format wants START and END; write the ends out.
-python3 - "$plan" <<'EOF'
-import sys
-lines = []
-for line in open(sys.argv[1]):
-    words = line.split()
-    if len(words) >= 3 and words[2].startswith("+"):
-        words[2] = str(int(words[1]) + int(words[2][1:]))
-        line = " ".join(words) + "\n"
-    lines.append(line)
-open(sys.argv[1], "w").write("".join(lines))
-EOF
+demo_preferences "$home"
+demo_unit "$image" "$plan"
 
 echo "Demo unit: $image ($(du -h --apparent-size "$image" | cut -f1) sparse)"
 echo "Fault plan: $plan"

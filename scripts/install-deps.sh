@@ -6,8 +6,10 @@ pkgs=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
   python3
   libgtest-dev libgmock-dev
-  qt6-base-dev nlohmann-json3-dev
-  smartmontools util-linux xvfb xauth
+  qt6-base-dev qt6-svg-dev nlohmann-json3-dev
+  pkexec x11-xserver-utils
+  smartmontools util-linux libblkid-dev xvfb xauth
+  fdisk e2fsprogs cryptsetup-bin btrfs-progs lvm2 exfatprogs ntfs-3g xfsprogs dosfstools
   libreoffice-writer-nogui poppler-utils
   dpkg-dev lintian desktop-file-utils appstream man-db
 )

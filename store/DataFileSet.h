@@ -89,7 +89,6 @@ class DataFileSet {
     std::string sktFile() const { return pathFor(".skt"); }
     std::string diaFile() const { return pathFor(".dia"); }
 
-
     // Whether a name in the data directory is one of this unit's files: the
     // prefix followed by a ".". A unit whose prefix merely begins like this
     // one is another unit.

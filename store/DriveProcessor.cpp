@@ -76,8 +76,7 @@ DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::s
 }
 
 DriveProcessor::DriveProcessor(const std::vector<Media>& driveData, const std::string& userID,
-                               const std::string& homeDir, Quarrykit& quarrykit,
-                               const Clock& clock)
+                               const std::string& homeDir, Quarrykit& quarrykit, const Clock& clock)
     : driveData_(driveData), userID_(userID), homeDir_(homeDir), quarrykit_(&quarrykit),
       clock_(&clock) {
     setTimeStamp();

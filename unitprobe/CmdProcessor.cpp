@@ -27,15 +27,23 @@ const std::vector<std::string>& CmdProcessor::args() const {
     return args_;
 }
 
+void CmdProcessor::setLimits(const ProcessLimits& limits) {
+    limits_ = limits;
+}
+
 void CmdProcessor::processCommand(const std::string& /*command*/,
                                   const std::vector<std::string>& /*options*/) {
     returnData_.clear();
     error_.clear();
-    ProcessResult result = ProcessRunner::run(command_, args_);
+    ProcessResult result = ProcessRunner::run(command_, args_, limits_);
     started_ = result.started;
     exitStatus_ = result.exitStatus;
     if (!result.started) {
         error_ = result.error.empty() ? command_ + ": cannot be started" : result.error;
+        return;
+    }
+    if (!result.finished()) {
+        error_ = result.error;
         return;
     }
     returnData_ = std::move(result.output);

@@ -338,6 +338,7 @@ std::string decisivePartitionType(const std::string& parttype) {
     static const std::map<std::string, std::string, std::less<>> gpt = {
         {"c12a7328-f81f-11d2-ba4b-00a0c93ec93b", "EFI"},
         {"21686148-6449-6e6f-744e-656564454649", "BIOS_Boot"},
+        {"e3c9e316-0b5c-4db8-817d-f92df00215ae", "MS_Reserved"},
         {"426f6f74-0000-11aa-aa11-00306543ecac", "Apple_Boot"},
         {"53746f72-6167-11aa-aa11-00306543ecac", "Apple_CoreStorage"},
         {"52414944-0000-11aa-aa11-00306543ecac", "Apple_RAID"},
@@ -584,6 +585,60 @@ std::string unescapeMountField(const std::string& field) {
     return out;
 }
 
+// The devices whose content is worth asking the device itself about: those
+// that can hold a file system and have a medium. Optical drives are left
+// alone (a probe would wake or spin up the drive for nothing).
+bool probeable(const json& node) {
+    std::string type = lower(textField(node, "type"));
+    bool kind = type == "disk" || type == "loop" || type == "part" || type == "md" ||
+                type == "linear" || type.rfind("raid", 0) == 0;
+    return kind && numberField(node, "size").value_or(0) > 0;
+}
+
+void fillFromProbes(json& node, const DiskToolFormatter::ContentProbe& probe,
+                    const std::string& only, int depth) {
+    if (depth > kMaxDepth) {
+        return;
+    }
+    if (node.is_array()) {
+        for (auto& child : node) {
+            fillFromProbes(child, probe, only, depth + 1);
+        }
+        return;
+    }
+    if (!node.is_object()) {
+        return;
+    }
+    std::string kname = textField(node, "kname");
+    if (kname.empty()) {
+        kname = textField(node, "name");
+    }
+    bool wanted = usableName(kname) && (only.empty() || only == kname) && probeable(node) &&
+                  (textField(node, "fstype").empty() || textField(node, "uuid").empty());
+    if (wanted) {
+        if (std::optional<BlockContent> content = probe("/dev/" + kname)) {
+            // lsblk's own answers stand; the probe fills the gaps, but a probe
+            // that sees another file system than lsblk did lends it nothing.
+            auto fill = [&](const char* key, const std::string& value) {
+                if (textField(node, key).empty() && !value.empty()) {
+                    node[key] = value;
+                }
+            };
+            std::string known = lower(textField(node, "fstype"));
+            if (known.empty() || known == lower(content->type)) {
+                fill("fstype", content->type);
+                fill("label", content->label);
+                fill("uuid", content->uuid);
+            }
+            fill("pttype", content->tableType);
+            fill("parttype", content->partitionType);
+        }
+    }
+    if (auto children = node.find("children"); children != node.end()) {
+        fillFromProbes(*children, probe, only, depth + 1);
+    }
+}
+
 void fillFileSystems(json& node, const std::map<std::string, std::string>& mounted, int depth) {
     if (depth > kMaxDepth) {
         return;
@@ -642,6 +697,15 @@ std::optional<json> parseLsblk(const std::string& text, std::string* error) {
         return std::nullopt;
     }
     return parsed;
+}
+
+void applyProbes(json& lsblk, const ContentProbe& probe, const std::string& only) {
+    if (!probe || !lsblk.is_object()) {
+        return;
+    }
+    if (auto devices = lsblk.find("blockdevices"); devices != lsblk.end()) {
+        fillFromProbes(*devices, probe, only, 0);
+    }
 }
 
 void applyMountTable(json& lsblk, const std::string& mountsText) {
@@ -890,6 +954,12 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
         result.err = std::string(kToolPrefix) + "cannot run lsblk: " + clean(listing.error) + "\n";
         return result;
     }
+    if (!listing.finished()) {
+        // Half a listing would pass for all the disks there are.
+        result.status = 1;
+        result.err = std::string(kToolPrefix) + clean(listing.error) + "\n";
+        return result;
+    }
     std::string why;
     std::optional<json> devices = parseLsblk(listing.output, &why);
     if (!devices) {
@@ -901,6 +971,11 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
         }
         result.err += "\n";
         return result;
+    }
+    if (sources.probeContent) {
+        // A report needs only its own device; the listing needs them all.
+        applyProbes(*devices, sources.probeContent,
+                    command == "info" ? Paths::identifierForRawDevicePath(args[1]) : "");
     }
     if (sources.mountTable) {
         if (std::optional<std::string> mounts = sources.mountTable()) {
@@ -920,7 +995,7 @@ Result run(const std::vector<std::string>& args, const Sources& sources) {
     if (sources.smartHealth) {
         if (std::optional<std::string> path = smartDevicePath(*devices, device)) {
             ProcessResult answer = sources.smartHealth(*path);
-            if (answer.started) {
+            if (answer.finished()) {
                 smart = parseJson(answer.output);
             }
         }

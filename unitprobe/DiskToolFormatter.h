@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/BlockProbe.h"
 #include "platform/ProcessRunner.h"
 
 #include <cstdint>
@@ -35,6 +36,15 @@ std::optional<nlohmann::json> parseLsblk(const std::string& text, std::string* e
 // of /proc/self/mounts.
 void applyMountTable(nlohmann::json& lsblk, const std::string& mountsText);
 
+// What lsblk could not say (no udev database: containers, minimal systems),
+// asked of the device itself: for every disk, loop device, partition and
+// RAID set that lsblk lists without a file system type or UUID, probe
+// ("/dev/NAME") gives the content, label, UUID, partition table type and
+// partition type, and what lsblk left empty is filled in. only, when given,
+// limits the probing to the device of that kernel name.
+using ContentProbe = std::function<std::optional<BlockContent>(const std::string& devicePath)>;
+void applyProbes(nlohmann::json& lsblk, const ContentProbe& probe, const std::string& only = "");
+
 // Decimal size with one decimal place as the listing shows it: 500107862016
 // gives "500.1 GB"; below 1000 bytes "512 B".
 std::string formatSize(uint64_t bytes);
@@ -63,11 +73,13 @@ std::optional<std::string> smartDevicePath(const nlohmann::json& lsblk, const st
 std::string formatListRAID(const nlohmann::json& lsblk);
 
 // Where the tool's facts come from: the real programs in tolvarin-disktool,
-// recorded texts in tests. smartHealth and mountTable may be empty.
+// recorded texts in tests. smartHealth, mountTable and probeContent may be
+// empty.
 struct Sources {
     std::function<ProcessResult()> listBlockDevices;
     std::function<ProcessResult(const std::string& devicePath)> smartHealth;
     std::function<std::optional<std::string>()> mountTable;
+    ContentProbe probeContent;
 };
 
 struct Result {

@@ -78,6 +78,14 @@ void MediaStructure::setVolumePartitionType(const Text& value) {
         volumePartitionType_ = "Boot or Recovery Volume";
     } else if (type == "Linux_Filesystem") {
         volumePartitionType_ = "Linux Volume";
+    } else if (type == "Linux_LUKS") {
+        volumePartitionType_ = "Encrypted Volume (LUKS)";
+    } else if (type == "Linux_LVM") {
+        volumePartitionType_ = "LVM Physical Volume";
+    } else if (type == "Linux_Swap") {
+        volumePartitionType_ = "Linux Swap";
+    } else if (type == "No_File_System") {
+        volumePartitionType_ = "No File System";
     } else if (type == "N/A") {
         volumePartitionType_ = "N/A";
     } else {

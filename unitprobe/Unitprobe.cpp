@@ -29,17 +29,25 @@ std::vector<size_t> characterStarts(const std::string& line) {
     return starts;
 }
 
+// What Linux disks hold besides file systems: encrypted containers, LVM
+// members and swap are volumes a user may want to test too.
+bool isLinuxContentType(const std::string& type) {
+    return type == "Linux_Filesystem" || type == "Linux_LUKS" || type == "Linux_LVM" ||
+           type == "Linux_Swap";
+}
+
 // The types that make row 0 a volume of its own (the whole disk is formatted).
 bool isWholeDiskVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
-           type.starts_with("Microsoft") || type == "Linux_Filesystem";
+           type.starts_with("Microsoft") || isLinuxContentType(type);
 }
 
-// The partition types that yield a volume record.
+// The partition types that yield a volume record. A Linux partition whose
+// content nobody recognised is still a volume, one without a file system.
 bool isRecognisedVolumeType(const std::string& type) {
     return type == "Apple_HFS" || type == "Apple_Boot" || type == "Apple_HFSX" ||
            type == "Apple_CoreStorage" || type.starts_with("Microsoft") ||
-           type == "Linux_Filesystem";
+           isLinuxContentType(type) || type == "No_File_System";
 }
 
 // The device path of a listing header: the header up to its first blank, so
@@ -56,6 +64,29 @@ std::string quoted(const std::string& line) {
         shown += (byte < 0x20 || byte == 0x7f) ? '?' : c;
     }
     return "\"" + shown + (line.size() > 60 ? "...\"" : "\"");
+}
+
+// A device identifier as the tool prints it: a kernel or disk name, printable
+// and without blanks or path separators.
+bool plausibleIdentifier(const std::string& id) {
+    return !id.empty() && id != "." && id != ".." && std::all_of(id.begin(), id.end(), [](char c) {
+        auto byte = static_cast<unsigned char>(c);
+        return byte > 0x20 && byte != 0x7f && c != '/';
+    });
+}
+
+// Whether a row's identifier can be the device its group is about: row 0
+// names the header's device, a partition row a partition of it (disk0s2 of
+// disk0, sda2 of sda, nvme0n1p2 of nvme0n1). Anything else is a cut or
+// garbled line, and a record made from it would describe no device.
+bool belongsToDisk(const std::string& identifier, const std::string& disk, bool wholeDisk) {
+    if (!plausibleIdentifier(identifier)) {
+        return false;
+    }
+    if (wholeDisk) {
+        return identifier == disk;
+    }
+    return identifier.size() > disk.size() && identifier.starts_with(disk);
 }
 
 std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
@@ -140,7 +171,14 @@ std::string Unitprobe::OSVersion() const {
 
 std::vector<std::string> Unitprobe::runDiskTool(std::unique_ptr<CmdProcessor>& runner,
                                                 const std::vector<std::string>& args) {
+    // The adapter's listing runs lsblk (10 s at most); a report runs lsblk
+    // and then smartctl (20 s at most), which a slow USB bridge needs. Each
+    // limit outlasts the adapter's own, so that its tools are stopped first.
+    ProcessLimits limits;
+    limits.time =
+        !args.empty() && args[0] == "info" ? std::chrono::seconds(45) : std::chrono::seconds(20);
     runner = std::make_unique<CmdProcessor>();
+    runner->setLimits(ProcessRunner::limitsWithin(limits));
     runner->setCommand(Paths::diskToolPath());
     runner->setArgs(args);
     runner->processCommand(runner->command(), runner->args());
@@ -204,6 +242,10 @@ void Unitprobe::noteListingProblem(const std::vector<std::string>& lines) {
         diskToolProblem_ = "the disk tool could not be started: " + generalCP_->error();
         return;
     }
+    if (generalCP_ && !generalCP_->error().empty()) {
+        diskToolProblem_ = "the disk tool " + generalCP_->error();
+        return;
+    }
     std::string status;
     if (generalCP_ && generalCP_->exitStatus() != 0) {
         status = " and exited with status " + std::to_string(generalCP_->exitStatus());
@@ -260,6 +302,8 @@ Unitprobe::groupListing(const std::vector<std::string>& lines) {
 void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups) {
     constexpr size_t kColumns = 5;
     for (const auto& group : groups) {
+        const std::string device = headerDevice(group[0]);
+        const std::string diskName = device.substr(device.find_last_of('/') + 1);
         MediaStructure::Text savedID = "";
         MediaStructure::Text savedSize = "";
         MediaStructure::Text savedMediaType = "";
@@ -297,11 +341,16 @@ void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups
             const std::string& identifier = columns[4];
 
             if (index == "0:" || index.starts_with("0: ")) {
+                if (!belongsToDisk(identifier, diskName, true)) {
+                    System::consoleLog("Unitprobe: skipped the disk " + quoted(group[0]) +
+                                       " whose row 0 names " + quoted(identifier));
+                    break;
+                }
                 if (isWholeDiskVolumeType(type)) {
                     wholeDiskVolume = true;
                 }
                 MediaStructure disk;
-                output_ = listMediaDetailsToVector(headerDevice(group[0]));
+                output_ = listMediaDetailsToVector(device);
                 if (testIfOptical(output_)) {
                     break;
                 }
@@ -334,10 +383,16 @@ void Unitprobe::buildRecords(const std::vector<std::vector<std::string>>& groups
                 if (isFATVolume(type)) {
                     type = "Microsoft or Generic";
                 }
-                if (isRecognisedVolumeType(type)) {
-                    // The name comes from the report here, not from the listing.
-                    mediaStructureArray_.push_back(volumeRecord(identifier));
+                if (!isRecognisedVolumeType(type)) {
+                    continue;
                 }
+                if (savedID.value_or("").empty() || !belongsToDisk(identifier, diskName, false)) {
+                    System::consoleLog("Unitprobe: skipped the volume row " + quoted(line) +
+                                       " of " + quoted(group[0]));
+                    continue;
+                }
+                // The name comes from the report here, not from the listing.
+                mediaStructureArray_.push_back(volumeRecord(identifier));
             }
         }
     }

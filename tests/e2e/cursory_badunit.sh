@@ -29,6 +29,34 @@ run unknown -- cursory nosuchdisk --yes
 check "unknown identifier: exit status 2" equals "$status" 2
 check "unknown identifier: says so" has "$work/unknown.err" "unknown unit 'nosuchdisk'"
 
+# Neither a block device nor an image file: refused before anything is
+# opened (a guard turns a scan of /dev/zero, which never ends, into 124).
+mkfifo "$work/fifo"
+for unit in /dev/zero /dev/null "$work/fifo"; do
+    name=$(basename "$unit")
+    timeout 60 "$cli" cursory "$unit" --yes </dev/null >"$work/$name.out" 2>"$work/$name.err"
+    status=$?
+    check "$name: exit status 2" equals "$status" 2
+done
+check "character device: says so" has "$work/zero.err" "/dev/zero is a character device"
+check "FIFO: says so" has "$work/fifo.err" "fifo is neither a block device nor an image file"
+# The same through an identifier whose node is a character device.
+mkdir "$work/dev"
+ln -s /dev/zero "$work/dev/sdz"
+cat >"$work/zerotool" <<'EOF'
+#!/bin/sh
+[ "$1" = list ] && printf '%s\n' '/dev/sdz' \
+    '   #:                       TYPE NAME                         SIZE  IDENTIFIER' \
+    '   0:                                                    *500.1 GB  sdz'
+exit 0
+EOF
+chmod +x "$work/zerotool"
+TOLVARIN_DEV_DIR="$work/dev" TOLVARIN_DISKTOOL="$work/zerotool" timeout 60 "$cli" cursory sdz \
+    --yes </dev/null >"$work/zero-id.out" 2>"$work/zero-id.err"
+status=$?
+check "identifier of a character device: exit status 2" equals "$status" 2
+check "identifier of a character device: says so" has "$work/zero-id.err" "is a character device"
+
 run usage -- cursory "$work/empty.img" --limit 5 2
 check "bad option: exit status 2" equals "$status" 2
 

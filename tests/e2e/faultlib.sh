@@ -94,8 +94,9 @@ short 3M 0x301000 512
 seekfail 0x380000 0x381000
 writefail 0x3C0000 0x3C1000
 EOF
-cat >check.py <<'EOF'
-import errno, os, sys, threading, time
+# What the Python checks share.
+cat >checklib.py <<'EOF'
+import errno, sys
 
 M = 1 << 20
 failed = 0
@@ -103,12 +104,20 @@ def check(name, ok):
     global failed
     print(("ok   " if ok else "FAIL ") + name)
     failed += 0 if ok else 1
-def eio(call):
+def fails(code, call):
     try:
         call()
     except OSError as e:
-        return e.errno == errno.EIO
+        return e.errno == code
     return False
+def eio(call):
+    return fails(errno.EIO, call)
+def done():
+    sys.exit(1 if failed else 0)
+EOF
+cat >check.py <<'EOF'
+import os, threading, time
+from checklib import M, check, eio, done
 
 fd = os.open("image", os.O_RDWR)
 check("pread overlapping the start fails", eio(lambda: os.pread(fd, 1024, M - 512)))
@@ -158,7 +167,7 @@ check("a write over the range heals it", os.pread(fd, 4096, M) == b"\0" * 4096)
 os.pwrite(fd, b"\0" * 4096, 0x180000)
 check("a sticky range stays bad", eio(lambda: os.pread(fd, 512, 0x180000)))
 os.close(fd)
-sys.exit(1 if failed else 0)
+done()
 EOF
 rm -f report
 start=$(now_ms)
@@ -167,11 +176,66 @@ check "python checks" test $? -eq 0
 spent=$(($(now_ms) - start))
 check "30 s of slow reads cost ${spent} ms of real time" test "$spent" -lt 10000
 check "the report counts the faults" \
-    grep -Eq "target_opens=1 eio=7 seekfail=2 slow=1 shift_us=30000000 short=2 writefail=1 healed_bytes=4096$" report
+    grep -Eq "target_opens=1 eio=7 seekfail=2 slow=1 shift_us=30000000 short=2 writefail=1 healed_bytes=4096 gone=0 wallstep_us=0$" report
 
 # A fresh process starts from the plan again: healing is per process.
 faulty dd if=image of=/dev/null bs=4096 2>/dev/null
 check "heal does not outlive the process" test $? -ne 0
+
+# --- a unit that goes away, a wall clock that is set -----------------------
+cat >plan <<EOF
+target $work/image
+gone 1M 0x101000 ENXIO
+wallstep -3600000000 at 2M   # an hour back when a read reaches 2 MiB
+unplug at 3M                 # pulled out when a read reaches 3 MiB
+EOF
+cat >gone.py <<'EOF'
+import errno, os, threading, time
+from checklib import M, check, fails, done
+
+fd = os.open("image", os.O_RDWR)
+check("a gone range fails reads with ENXIO", fails(errno.ENXIO, lambda: os.pread(fd, 4096, M)))
+check("and writes, which do not heal it",
+      fails(errno.ENXIO, lambda: os.pwrite(fd, b"\0" * 4096, M)) and
+      fails(errno.ENXIO, lambda: os.pread(fd, 4096, M)))
+check("next to it reads well", len(os.pread(fd, 4096, M + 4096)) == 4096)
+
+t0, m0 = time.time(), time.monotonic()
+os.pread(fd, 4096, 2 * M - 4096)
+check("no step before the offset", -1 < time.time() - t0 < 5)
+os.pread(fd, 4096, 2 * M)
+step, run = time.time() - t0, time.monotonic() - m0
+check("the read reaching the offset sets the wall clock an hour back", -3600 <= step < -3595)
+check("while the monotonic clock runs on", 0 <= run < 5)
+os.pread(fd, 4096, 2 * M + 4096)
+check("the step happens once", -3600 <= time.time() - t0 < -3595)
+s0 = time.monotonic()
+threading.Event().wait(0.2)
+cond = threading.Condition()
+with cond:
+    cond.wait(0.2)
+check("timed waits after the step last as asked", 0.4 <= time.monotonic() - s0 < 3.0)
+
+check("reads below the unplug offset work", len(os.pread(fd, 4096, 3 * M - 4096)) == 4096)
+check("the read reaching it fails with ENODEV", fails(errno.ENODEV, lambda: os.pread(fd, 4096, 3 * M)))
+check("and from then on every read", fails(errno.ENODEV, lambda: os.pread(fd, 4096, 0)))
+check("and every write", fails(errno.ENODEV, lambda: os.pwrite(fd, b"\0" * 512, 0)))
+check("seeks still answer", os.lseek(fd, 4096, os.SEEK_SET) == 4096)
+check("read at the offset fails too", fails(errno.ENODEV, lambda: os.read(fd, 4096)))
+os.close(fd)
+done()
+EOF
+rm -f report
+faulty "$python" gone.py
+check "gone and wallstep checks" test $? -eq 0
+check "the report counts them" grep -Eq "eio=0 .* gone=7 wallstep_us=-3600000000$" report
+
+# dd reads ten blocks, then the unit is pulled out.
+printf 'target %s\nunplug after 10 ENXIO\n' "$work/image" >plan
+faulty dd if=image of=/dev/null bs=4096 2>dd.err
+check "unplug after ten reads: dd fails" test $? -ne 0
+check "with ENXIO" grep -q "No such device or address" dd.err
+check "after ten blocks" grep -q "^10+0 records in" dd.err
 
 # --- a bad plan stops the program with a clear message ----------------------
 bad_plan() { # bad_plan NAME TEXT EXPECTED-MESSAGE
@@ -188,6 +252,11 @@ bad_plan "missing value" $'target image\nslow 0 512' "slow needs MICROSECONDS"
 bad_plan "trailing text" $'target image\neio 0 512 soon' "unexpected text"
 bad_plan "not a number" $'target image\neio 0 1X' "expected START END"
 bad_plan "ranges without a target" 'eio 0 512' "no target line"
+bad_plan "unplug without a moment" $'target image\nunplug 4096' "expected 'at OFFSET' or 'after READS'"
+bad_plan "unplug with another errno" $'target image\nunplug at 0 EIO' "unplug takes ENODEV or ENXIO"
+bad_plan "gone with another errno" $'target image\ngone 0 512 EPERM' "gone takes ENODEV or ENXIO"
+bad_plan "wallstep of nothing" $'target image\nwallstep 0 at 0' "wallstep needs a non-zero"
+bad_plan "wallstep by a word" $'target image\nwallstep soon at 0' "wallstep needs a non-zero"
 LD_PRELOAD="$lib" TOLVARIN_FAULT_PLAN="$work/absent.plan" /bin/true 2>bad.err
 check "a missing plan stops the program" test $? -eq 78
 

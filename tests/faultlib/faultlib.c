@@ -46,6 +46,22 @@
  *                               offset moves by what was returned.
  *   writefail START END         write, pwrite, writev overlapping the range
  *                               fail with EIO and write nothing.
+ *   gone START END [ENODEV|ENXIO]
+ *                               reads and writes overlapping the range fail
+ *                               with that errno (ENODEV when none is named),
+ *                               as on a device that has gone away; writes
+ *                               never heal it.
+ *   unplug at OFFSET [ERRNO]    from the first read of the target that
+ *   unplug after READS [ERRNO]  reaches OFFSET (or from the read after the
+ *                               first READS reads) on, every read and write
+ *                               of the target fails with ENODEV or ENXIO:
+ *                               the unit was pulled out mid-test.
+ *   wallstep MICROSECONDS at OFFSET
+ *   wallstep MICROSECONDS after READS
+ *                               at that read the wall clock (CLOCK_REALTIME,
+ *                               gettimeofday, time) jumps by MICROSECONDS,
+ *                               back when negative, as when NTP or a user
+ *                               sets the time; CLOCK_MONOTONIC runs on.
  *
  * The clock offset is added to gettimeofday, time, timespec_get and
  * clock_gettime for the wall and monotonic clocks (not CPU-time clocks). Waits
@@ -197,15 +213,36 @@ static int pass_clock_gettime(clockid_t clock, struct timespec* ts) {
 
 /* ---- plan and state ----------------------------------------------------- */
 
-enum kind { EIO_RANGE, SEEKFAIL_RANGE, SLOW_RANGE, SHORT_RANGE, WRITEFAIL_RANGE, STALL_RANGE };
+enum kind {
+    EIO_RANGE,
+    SEEKFAIL_RANGE,
+    SLOW_RANGE,
+    SHORT_RANGE,
+    WRITEFAIL_RANGE,
+    GONE_RANGE,
+    STALL_RANGE
+};
 
 struct range {
     enum kind kind;
     int64_t start, end;
-    int64_t value; /* microseconds for slow and stall, bytes for short */
+    int64_t value; /* microseconds for slow and stall, bytes for short, errno for gone */
     int sticky;
     char* marker; /* stall: the file that exists while a read waits */
 };
+
+/* Something that happens once, at a read of the target: the unit is pulled
+ * out, or the wall clock is set. */
+enum event { UNPLUG_EVENT, WALLSTEP_EVENT };
+
+struct trigger {
+    enum event event;
+    int by_reads;  /* fires at read number value + 1, else at the first read reaching value */
+    int64_t value; /* OFFSET or READS */
+    int64_t delta; /* microseconds for wallstep, errno for unplug */
+    int fired;
+};
+#define MAX_TRIGGERS 16
 
 static char* targets[MAX_TARGETS];
 static int target_count;
@@ -219,10 +256,16 @@ static size_t range_count, range_capacity;
 /* Descriptors known not to be the target; anything else is checked. */
 static _Atomic unsigned char fd_other[FD_CACHE_SIZE];
 
-static atomic_llong shift_ns;
+static atomic_llong shift_ns;      /* every moved clock: slow reads */
+static atomic_llong wall_shift_ns; /* the wall clocks only: wallstep */
+
+static struct trigger triggers[MAX_TRIGGERS]; /* under plan_lock */
+static int trigger_count;
+static atomic_ullong target_reads;
+static atomic_int unplugged_errno; /* 0 while the unit is attached */
 
 static atomic_ulong hits_target_opens, hits_eio, hits_seekfail, hits_slow, hits_short,
-    hits_writefail;
+    hits_writefail, hits_gone;
 static atomic_ullong healed_bytes;
 
 static atomic_int init_state; /* 0 not started, 1 running, 2 done */
@@ -311,6 +354,68 @@ static char* next_word(char** save) {
     return word != NULL && word[0] == '#' ? NULL : word;
 }
 
+/* The errno a vanished device answers with; 0 for any other word. */
+static int parse_gone_errno(const char* word) {
+    if (strcmp(word, "ENODEV") == 0) {
+        return ENODEV;
+    }
+    if (strcmp(word, "ENXIO") == 0) {
+        return ENXIO;
+    }
+    return 0;
+}
+
+/* A signed count of microseconds: decimal, optionally with a leading sign. */
+static int parse_signed(const char* token, int64_t* out) {
+    if (token == NULL || *token == '\0') {
+        return -1;
+    }
+    char* end = NULL;
+    errno = 0;
+    long long value = strtoll(token, &end, 10);
+    if (end == token || *end != '\0' || errno != 0 || value > INT64_MAX / 1000 ||
+        value < INT64_MIN / 1000) {
+        return -1;
+    }
+    *out = value;
+    return 0;
+}
+
+/* unplug (at OFFSET | after READS) [ERRNO]
+ * wallstep MICROSECONDS (at OFFSET | after READS) */
+static void parse_trigger(const char* plan, unsigned number, const char* keyword, char** save) {
+    struct trigger t = {UNPLUG_EVENT, 0, 0, ENODEV, 0};
+    if (strcmp(keyword, "wallstep") == 0) {
+        t.event = WALLSTEP_EVENT;
+        if (parse_signed(next_word(save), &t.delta) != 0 || t.delta == 0) {
+            plan_error(plan, number, "wallstep needs a non-zero number of MICROSECONDS");
+        }
+    }
+    char* when = next_word(save);
+    if (when == NULL || (strcmp(when, "at") != 0 && strcmp(when, "after") != 0)) {
+        plan_error(plan, number, "expected 'at OFFSET' or 'after READS'");
+    }
+    t.by_reads = strcmp(when, "after") == 0;
+    if (parse_number(next_word(save), &t.value) != 0) {
+        plan_error(plan, number,
+                   t.by_reads ? "after needs a count of reads" : "at needs a byte offset");
+    }
+    char* word = next_word(save);
+    if (word != NULL && t.event == UNPLUG_EVENT) {
+        if ((t.delta = parse_gone_errno(word)) == 0) {
+            plan_error(plan, number, "unplug takes ENODEV or ENXIO");
+        }
+        word = next_word(save);
+    }
+    if (word != NULL) {
+        plan_error(plan, number, "unexpected text after the directive");
+    }
+    if (trigger_count == MAX_TRIGGERS) {
+        plan_error(plan, number, "too many unplug and wallstep lines (at most 16)");
+    }
+    triggers[trigger_count++] = t;
+}
+
 static void parse_line(const char* plan, unsigned number, char* line) {
     char* save = NULL;
     char* keyword = strtok_r(line, " \t", &save);
@@ -340,23 +445,47 @@ static void parse_line(const char* plan, unsigned number, char* line) {
         return;
     }
 
+    if (strcmp(keyword, "unplug") == 0 || strcmp(keyword, "wallstep") == 0) {
+        parse_trigger(plan, number, keyword, &save);
+        return;
+    }
+    if (strcmp(keyword, "gone") == 0) {
+        struct range r = {GONE_RANGE, 0, 0, ENODEV, 0, NULL};
+        if (parse_number(next_word(&save), &r.start) != 0 ||
+            parse_number(next_word(&save), &r.end) != 0) {
+            plan_error(plan, number, "expected START END as byte counts");
+        }
+        if (r.start >= r.end) {
+            plan_error(plan, number, "START must be below END");
+        }
+        char* word = next_word(&save);
+        if (word != NULL && (r.value = parse_gone_errno(word)) == 0) {
+            plan_error(plan, number, "gone takes ENODEV or ENXIO");
+        }
+        if (word != NULL && next_word(&save) != NULL) {
+            plan_error(plan, number, "unexpected text after the directive");
+        }
+        if (add_range(r) != 0) {
+            plan_error(plan, number, "out of memory");
+        }
+        return;
+    }
+
     static const struct {
         const char* name;
         enum kind kind;
         int with_value;
-    } kinds[] = {{"eio", EIO_RANGE, 0},
-                 {"seekfail", SEEKFAIL_RANGE, 0},
-                 {"slow", SLOW_RANGE, 1},
-                 {"short", SHORT_RANGE, 1},
-                 {"writefail", WRITEFAIL_RANGE, 0},
-                 {"stall", STALL_RANGE, 1}};
+    } kinds[] = {
+        {"eio", EIO_RANGE, 0},     {"seekfail", SEEKFAIL_RANGE, 0},   {"slow", SLOW_RANGE, 1},
+        {"short", SHORT_RANGE, 1}, {"writefail", WRITEFAIL_RANGE, 0}, {"stall", STALL_RANGE, 1}};
     size_t k = 0;
     while (k < sizeof kinds / sizeof kinds[0] && strcmp(kinds[k].name, keyword) != 0) {
         ++k;
     }
     if (k == sizeof kinds / sizeof kinds[0]) {
         plan_error(plan, number,
-                   "unknown directive (target, eio, seekfail, slow, short, writefail, stall)");
+                   "unknown directive (target, eio, seekfail, slow, short, writefail, gone, "
+                   "unplug, wallstep, stall)");
     }
 
     struct range r = {kinds[k].kind, 0, 0, 0, 0, NULL};
@@ -370,7 +499,9 @@ static void parse_line(const char* plan, unsigned number, char* line) {
     if (kinds[k].with_value) {
         if (parse_number(next_word(&save), &r.value) != 0) {
             plan_error(plan, number,
-                       r.kind == SHORT_RANGE ? "short needs BYTES" : "slow and stall need MICROSECONDS");
+                       r.kind == SHORT_RANGE  ? "short needs BYTES"
+                       : r.kind == SLOW_RANGE ? "slow needs MICROSECONDS"
+                                              : "stall needs MICROSECONDS");
         }
         if ((r.kind == SLOW_RANGE || r.kind == STALL_RANGE) && r.value > INT64_MAX / 1000) {
             plan_error(plan, number, "MICROSECONDS is too large");
@@ -420,7 +551,7 @@ static void load_plan(const char* plan) {
     if (failed) {
         plan_error(plan, 0, "error while reading the plan");
     }
-    if (target_count == 0 && range_count > 0) {
+    if (target_count == 0 && (range_count > 0 || trigger_count > 0)) {
         plan_error(plan, 0, "the plan has ranges but no target line");
     }
     active = target_count > 0;
@@ -433,6 +564,7 @@ static void forget_parent_counts(void) {
     atomic_store(&hits_slow, 0);
     atomic_store(&hits_short, 0);
     atomic_store(&hits_writefail, 0);
+    atomic_store(&hits_gone, 0);
     atomic_store(&healed_bytes, 0);
 }
 
@@ -549,7 +681,7 @@ static int overlaps(const struct range* r, int64_t offset, uint64_t length) {
 }
 
 struct verdict {
-    int fail;
+    int fail;      /* the errno the read fails with, or 0 */
     int64_t limit; /* most bytes the read may return, or -1 */
 };
 
@@ -570,12 +702,46 @@ static void stall(int64_t micros, const char* marker) {
     }
 }
 
+/* Fires the triggers this read of [offset, offset + length), the target's
+ * read number `read`, sets off. Called with plan_lock held. */
+static void fire_triggers(int64_t offset, uint64_t length, unsigned long long read) {
+    for (int i = 0; i < trigger_count; ++i) {
+        struct trigger* t = &triggers[i];
+        int now = t->by_reads ? read > (unsigned long long)t->value
+                              : length > 0 && (uint64_t)offset + length > (uint64_t)t->value;
+        if (t->fired || !now) {
+            continue;
+        }
+        t->fired = 1;
+        if (t->event == UNPLUG_EVENT) {
+            atomic_store(&unplugged_errno, (int)t->delta);
+        } else {
+            atomic_fetch_add(&wall_shift_ns, t->delta * 1000);
+        }
+    }
+}
+
+/* The errno of a vanished unit for a call touching [offset, offset + length),
+ * or 0. */
+static int gone_errno(int64_t offset, uint64_t length) {
+    int err = atomic_load(&unplugged_errno);
+    for (size_t i = 0; i < range_count && err == 0; ++i) {
+        if (ranges[i].kind == GONE_RANGE && overlaps(&ranges[i], offset, length)) {
+            err = (int)ranges[i].value;
+        }
+    }
+    return err;
+}
+
 static struct verdict judge_read(int64_t offset, uint64_t length) {
     struct verdict v = {0, -1};
     int64_t delay_us = 0;
     int64_t stall_us = 0;
     const char* marker = NULL;
+    unsigned long long read = atomic_fetch_add(&target_reads, 1) + 1;
     pthread_mutex_lock(&plan_lock);
+    fire_triggers(offset, length, read);
+    int gone = gone_errno(offset, length);
     for (size_t i = 0; i < range_count; ++i) {
         const struct range* r = &ranges[i];
         if (r->kind == STALL_RANGE && overlaps(r, offset, length)) {
@@ -583,7 +749,7 @@ static struct verdict judge_read(int64_t offset, uint64_t length) {
             marker = r->marker != NULL ? r->marker : marker;
         }
         if (r->kind == EIO_RANGE && overlaps(r, offset, length)) {
-            v.fail = 1;
+            v.fail = EIO;
         } else if (r->kind == SLOW_RANGE && overlaps(r, offset, length)) {
             delay_us += r->value;
         } else if (r->kind == SHORT_RANGE && offset >= r->start && offset < r->end &&
@@ -599,7 +765,10 @@ static struct verdict judge_read(int64_t offset, uint64_t length) {
         atomic_fetch_add(&shift_ns, delay_us * 1000);
         atomic_fetch_add(&hits_slow, 1);
     }
-    if (v.fail) {
+    if (gone != 0) {
+        v.fail = gone; /* a unit that is gone answers nothing else */
+        atomic_fetch_add(&hits_gone, 1);
+    } else if (v.fail) {
         atomic_fetch_add(&hits_eio, 1);
     }
     return v;
@@ -661,9 +830,13 @@ static void heal(int64_t offset, int64_t length) {
     }
 }
 
-static ssize_t fail_eio(void) {
-    errno = EIO;
+static ssize_t fail_with(int err) {
+    errno = err;
     return -1;
+}
+
+static ssize_t fail_eio(void) {
+    return fail_with(EIO);
 }
 
 /* A read that returned more than a short range allows gives back the rest;
@@ -777,7 +950,7 @@ static ssize_t faulty_read(int fd, void* buf, size_t n) {
     }
     struct verdict v = judge_read(offset, n);
     if (v.fail) {
-        return fail_eio();
+        return fail_with(v.fail);
     }
     return trim(fd, offset, pass_read(fd, buf, n), v.limit, 1);
 }
@@ -799,7 +972,7 @@ static ssize_t faulty_pread(int fd, void* buf, size_t n, off_t offset) {
     }
     struct verdict v = judge_read(offset, n);
     if (v.fail) {
-        return fail_eio();
+        return fail_with(v.fail);
     }
     return trim(fd, offset, pass_pread(fd, buf, n, offset), v.limit, 0);
 }
@@ -828,7 +1001,7 @@ ssize_t readv(int fd, const struct iovec* iov, int count) {
     }
     struct verdict v = judge_read(offset, iov_length(iov, count));
     if (v.fail) {
-        return fail_eio();
+        return fail_with(v.fail);
     }
     return trim(fd, offset, pass_readv(fd, iov, count), v.limit, 1);
 }
@@ -855,6 +1028,14 @@ off_t lseek64(int fd, off_t offset, int whence) __attribute__((alias("lseek")));
 
 /* Whether a write of [offset, offset + length) may go ahead. */
 static int write_allowed(int64_t offset, uint64_t length) {
+    pthread_mutex_lock(&plan_lock);
+    int gone = gone_errno(offset, length);
+    pthread_mutex_unlock(&plan_lock);
+    if (gone != 0) {
+        atomic_fetch_add(&hits_gone, 1);
+        errno = gone;
+        return 0;
+    }
     if (in_kind(WRITEFAIL_RANGE, offset, length, 0)) {
         atomic_fetch_add(&hits_writefail, 1);
         errno = EIO;
@@ -928,8 +1109,26 @@ static int moved_clock(clockid_t clock) {
     }
 }
 
+/* The clocks a wallstep moves: those that tell the time of day. */
+static int wall_clock(clockid_t clock) {
+    return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE ||
+           clock == CLOCK_REALTIME_ALARM || clock == CLOCK_TAI;
+}
+
 static int64_t current_shift(void) {
     return atomic_load_explicit(&shift_ns, memory_order_relaxed);
+}
+
+/* What the library adds to a reading of clock. */
+static int64_t shift_of(clockid_t clock) {
+    if (!moved_clock(clock)) {
+        return 0;
+    }
+    int64_t shift = current_shift();
+    if (wall_clock(clock)) {
+        shift += atomic_load_explicit(&wall_shift_ns, memory_order_relaxed);
+    }
+    return shift;
 }
 
 /* glibc marks these arguments nonnull, yet a caller may pass NULL and get
@@ -953,7 +1152,7 @@ static void add_ns(struct timespec* ts, int64_t ns) {
 int clock_gettime(clockid_t clock, struct timespec* ts) {
     int result = pass_clock_gettime(clock, ts);
     if (result == 0 && given(ts) && moved_clock(clock) && ready()) {
-        int64_t shift = current_shift();
+        int64_t shift = shift_of(clock);
         if (shift != 0) {
             add_ns(ts, shift);
         }
@@ -965,7 +1164,7 @@ int gettimeofday(struct timeval* tv, timezone_arg* tz) {
     int result =
         real.gettimeofday ? real.gettimeofday(tv, tz) : (int)syscall(SYS_gettimeofday, tv, tz);
     if (result == 0 && given(tv) && ready()) {
-        int64_t shift = current_shift();
+        int64_t shift = shift_of(CLOCK_REALTIME);
         if (shift != 0) {
             struct timespec ts = {tv->tv_sec, tv->tv_usec * 1000};
             add_ns(&ts, shift);
@@ -977,7 +1176,7 @@ int gettimeofday(struct timeval* tv, timezone_arg* tz) {
 }
 
 time_t time(time_t* out) {
-    if (ready() && current_shift() == 0 && real.time != NULL) {
+    if (ready() && shift_of(CLOCK_REALTIME) == 0 && real.time != NULL) {
         return real.time(out);
     }
     struct timespec ts;
@@ -1000,8 +1199,8 @@ int timespec_get(struct timespec* ts, int base) {
 /* A deadline read off the moved clock, put back on the kernel's. */
 static const struct timespec* unmoved(clockid_t clock, const struct timespec* deadline,
                                       struct timespec* scratch) {
-    int64_t shift = current_shift();
-    if (shift == 0 || deadline == NULL || !moved_clock(clock) || deadline->tv_nsec < 0 ||
+    int64_t shift = shift_of(clock);
+    if (shift == 0 || deadline == NULL || deadline->tv_nsec < 0 ||
         deadline->tv_nsec >= NS_PER_SEC) {
         return deadline;
     }
@@ -1031,9 +1230,11 @@ int pthread_cond_timedwait(pthread_cond_t* cond, pthread_mutex_t* mutex,
     if (!ready() || real.cond_timedwait == NULL) {
         return ENOSYS;
     }
-    /* The condition's own clock is one of the moved ones either way. */
+    /* The deadline is on the condition's own clock: glibc keeps
+     * CLOCK_MONOTONIC (pthread_condattr_setclock) as bit 1 of __wrefs. */
+    clockid_t clock = (cond->__data.__wrefs & 2) ? CLOCK_MONOTONIC : CLOCK_REALTIME;
     struct timespec scratch;
-    return real.cond_timedwait(cond, mutex, unmoved(CLOCK_REALTIME, deadline, &scratch));
+    return real.cond_timedwait(cond, mutex, unmoved(clock, deadline, &scratch));
 }
 
 int pthread_cond_clockwait(pthread_cond_t* cond, pthread_mutex_t* mutex, clockid_t clock,
@@ -1089,17 +1290,19 @@ __attribute__((destructor)) static void faultlib_report(void) {
     }
     unsigned long opens = atomic_load(&hits_target_opens), eio = atomic_load(&hits_eio),
                   seekfail = atomic_load(&hits_seekfail), slow = atomic_load(&hits_slow),
-                  shorts = atomic_load(&hits_short), writefail = atomic_load(&hits_writefail);
+                  shorts = atomic_load(&hits_short), writefail = atomic_load(&hits_writefail),
+                  gone = atomic_load(&hits_gone);
     unsigned long long healed = atomic_load(&healed_bytes);
-    if (opens + eio + seekfail + slow + shorts + writefail + healed == 0) {
+    if (opens + eio + seekfail + slow + shorts + writefail + healed + gone == 0) {
         return;
     }
     char line[512];
-    int length = snprintf(line, sizeof line,
-                          "tolvarin_fault pid=%ld target_opens=%lu eio=%lu seekfail=%lu slow=%lu "
-                          "shift_us=%lld short=%lu writefail=%lu healed_bytes=%llu\n",
-                          (long)getpid(), opens, eio, seekfail, slow,
-                          (long long)(current_shift() / 1000), shorts, writefail, healed);
+    int length = snprintf(
+        line, sizeof line,
+        "tolvarin_fault pid=%ld target_opens=%lu eio=%lu seekfail=%lu slow=%lu "
+        "shift_us=%lld short=%lu writefail=%lu healed_bytes=%llu gone=%lu wallstep_us=%lld\n",
+        (long)getpid(), opens, eio, seekfail, slow, (long long)(current_shift() / 1000), shorts,
+        writefail, healed, gone, (long long)(atomic_load(&wall_shift_ns) / 1000));
     int fd = real.open
                  ? real.open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644)
                  : -1;

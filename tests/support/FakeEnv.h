@@ -25,7 +25,8 @@ class FakeEnv : public Env {
         clock_.waitFor(micros, cv, lock, done);
     }
 
-    using Runner = std::function<ProcessResult(const std::string&, const std::vector<std::string>&)>;
+    using Runner =
+        std::function<ProcessResult(const std::string&, const std::vector<std::string>&)>;
     void setRunner(Runner runner);
     ProcessResult runProcess(const std::string& program,
                              const std::vector<std::string>& args) override;

@@ -12,19 +12,19 @@ namespace {
 // Folders of one rank sit beside each other and may not include each other.
 const std::map<std::string, int>& ranks() {
     static const std::map<std::string, int> r = {
-        {"base", 0},  {"platform", 1},    {"unitprobe", 2}, {"logging", 2},
-        {"store", 3}, {"engine", 4},      {"diagnostics", 5}, {"report", 5},
-        {"app", 6},   {"cli", 7},         {"qt", 7},
+        {"base", 0},  {"platform", 1}, {"unitprobe", 2},   {"logging", 2},
+        {"store", 3}, {"engine", 4},   {"diagnostics", 5}, {"report", 5},
+        {"app", 6},   {"cli", 7},      {"qt", 7},
     };
     return r;
 }
 
 // Headers of the kernel's own interfaces and of Linux libraries.
 bool linuxSpecific(const std::string& header) {
-    static const char* const prefixes[] = {"linux/",       "sys/ioctl.h", "sys/sysmacros.h",
-                                           "sys/mount.h",  "sys/vfs.h",   "sys/statfs.h",
-                                           "sys/sysinfo.h", "blkid/",     "liburing",
-                                           "sys/inotify.h", "mntent.h",   "sys/epoll.h"};
+    static const char* const prefixes[] = {"linux/",        "sys/ioctl.h", "sys/sysmacros.h",
+                                           "sys/mount.h",   "sys/vfs.h",   "sys/statfs.h",
+                                           "sys/sysinfo.h", "blkid/",      "liburing",
+                                           "sys/inotify.h", "mntent.h",    "sys/epoll.h"};
     for (const char* prefix : prefixes) {
         if (header.rfind(prefix, 0) == 0) {
             return true;

@@ -15,8 +15,7 @@ class IncludeChecker {
   public:
     // What is wrong with one include line of a file (its path relative to
     // the source tree); nullopt when the line is allowed or is no include.
-    static std::optional<std::string> violation(const std::string& file,
-                                                const std::string& line);
+    static std::optional<std::string> violation(const std::string& file, const std::string& line);
     // Every violation in the source files under root, as "file:line: why".
     static std::vector<std::string> scanTree(const std::string& root);
 };

@@ -40,6 +40,11 @@ TEST(CliOptions, BadUsageIsRefusedWithAReason) {
     EXPECT_FALSE(parse({"frobnicate"}, &error));
     EXPECT_FALSE(parse({"cursory", "sda", "--answer", "2=5"}, &error));
     EXPECT_FALSE(parse({"cursory", "sda", "--answer", "x=1"}, &error));
+    // Even the same answer twice: a script that says it twice has a mistake.
+    for (const char* second : {"2=0", "2=1"}) {
+        EXPECT_FALSE(parse({"cursory", "sda", "--answer", "2=1", "--answer", second}, &error));
+        EXPECT_EQ(error, "--answer 2 is given twice");
+    }
     EXPECT_FALSE(parse({"cursory", "sda", "--error-limit", "0"}, &error));
     EXPECT_FALSE(parse({"cursory", "sda", "--error-limit", "101"}, &error));
     EXPECT_FALSE(parse({"cursory", "sda", "--limit", "5", "2"}, &error));

@@ -1,5 +1,5 @@
-#include "diagnostics/BadBlockRepair.h"
 #include "engine/CursoryScan.h"
+#include "diagnostics/BadBlockRepair.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
 #include "engine/SizingSweep.h"

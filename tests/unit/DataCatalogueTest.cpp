@@ -41,8 +41,7 @@ std::string prefixOf(const std::string& fullDataFileName) {
 
 class DataCatalogueTest : public ::testing::Test {
   protected:
-    DataCatalogueTest() : dataDir(home.path() + "/Library/Application Support/Tolvarin") {
-    }
+    DataCatalogueTest() : dataDir(home.path() + "/Library/Application Support/Tolvarin") {}
 
     std::unique_ptr<DriveProcessor> build(const std::vector<Media>& media) {
         return std::make_unique<DriveProcessor>(media, "alice", home.path(), kit, clock);

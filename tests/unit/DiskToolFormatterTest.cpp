@@ -144,7 +144,7 @@ TEST(DiskToolFormatter, ListingHasOneBlockPerDeviceInTheEnumerationsColumns) {
                                 {"1:", "EFI", "", "536.9 MB", "sda1"},
                                 {"2:", "Linux_Filesystem", "root", "429.5 GB", "sda2"},
                                 {"3:", "Microsoft Basic Data", "SHARED", "53.7 GB", "sda3"},
-                                {"4:", "No_File_System", "", "16.8 MB", "sda4"},
+                                {"4:", "MS_Reserved", "", "16.8 MB", "sda4"},
                                 {"5:", "Microsoft Basic Data", "Windows", "16.4 GB", "sda5"}}));
     EXPECT_EQ(block(listing, "/dev/nvme0n1"),
               (std::vector<Row>{{"0:", "GUID_partition_scheme", "", "*1.0 TB", "nvme0n1"},
@@ -236,6 +236,34 @@ TEST(DiskToolFormatter, SmartIsAskedOfTheWholeDiskOnly) {
 
     r = DiskToolFormatter::run({"info", "sdc1"}, recorded(readData("raid.json")));
     EXPECT_EQ(valueOf(r.out, "SMART Status"), "Failing");
+}
+
+TEST(DiskToolFormatter, ToolsStoppedAtTheirTimeLimitGiveNoMadeUpAnswers) {
+    // lsblk stopped after printing half its listing: no listing at all.
+    std::string whole = readData("machine.json");
+    DiskToolFormatter::Sources cut = recorded(whole);
+    cut.listBlockDevices = [whole] {
+        ProcessResult r = printed(whole.substr(0, whole.size() / 2), 143);
+        r.timedOut = true;
+        r.error = "/usr/bin/lsblk did not finish within 10 s and was stopped";
+        return r;
+    };
+    auto r = DiskToolFormatter::run({"list"}, cut);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err, "tolvarin-disktool: /usr/bin/lsblk did not finish within 10 s and was "
+                     "stopped\n");
+
+    // smartctl stopped after printing a passing answer: the status is unknown.
+    DiskToolFormatter::Sources slowSmart = recorded(whole);
+    slowSmart.smartHealth = [](const std::string&) {
+        ProcessResult r = printed(readData("smart-passed.json"), 143);
+        r.timedOut = true;
+        return r;
+    };
+    r = DiskToolFormatter::run({"info", "sda"}, slowSmart);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(valueOf(r.out, "SMART Status"), "Not Supported");
 }
 
 TEST(DiskToolFormatter, BrokenOrMissingToolsGiveAMessageAndNoListing) {
@@ -389,11 +417,11 @@ TEST(DiskToolFormatter, EnumerationReadsTheAdaptersOutputEndToEnd) {
         seen.push_back((m.isPrimaryDisk() ? "disk " : "volume ") +
                        (m.isPrimaryDisk() ? m.primaryDiskID() : m.volumeDiskID()).value_or("?"));
     }
-    // The optical drive is left out; EFI, reserved and swap partitions are no volumes.
+    // The optical drive is left out; EFI and reserved partitions are no volumes.
     EXPECT_EQ(seen,
               (std::vector<std::string>{"disk loop0", "volume loop0", "disk sda", "volume sda2",
                                         "volume sda3", "volume sda5", "disk sdb", "volume sdb",
-                                        "disk nvme0n1", "volume nvme0n1p2"}));
+                                        "disk nvme0n1", "volume nvme0n1p2", "volume nvme0n1p3"}));
     ASSERT_EQ(records.size(), seen.size());
     const MediaStructure& sda = records[2];
     EXPECT_EQ(sda.primaryDiskSize(), "500.1 GB");
@@ -417,6 +445,8 @@ TEST(DiskToolFormatter, EnumerationReadsTheAdaptersOutputEndToEnd) {
     EXPECT_EQ(records[8].SMARTStatus(), "Verified");
     EXPECT_EQ(records[1].volumeName(), "IMG");
     EXPECT_EQ(records[1].volumePartitionType(), "Linux Volume");
+    EXPECT_EQ(records[10].volumePartitionType(), "Linux Swap");
+    EXPECT_EQ(records[10].volumeFileSystem(), "swap");
 }
 
 } // namespace tolvarin

@@ -29,6 +29,9 @@ Media row(const std::string& disk, const std::string& vol, const std::string& si
     m.setVolumeDiskID(vol);
     m.setVolumePartitionSize(size + " ");
     m.setVolumeName(name);
+    m.setPrimaryDiskPartitionType("GUID Partition Scheme");
+    m.setVolumePartitionType(name.empty() ? "No File System" : "Linux Volume");
+    m.setVolumeFileSystem(name.empty() ? "" : "ext4");
     m.setInterfaceType("Serial ATA Hard Drive");
     m.setSMARTStatus(vol.empty() ? "Verified" : "");
     return m;
@@ -99,10 +102,15 @@ TEST(ListCommand, TableIndentsVolumesUnderTheirDiskInAlignedColumns) {
     std::string table = formatDriveTable({row("sda", "", "500.1 GB", "N/A"),
                                           row("sda", "sda2", "499.5 GB", "Données"),
                                           row("sda", "sda3", "0.5 GB", "")});
-    EXPECT_EQ(table, "IDENTIFIER  SIZE      INTERFACE              SMART     NAME\n"
-                     "sda         500.1 GB  Serial ATA Hard Drive  Verified  Primary Drive sda\n"
-                     "  sda2      499.5 GB  Serial ATA Hard Drive  -         Données\n"
-                     "  sda3      0.5 GB    Serial ATA Hard Drive  -         -\n");
+    EXPECT_EQ(table,
+              "IDENTIFIER  SIZE      TYPE                   FILE SYSTEM  INTERFACE              "
+              "SMART     NAME\n"
+              "sda         500.1 GB  GUID Partition Scheme  -            Serial ATA Hard Drive  "
+              "Verified  Primary Drive sda\n"
+              "  sda2      499.5 GB  Linux Volume           ext4         Serial ATA Hard Drive  "
+              "-         Données\n"
+              "  sda3      0.5 GB    No File System         -            Serial ATA Hard Drive  "
+              "-         -\n");
 }
 
 } // namespace tolvarin

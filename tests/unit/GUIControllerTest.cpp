@@ -7,8 +7,8 @@
 #include "platform/System.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeEnv.h"
-#include "tests/support/RecordingServices.h"
 #include "tests/support/GatedSleep.h"
+#include "tests/support/RecordingServices.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/ScriptedAnswerer.h"
 #include "tests/support/SimulatedDevice.h"
@@ -418,7 +418,8 @@ TEST_F(GUIControllerTest, SpinnerShowsAfterAStallAndNotWhileTheLocationMoves) {
     // A location that moves between two looks 0.6 s apart never spins.
     for (int64_t at = 200; at <= 500; at += 100) {
         ASSERT_EQ(gate.waitForSleeper(), 600000);
-        hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate, at);
+        hub->progress().spinner(SpinnerPane::cursory, SpinnerScan::surface, SpinnerAction::locate,
+                                at);
         gate.release();
     }
     ASSERT_EQ(gate.waitForSleeper(), 600000);

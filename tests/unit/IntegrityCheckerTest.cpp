@@ -1,5 +1,5 @@
-#include "store/DataFileSet.h"
 #include "store/IntegrityChecker.h"
+#include "store/DataFileSet.h"
 
 #include "engine/DiskContext.h"
 #include "logging/Logger.h"

@@ -95,6 +95,39 @@ TEST_F(LoggerTest, FormattedAppendsAreCutAt254Characters) {
     EXPECT_FALSE(writeData(home.path() + "/no/such/dir/file", "x"));
 }
 
+TEST_F(LoggerTest, NamesWithControlCharactersCannotForgeLogLines) {
+    EXPECT_EQ(Logger::escapeControlCharacters("a\nb\tc\r\x1b[31m\x7f Données"),
+              "a\\nb\\tc\\r\\x1b[31m\\x7f Données");
+
+    // A log named with a newline, for a unit whose path has one too.
+    logPath = home.path() + "/log\nFORGED.txt";
+    Logger::setUserLogFileNameAndPathWithString(logPath);
+    const std::string unit = home.path() + "/a\nSURFACE SCAN *** PASSED ***\x1b[2J.img";
+    const std::string shownUnit = Logger::escapeControlCharacters(unit);
+    Media disk = volumeMedia();
+    disk.setIsPrimaryDisk(true);
+    disk.setPrimaryDiskID(unit);
+    ASSERT_TRUE(Logger::startLoggingOnDrive(unit, disk));
+    Logger::updateLog("Log file: " + logPath);
+    // A name cut by the 254-character limit is escaped before the cut.
+    std::string pad(240, '.');
+    Logger::writeDataToLogFile(logPath, "%s%s\n", pad.c_str(), unit.c_str());
+    Logger::updateLogWithCRString("   " + unit + "\n");
+
+    std::string text = logText();
+    EXPECT_EQ(text.find("\nSURFACE SCAN"), std::string::npos);
+    EXPECT_EQ(text.find("\nFORGED"), std::string::npos);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_NE(text.find("Raw device designation: " + shownUnit + "\n"), std::string::npos);
+    EXPECT_NE(text.find(" Primary Disk ID:  " + shownUnit + "\n"), std::string::npos);
+    EXPECT_NE(text.find("Log file: " + home.path() + "/log\\nFORGED.txt\n"), std::string::npos);
+    EXPECT_NE(text.find(pad + shownUnit.substr(0, 14)), std::string::npos);
+    EXPECT_NE(text.find("   " + shownUnit + "\n"), std::string::npos);
+    // The text's own line ends and other names stay as they are.
+    Logger::updateLog("two\nlines in /dev/sdb");
+    EXPECT_NE(logText().find("\ntwo\nlines in /dev/sdb\n"), std::string::npos);
+}
+
 TEST_F(LoggerTest, NamesFollowTheUserFolderAndTheTimeStamp) {
     FakeClock clock;
     Logger::setClock(clock);

@@ -1,4 +1,3 @@
-#include "store/DataFilePrefix.h"
 #include "app/GUIController.h"
 #include "base/Clock.h"
 #include "engine/ScanController.h"
@@ -7,6 +6,7 @@
 #include "platform/SafeFile.h"
 #include "platform/System.h"
 #include "store/CurrentDriveInfo.h"
+#include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
 #include "store/Quarrykit.h"
 #include "tests/support/FakeClock.h"
@@ -151,7 +151,8 @@ TEST_F(NormalStartTest, FirstAndSecondStartFindTheSameUnitAndRunToTheirEnd) {
         EXPECT_FALSE(hub->underTest());
     }
     EXPECT_EQ(fs::exists(dataDir() + "/" + prefix + ".iss"), true);
-    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON", "indexing OFF", "indexing ON"}));
+    EXPECT_EQ(switchedServices(), (std::vector<std::string>{"indexing OFF", "indexing ON",
+                                                            "indexing OFF", "indexing ON"}));
     EXPECT_EQ(view.testsEnded(), 2);
     EXPECT_TRUE(env.exits().empty());
 

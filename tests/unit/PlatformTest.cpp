@@ -93,6 +93,113 @@ TEST(ProcessRunner, LargeOutputIsCollectedWhole) {
     EXPECT_EQ(r.output.size(), 300000u);
 }
 
+namespace {
+
+// Limits small enough that a test of a hanging program takes milliseconds.
+ProcessLimits tinyLimits(int timeMs = 60, int graceMs = 30) {
+    ProcessLimits limits;
+    limits.time = std::chrono::milliseconds(timeMs);
+    limits.grace = std::chrono::milliseconds(graceMs);
+    return limits;
+}
+
+// Whether process pid is gone (or only a zombie nobody has reaped yet).
+bool processGone(const std::string& pidText) {
+    std::optional<std::string> stat = SafeFile::read("/proc/" + pidText + "/stat");
+    if (!stat) {
+        return true;
+    }
+    auto close = stat->rfind(')');
+    return close != std::string::npos && stat->substr(close + 2, 1) == "Z";
+}
+
+// Waits up to ten seconds for a process that was sent SIGKILL to go (its
+// new parent reaps it on its own time).
+bool goneSoon(const std::string& pidText) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!processGone(pidText) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    return processGone(pidText);
+}
+
+} // namespace
+
+TEST(ProcessRunner, AProgramThatHangsIsStoppedWithItsWholeGroup) {
+    TempDir dir;
+    const std::string pidFile = dir.path() + "/grandchild";
+    struct Case {
+        const char* what;
+        std::string script;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"sleeps", "exec sleep 30", ""},
+        {"prints a line, then sleeps", "echo first; exec sleep 30", "first\n"},
+        // The child ignores SIGTERM: only SIGKILL after the grace ends it.
+        {"waits on a child that ignores SIGTERM",
+         "trap '' TERM; sleep 30 & echo $! > '" + pidFile + "'; wait", ""},
+    };
+    for (const Case& c : cases) {
+        auto start = std::chrono::steady_clock::now();
+        // Long enough for the shell to start on a busy machine.
+        ProcessResult r = ProcessRunner::run("/bin/sh", {"-c", c.script}, tinyLimits(200));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.what;
+        EXPECT_TRUE(r.started) << c.what;
+        EXPECT_TRUE(r.timedOut) << c.what;
+        EXPECT_FALSE(r.finished()) << c.what;
+        EXPECT_EQ(r.output, c.output) << c.what;
+        EXPECT_NE(r.error.find("did not finish within 0.2 s"), std::string::npos) << r.error;
+    }
+    std::optional<std::string> grandchild = SafeFile::read(pidFile);
+    ASSERT_TRUE(grandchild.has_value());
+    grandchild->erase(grandchild->find_last_not_of("\n") + 1);
+    EXPECT_TRUE(goneSoon(*grandchild)) << "the group's other member lives on";
+}
+
+TEST(ProcessRunner, OutputEndsWhenTheProgramDoesEvenIfItsChildHoldsThePipe) {
+    TempDir dir;
+    const std::string pidFile = dir.path() + "/leftover";
+    // A limit far beyond the test's time: the run must not wait for it.
+    ProcessResult r = ProcessRunner::run(
+        "/bin/sh", {"-c", "sleep 30 & echo $! > '" + pidFile + "'; echo done; exit 4"},
+        tinyLimits(600000, 30));
+    EXPECT_TRUE(r.finished());
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitStatus, 4);
+    EXPECT_EQ(r.output, "done\n");
+    EXPECT_TRUE(r.error.empty()) << r.error;
+    std::optional<std::string> leftover = SafeFile::read(pidFile);
+    ASSERT_TRUE(leftover.has_value());
+    leftover->erase(leftover->find_last_not_of("\n") + 1);
+    EXPECT_TRUE(goneSoon(*leftover));
+}
+
+TEST(ProcessRunner, OutputBeyondTheLimitEndsTheProgram) {
+    ProcessLimits limits = tinyLimits(600000, 30);
+    limits.outputBytes = 1000;
+    ProcessResult r = ProcessRunner::run("/bin/sh", {"-c", "yes"}, limits);
+    EXPECT_TRUE(r.outputCut);
+    EXPECT_FALSE(r.finished());
+    EXPECT_EQ(r.output.size(), 1000u);
+    EXPECT_NE(r.error.find("more than 1000 bytes"), std::string::npos) << r.error;
+}
+
+TEST(ProcessRunner, TheEnvironmentCanOnlyShortenTheLimits) {
+    EXPECT_EQ(ProcessRunner::defaultLimits().time, std::chrono::seconds(60));
+    ScopedEnv limit("TOLVARIN_TOOL_TIME_LIMIT_MS", "40");
+    EXPECT_EQ(ProcessRunner::defaultLimits().time, std::chrono::milliseconds(40));
+    EXPECT_EQ(ProcessRunner::defaultLimits().grace, std::chrono::milliseconds(40));
+    ProcessLimits shortOne = tinyLimits(20, 10);
+    EXPECT_EQ(ProcessRunner::limitsWithin(shortOne).time, std::chrono::milliseconds(20));
+    ProcessResult r = ProcessRunner::run("/bin/sh", {"-c", "exec sleep 30"});
+    EXPECT_TRUE(r.timedOut);
+    for (const char* junk : {"", "0", "-5", "12ms"}) {
+        ScopedEnv bad("TOLVARIN_TOOL_TIME_LIMIT_MS", junk);
+        EXPECT_EQ(ProcessRunner::defaultLimits().time, std::chrono::seconds(60)) << junk;
+    }
+}
+
 TEST(SafeFile, RefusesToWriteThroughAPlantedLink) {
     TempDir dir;
     std::string victim = dir.path() + "/victim";
@@ -172,6 +279,22 @@ TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
     EXPECT_EQ(PosixRawDevice::open(dir.path() + "/none", PosixRawDevice::Access::ReadOnly, &err),
               nullptr);
     EXPECT_EQ(err, ENOENT);
+}
+
+TEST(PosixRawDevice, RefusesCharacterDevicesAndFifosWithoutWaiting) {
+    TempDir dir;
+    std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), std::string("/dev/null"), fifo}) {
+        int err = 0;
+        std::string message;
+        EXPECT_EQ(PosixRawDevice::open(path, PosixRawDevice::Access::ReadOnly, &err, &message),
+                  nullptr)
+            << path;
+        EXPECT_EQ(err, ENOTBLK) << path;
+        EXPECT_NE(message.find("not a block device or an image file"), std::string::npos)
+            << message;
+    }
 }
 
 TEST(System, ReleaseNames) {

@@ -1,10 +1,10 @@
 #include "report/ReportGenerator.h"
 
+#include "base/TestResults.h"
 #include "engine/DiskContext.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
 #include "platform/SafeFile.h"
-#include "base/TestResults.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/TempDir.h"

@@ -1,10 +1,10 @@
 #include "engine/SeekScan.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
-#include "store/DataFileSet.h"
 #include "logging/Logger.h"
 #include "logging/MessageCenter.h"
 #include "platform/SafeFile.h"
+#include "store/DataFileSet.h"
 #include "tests/support/ScanFixture.h"
 #include "tests/support/SimulatedDevice.h"
 

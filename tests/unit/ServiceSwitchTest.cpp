@@ -1,10 +1,10 @@
-#include "platform/MDSInterface.h"
-#include "platform/PMInterface.h"
-#include "platform/TimeMachineInterface.h"
 #include "app/ServiceGuard.h"
 #include "platform/Env.h"
+#include "platform/MDSInterface.h"
+#include "platform/PMInterface.h"
 #include "platform/SafeFile.h"
 #include "platform/SystemServices.h"
+#include "platform/TimeMachineInterface.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/RecordingServices.h"
 #include "tests/support/RecordingView.h"
@@ -171,8 +171,7 @@ struct FakeMachine {
     void tool(const std::string& name, const std::string& output) {
         std::string path = layout.toolDirs + "/" + name;
         EXPECT_TRUE(SafeFile::replace(path, "#!/bin/sh\necho \"" + name + " $*\" >> '" +
-                                                root.path() + "/calls'\necho '" + output +
-                                                "'\n"));
+                                                root.path() + "/calls'\necho '" + output + "'\n"));
         ::chmod(path.c_str(), 0755);
     }
     std::string calls() const { return SafeFile::read(root.path() + "/calls").value_or(""); }

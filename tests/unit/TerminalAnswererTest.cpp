@@ -108,8 +108,8 @@ TEST_F(TerminalAnswererTest, AtATerminalThePersonChooses) {
 }
 
 TEST_F(TerminalAnswererTest, InstalledItAnswersTheMessageCentre) {
-    auto answerer = std::make_shared<TerminalAnswerer>(std::map<int, int>{{16, -1}}, false, in,
-                                                       out, err, false);
+    auto answerer = std::make_shared<TerminalAnswerer>(std::map<int, int>{{16, -1}}, false, in, out,
+                                                       err, false);
     answerer->setEndRun([this](int status) { exitStatus = status; });
     MessageCenter::setAnswerer(answerer);
     EXPECT_EQ(MessageCenter::generateAlertDialogWithNumber(16), -1);

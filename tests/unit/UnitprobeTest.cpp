@@ -65,8 +65,10 @@ Enumeration enumerate(const std::string& scenario, const std::string& release) {
 
 TEST(Unitprobe, GuidDiskGivesItsRecordThenItsHfsVolume) {
     auto e = enumerate("guid", kMavericks);
-    ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2",
-                                                             "P disk1 N/A", "V disk1 disk1s1"}));
+    // EFI is no volume; Linux swap is one.
+    ASSERT_EQ(whoAll(e.records()),
+              (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s2", "P disk1 N/A",
+                                        "V disk1 disk1s1", "V disk1 disk1s2"}));
     const MediaStructure& disk = e.records()[0];
     EXPECT_EQ(disk.primaryDiskSize(), "500.1 GB");
     EXPECT_EQ(disk.primaryDiskPartitionType(), "GUID Partition Scheme");
@@ -87,9 +89,10 @@ TEST(Unitprobe, GuidDiskGivesItsRecordThenItsHfsVolume) {
     EXPECT_EQ(volume.mediaType(), "Generic");
     EXPECT_EQ(e.records()[3].volumePartitionType(), "Boot or Recovery Volume");
     // Whole disks are asked about by device path, partitions by identifier;
-    // the EFI and swap rows are never looked at.
-    EXPECT_EQ(e.tool->calls(), (std::vector<std::string>{"list", "info /dev/disk0", "info disk0s2",
-                                                         "info /dev/disk1", "info disk1s1"}));
+    // the EFI row is never looked at.
+    EXPECT_EQ(e.tool->calls(),
+              (std::vector<std::string>{"list", "info /dev/disk0", "info disk0s2",
+                                        "info /dev/disk1", "info disk1s1", "info disk1s2"}));
 }
 
 TEST(Unitprobe, WholeDiskVolumeIsNamedFromTheListingAndSwallowsTheNextRow) {
@@ -107,10 +110,9 @@ TEST(Unitprobe, FatNtfsAndMicrosoftPartitionsAreVolumesTypedByTheirReports) {
     auto e = enumerate("fat", kLinux);
     ASSERT_EQ(whoAll(e.records()),
               (std::vector<std::string>{"P disk2 N/A", "V disk2 disk2s1", "V disk2 disk2s2",
-                                        "V disk2 disk2s3"}));
+                                        "V disk2 disk2s3", "V disk2 disk2s4"}));
     EXPECT_EQ(e.records()[1].volumePartitionType(), "Unidentified Volume Format");
     EXPECT_EQ(e.records()[3].volumePartitionType(), "Microsoft Windows/DOS Volume");
-    EXPECT_FALSE(ran(*e.tool, "info disk2s4"));
 }
 
 TEST(Unitprobe, RaidMembersAreLeftOutAndOnLeopardTheSetShowsItsFirstMember) {
@@ -166,15 +168,62 @@ TEST(Unitprobe, CoreStorageVolumeNameDependsOnTheReportOrder) {
     EXPECT_EQ(e.records()[3].volumeName(), "Apple Core Storage");
 }
 
-TEST(Unitprobe, LinesShorterThanTheColumnsGiveEmptyColumns) {
+TEST(Unitprobe, LinesShorterThanTheColumnsGiveEmptyColumnsAndNoRecord) {
     auto e = enumerate("short", kLinux);
-    ASSERT_EQ(whoAll(e.records()),
-              (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s1", "V disk0 ", "V disk0 "}));
+    // The cut rows name no device: they give no volume.
+    ASSERT_EQ(whoAll(e.records()), (std::vector<std::string>{"P disk0 N/A", "V disk0 disk0s1"}));
     EXPECT_EQ(e.records()[1].volumePartitionSize(), "20.0 GB ");
+}
+
+TEST(Unitprobe, GarbledRowsOfTheListingMakeUpNoRecords) {
+    auto tool = FakeDiskTool::withScript(R"(case "$1" in list) cat <<'EOF'
+/dev/disk0
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB     isk0
+   1:                  Apple_HFS Data                   20.0 GB     disk0s1
+/dev/disk1
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB    disk1
+   1:                  Apple_HFS Data                   20.0 GB     disk0s1
+   2:                  Apple_HFS Mine                   20.0 GB     disk1s2
+   3:                  Apple_HFS Blank                  20.0 GB     
+   4:                  Apple_HFS Slash                  20.0 GB     disk1/../x
+/dev/
+   #:                       TYPE NAME                    SIZE       IDENTIFIER
+   0:      GUID_partition_scheme                        *53.7 GB    
+   1:                  Apple_HFS Data                   20.0 GB     s1
+EOF
+;; esac
+)");
+    RecordedUnitprobe probe(kLinux);
+    probe.initWithOSString("");
+    ASSERT_EQ(whoAll(probe.mediaStructureArray()),
+              (std::vector<std::string>{"P disk1 N/A", "V disk1 disk1s2"}));
     // A report that says nothing leaves the fields absent, UUID and SMART empty.
-    EXPECT_FALSE(e.records()[2].volumeName());
-    EXPECT_EQ(e.records()[2].UUID(), "");
-    EXPECT_EQ(e.records()[2].SMARTStatus(), "");
+    EXPECT_FALSE(probe.mediaStructureArray()[1].volumeName());
+    EXPECT_EQ(probe.mediaStructureArray()[1].UUID(), "");
+    EXPECT_EQ(probe.mediaStructureArray()[1].SMARTStatus(), "");
+    EXPECT_FALSE(ran(*tool, "info /dev/disk0"));
+}
+
+TEST(Unitprobe, AHangingDiskToolIsStoppedAndItsPartOfAListingIgnored) {
+    ScopedEnv limit("TOLVARIN_TOOL_TIME_LIMIT_MS", "150");
+    for (const char* script : {"exec sleep 30\n", "echo /dev/sda; exec sleep 30\n"}) {
+        auto tool = FakeDiskTool::withScript(script);
+        RecordedUnitprobe probe(kLinux);
+        probe.initWithOSString("");
+        EXPECT_TRUE(probe.mediaStructureArray().empty()) << script;
+        EXPECT_NE(probe.diskToolProblem().find("did not finish within 0.15 s"), std::string::npos)
+            << probe.diskToolProblem();
+    }
+    // A tool that ends but leaves a child holding its output is read to its
+    // own end, not to the child's.
+    ScopedEnv longLimit("TOLVARIN_TOOL_TIME_LIMIT_MS", "600000");
+    auto tool = FakeDiskTool::withScript("sleep 30 &\ncase \"$1\" in list) cat '" +
+                                         unitprobeData("linux") + "/list.txt' ;; esac\n");
+    RecordedUnitprobe probe(kLinux);
+    probe.initWithOSString("");
+    EXPECT_EQ(probe.mediaStructureArray().size(), 6u);
 }
 
 TEST(Unitprobe, LinuxDevicesAndFilesystemsAreListed) {

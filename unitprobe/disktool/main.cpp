@@ -1,6 +1,7 @@
 // tolvarin-disktool: the disk tool on Linux. Runs lsblk (and smartctl for a
 // report), hands their JSON to DiskToolFormatter and prints the answer.
 
+#include "platform/BlockProbe.h"
 #include "platform/ProcessRunner.h"
 #include "platform/SystemTools.h"
 #include "unitprobe/DiskToolFormatter.h"
@@ -11,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +34,22 @@ bool writeAll(FILE* stream, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
+// lsblk reads sysfs and the udev database and answers at once; smartctl
+// asks the drive itself, which behind a slow USB hub or a bridge that wakes
+// the disk takes seconds. Both together stay well inside the limit the
+// disk tool's own callers give it (ProcessRunner::defaultLimits()).
+ProcessLimits lsblkLimits() {
+    ProcessLimits limits;
+    limits.time = std::chrono::seconds(10);
+    return ProcessRunner::limitsWithin(limits);
+}
+
+ProcessLimits smartctlLimits() {
+    ProcessLimits limits;
+    limits.time = std::chrono::seconds(20);
+    return ProcessRunner::limitsWithin(limits);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -40,15 +58,24 @@ int main(int argc, char** argv) {
     DiskToolFormatter::Sources sources;
     sources.listBlockDevices = [] {
         return ProcessRunner::run(SystemTools::find("lsblk"),
-                                  {"--json", "--bytes", "-o", DiskToolFormatter::lsblkColumns});
+                                  {"--json", "--bytes", "-o", DiskToolFormatter::lsblkColumns},
+                                  lsblkLimits());
     };
     std::string smartctl = SystemTools::find("smartctl");
     if (::access(smartctl.c_str(), X_OK) == 0) {
         sources.smartHealth = [smartctl](const std::string& devicePath) {
-            return ProcessRunner::run(smartctl, {"--json", "-H", devicePath});
+            return ProcessRunner::run(smartctl, {"--json", "-H", devicePath}, smartctlLimits());
         };
     }
     sources.mountTable = readMountTable;
+    // Only device nodes are probed: /dev/NAME for the names lsblk gave.
+    sources.probeContent = [](const std::string& devicePath) -> std::optional<BlockContent> {
+        struct stat st {};
+        if (::stat(devicePath.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
+            return std::nullopt;
+        }
+        return BlockProbe::probe(devicePath);
+    };
 
     DiskToolFormatter::Result result = DiskToolFormatter::run(args, sources);
     bool written = writeAll(stdout, result.out) && std::fflush(stdout) == 0;
