@@ -231,6 +231,15 @@ UnitHistory GUIController::unitHistory() const {
     return UnitHistory::of(Logger::tolvarinDir(), selection_.targetDriveInfo());
 }
 
+TrendPicture GUIController::unitTrend() const {
+    UnitHistory history = unitHistory();
+    TrendPicture trend = Pictures::trendOf(history.entries);
+    if (history.filePrefix.empty()) {
+        trend.notes.push_back("The unit has no stored tests yet: a normal test stores them.");
+    }
+    return trend;
+}
+
 bool GUIController::writeSurfaceMapPicture(const std::string& path, std::string* why) const {
     std::shared_ptr<const TestMeasurements> m = testResults().measurements;
     if (!m || !m->surfaceScanned) {

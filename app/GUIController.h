@@ -131,6 +131,9 @@ class GUIController : private ProgressBoard::Owner {
     // --- measurements and pictures ---------------------------------------------
     // The stored history of the selected unit, oldest test first.
     UnitHistory unitHistory() const;
+    // The four indices of the selected unit over its stored tests, for a
+    // face's trend chart.
+    TrendPicture unitTrend() const;
     // The surface map of the last test as a PNG file at path; false, with
     // the reason in why, when the test measured no map or the pictures are
     // unavailable.
