@@ -1,5 +1,7 @@
 #include "engine/ScanRecorder.h"
 
+#include "base/BaselineComparison.h"
+
 #include "base/Clock.h"
 #include "engine/DiskContext.h"
 #include "platform/Env.h"
@@ -374,6 +376,9 @@ std::shared_ptr<const TestMeasurements> ScanRecorder::finishTest(const TestEnd& 
     m.smartChanges = smartChangesBetween(m.smartBefore, m.smartAfter);
 
     MeasurementArchive archive(start_.dataDirectory, start_.filePrefix);
+    // Stated also where there is nothing to compare, so that no reader takes
+    // a ratio of 0 for the rule.
+    m.baseline.threshold = BaselineComparison::kSlowedRatio;
     if (m.kind == "normal" && m.outcome == "completed" && m.surfaceScanned) {
         if (m.initialScan) {
             m.baseline.note = "this test is the unit's baseline";

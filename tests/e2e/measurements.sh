@@ -97,6 +97,8 @@ check "first: the surface histogram has reads of 200 ms" holds "$out" \
 check "first: the map written as PNG" equals "$(head -c 4 "$work/first.png" | tail -c 3)" "PNG"
 check "first: the baseline test" equals \
     "$(json "$out" 'd["measurements"]["baseline"]["note"]')" "this test is the unit's baseline"
+check "first: the slowed-stretch rule stated" equals \
+    "$(json "$out" 'd["measurements"]["baseline"]["threshold"]')" 0.35
 check "first: one measurement file" equals "$(find "$measures" -name '*-normal.json' | wc -l)" 1
 report1=$(json "$out" 'd["report"]')
 check "first: two pictures in the report" equals "$(grep -c pngblip "$report1")" 2
