@@ -65,7 +65,13 @@ std::string HistoryCommand::trendLine(const std::vector<std::optional<double>>& 
         } else if (hi <= lo) {
             line += '-';
         } else {
-            auto level = static_cast<int>((*v - lo) / (hi - lo) * (kLevels - 1) + 0.5);
+            // Indices read back from a file can span more than a double
+            // holds: such a span counts as the ends.
+            double share = (*v - lo) / (hi - lo);
+            if (!std::isfinite(share)) {
+                share = *v >= hi ? 1 : 0;
+            }
+            auto level = static_cast<int>(std::clamp(share, 0.0, 1.0) * (kLevels - 1) + 0.5);
             line += levels[std::clamp(level, 0, kLevels - 1)];
         }
     }

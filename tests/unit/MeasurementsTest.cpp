@@ -2,6 +2,7 @@
 #include "base/LatencyHistogram.h"
 #include "base/SurfaceMap.h"
 #include "base/TestMeasurements.h"
+#include "cli/HistoryCommand.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanRecorder.h"
 #include "engine/SizingSweep.h"
@@ -352,6 +353,42 @@ TEST(BaselineComparison, JudgesByTheBaselineAndElseByTheAverage) {
     BaselineChange none = BaselineComparison::compare(now.map, nullptr, {});
     EXPECT_FALSE(none.available);
     EXPECT_FALSE(none.note.empty());
+}
+
+} // namespace tolvarin
+
+namespace tolvarin {
+
+TEST(HistoryCommand, ListsEveryTestKeepsItsColumnsAndDrawsTheTrend) {
+    UnitHistory history;
+    history.filePrefix = "M01-D-SAT-12-06-2026-18-35-54";
+    auto entry = [](int64_t wall, std::optional<double> seekLinear) {
+        TestMeasurements m = testWithRates({100e6}, wall, wall == 1);
+        m.indices = {1.5, 2.5, seekLinear, 4.5};
+        MeasurementArchive::Entry e;
+        e.path = "/data/" + std::to_string(wall) + "-normal.json";
+        e.test = std::make_shared<const TestMeasurements>(std::move(m));
+        return e;
+    };
+    history.entries.push_back(entry(1, 6.666e101)); // a failed seek scan's index
+    MeasurementArchive::Entry cut;
+    cut.path = "/data/2-normal.json";
+    cut.problem = "the file ends inside a record";
+    history.entries.push_back(cut);
+    history.entries.push_back(entry(3, 0.25));
+    history.entries.push_back(entry(4, std::nullopt));
+
+    std::string text = HistoryCommand::text("sdz", history);
+    EXPECT_NE(text.find("4 tests, oldest first"), std::string::npos) << text;
+    EXPECT_NE(text.find("2-normal.json cannot be read: the file ends inside a record"),
+              std::string::npos);
+    EXPECT_NE(text.find(" 6.666e+101 "), std::string::npos) << text;
+    EXPECT_NE(text.find("seek linear     ^_?"), std::string::npos) << text;
+
+    // Spans beyond what a double holds, and nothing measured.
+    EXPECT_EQ(HistoryCommand::trendLine({-1.7e308, 1.7e308, 0.0}), "_^_");
+    EXPECT_EQ(HistoryCommand::trendLine({std::nullopt, 2.0}), "?-");
+    EXPECT_EQ(HistoryCommand::text("sdz", UnitHistory{}).find("No stored tests of sdz"), 0u);
 }
 
 } // namespace tolvarin
