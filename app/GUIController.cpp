@@ -76,6 +76,7 @@ GUIController::GUIController(GUIView& view, const Preferences& preferences, Env&
         }));
 
     control_ = std::make_unique<TestControl>(*this);
+    diagnostics_ = std::make_unique<DiagnosticsControl>(*this);
     scanController_ = std::make_unique<ScanController>(*progress_);
     progress_->setLiveSurfaceMap(scanController_->recorder().liveMap());
     scanController_->setCursoryScanBody([this](ScanController& c) { control_->runCursoryTest(c); });
@@ -107,6 +108,7 @@ GUIController::~GUIController() {
     std::shared_ptr<AlertAnswerer> answerer = MessageCenter::answerer();
     MessageCenter::setAnswerer(nullptr);
     control_->stopForQuit();
+    diagnostics_->stopForQuit();
     // The scan thread reaches the spinners, the view and this thread: wait
     // for its end while doing what it hands this thread.
     waitForTestEnd();
@@ -146,6 +148,9 @@ void GUIController::selectUnit(const Media& media) {
     }
     if (!buttonEnabled(GUIButton::cursoryStopScan) && !buttonEnabled(GUIButton::normalStopScan)) {
         progress_->zeroResults();
+        if (!diagnostics_->threadRunning()) {
+            diagnostics_->zeroResults();
+        }
     }
     view_.showUnitInfo(selection_.select(media));
     if (!underTest()) {
@@ -180,11 +185,19 @@ bool GUIController::confirmCursoryOptions(const CursoryChoice& choice) {
 // --- buttons -------------------------------------------------------------------
 
 bool GUIController::normalStartButtonSelected() {
-    return control_->startButtonSelected(true);
+    return !refuseWhileDiagnosticsRun() && control_->startButtonSelected(true);
 }
 
 bool GUIController::cursoryStartButtonSelected() {
-    return control_->startButtonSelected(false);
+    return !refuseWhileDiagnosticsRun() && control_->startButtonSelected(false);
+}
+
+bool GUIController::refuseWhileDiagnosticsRun() {
+    if (!diagnostics_->threadRunning()) {
+        return false;
+    }
+    MessageCenter::generateAlertDialogWithNumber(DiagnosticsControl::kDiagnosticsRunningMessage);
+    return true;
 }
 
 void GUIController::normalPauseButtonSelected() {
@@ -214,9 +227,11 @@ std::string GUIController::startProblem() const {
 }
 
 void GUIController::waitForTestEnd() {
-    mainThread_.serviceUntil([this] { return !scanController_->scanThreadRunning(); });
-    // It has ended: the join only collects it.
+    mainThread_.serviceUntil(
+        [this] { return !scanController_->scanThreadRunning() && !diagnostics_->threadRunning(); });
+    // They have ended: the joins only collect them.
     scanController_->joinScanThread();
+    diagnostics_->joinThread();
 }
 
 TestResults GUIController::testResults() const {
@@ -329,6 +344,12 @@ void GUIController::endProgram(int status) {
 // --- collaborators -------------------------------------------------------------
 
 void GUIController::setDeviceOpener(DeviceOpener opener) {
+    if (opener) {
+        diagnostics_->setDeviceOpener(
+            [opener](const std::string& path) { return opener(path, false); });
+    } else {
+        diagnostics_->setDeviceOpener(nullptr);
+    }
     scanController_->setDeviceOpener(std::move(opener));
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/ButtonPanel.h"
 #include "app/CursoryOptions.h"
+#include "app/DiagnosticsControl.h"
 #include "app/GUIView.h"
 #include "app/MainThreadQueue.h"
 #include "app/Preferences.h"
@@ -77,6 +78,8 @@ class GUIController : private ProgressBoard::Owner {
     CursoryOptions& cursoryOptions() { return cursory_; }
     const CursoryOptions& cursoryOptions() const { return cursory_; }
     ProgressBoard& progress() { return *progress_; }
+    DiagnosticsControl& diagnostics() { return *diagnostics_; }
+    const DiagnosticsControl& diagnostics() const { return *diagnostics_; }
     const ProgressBoard& progress() const { return *progress_; }
     ServiceGuard& services() { return *services_; }
     ButtonPanel& buttons() { return buttons_; }
@@ -110,6 +113,12 @@ class GUIController : private ProgressBoard::Owner {
     bool cursoryStartButtonSelected();
     void cursoryPauseButtonSelected();
     void cursoryStopButtonSelected();
+    bool configureDiagnosticsButtonPressed() {
+        return diagnostics_->configureDiagnosticsButtonPressed();
+    }
+    bool startDiagnosticsButtonPressed() { return diagnostics_->startDiagnosticsButtonPressed(); }
+    void stopDiagnosticsButtonPressed() { diagnostics_->stopDiagnosticsButtonPressed(); }
+    bool diagnosticsRunning() const { return diagnostics_->diagnosticsRunning(); }
     bool buttonEnabled(GUIButton button) const { return buttons_.enabled(button); }
     std::array<bool, kGUIButtonCount> buttonStates() const { return buttons_.states(); }
 
@@ -120,8 +129,9 @@ class GUIController : private ProgressBoard::Owner {
     bool testRunning() const;
     // Why the last start did not begin a test; empty when it did.
     std::string startProblem() const;
-    // Waits until the scan thread of the last test has ended, doing the
-    // work it hands to this (the main) thread meanwhile.
+    // Waits until the scan thread of the last test (and the thread of the
+    // last diagnostics run) has ended, doing the work it hands to this (the
+    // main) thread meanwhile.
     void waitForTestEnd();
     // The results of the last test as they stand.
     TestResults testResults() const;
@@ -187,6 +197,11 @@ class GUIController : private ProgressBoard::Owner {
 
   private:
     friend class TestControl;
+    friend class DiagnosticsControl;
+
+    // A normal or cursory start while a diagnostics run is under way: message
+    // 22 and no start.
+    bool refuseWhileDiagnosticsRun();
 
     // ProgressBoard::Owner
     ScanOptions scanOptions() const override;
@@ -226,6 +241,7 @@ class GUIController : private ProgressBoard::Owner {
 
     std::unique_ptr<ScanController> scanController_;
     std::unique_ptr<TestControl> control_;
+    std::unique_ptr<DiagnosticsControl> diagnostics_;
 };
 
 } // namespace tolvarin

@@ -59,6 +59,11 @@ class GUIView {
     // The unit-under-test fields of the panes: its name and identifier.
     virtual void showUnitUnderTest(const std::string& /*name*/, const std::string& /*identifier*/) {
     }
+    // The diagnostics pane's fields changed (GUIController::diagnostics()
+    // .pane()); called on the main thread.
+    virtual void diagnosticsStatsChanged() {}
+    // The diagnostics thread finished a run; called on that thread.
+    virtual void diagnosticsEnded() {}
     // The scan thread finished a test (ended, stopped or refused on the
     // thread); called on that thread after the post-test reset.
     virtual void testEnded() {}

@@ -2,6 +2,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/CursoryCommand.h"
+#include "cli/DiagnosticsCommand.h"
 #include "cli/HistoryCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/NormalCommand.h"
@@ -45,6 +46,9 @@ int run(int argc, char** argv) {
     }
     if (options->command == "history") {
         return HistoryCommand(*options).run();
+    }
+    if (options->command == "diagnostics") {
+        return DiagnosticsCommand(*options).run();
     }
     std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n",
                  options->command.c_str());

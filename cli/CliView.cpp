@@ -91,6 +91,22 @@ std::string CliView::compactStatusLine(const Progress& p, int width) {
     return line;
 }
 
+std::string CliView::diagnosticsStatusLine(const DiagnosticsPaneValues& pane, bool stalled) {
+    std::string line = "Diagnostics " + pane.currentDiagnosticsTest;
+    line += " | step " + bar(pane.diagnosticsCurrentProgress / 100.0, 10) +
+            percent(pane.diagnosticsCurrentProgress / 100.0);
+    line += " | overall " + bar(pane.diagnosticsOverallProgress / 100.0, 10) +
+            percent(pane.diagnosticsOverallProgress / 100.0);
+    line += " | weak " + pane.diagnosticsWeakBlockCount + " bad " + pane.diagnosticsBadBlockCount +
+            " faults " + pane.diagnosticsProbableSystemFaults + " memory " +
+            pane.diagnosticsMemoryErrors + " interface " + pane.diagnosticsInterfaceErrors +
+            " seek " + pane.diagnosticsSeekErrors;
+    if (stalled) {
+        line += " | waiting on the unit";
+    }
+    return line;
+}
+
 CliView::Progress CliView::progressNow() const {
     Progress p;
     p.stalled = stalled_;
@@ -129,7 +145,21 @@ void CliView::draw(bool force) {
     }
     Progress progress = progressNow();
     std::string line;
-    if (terminal_) {
+    if (diagnostics_) {
+        line = diagnosticsStatusLine(controller_->diagnostics().pane(), stalled_);
+        if (terminal_) {
+            if (static_cast<int>(line.size()) > width_ - 1) {
+                line.resize(static_cast<size_t>(width_ - 1));
+            }
+            out_ << kEraseLine << line;
+            lineShown_ = true;
+        } else {
+            if (line == lastLine_ && !force) {
+                return;
+            }
+            out_ << line << "\n";
+        }
+    } else if (terminal_) {
         if (width_ < kWideTerminal) {
             line = compactStatusLine(progress, width_);
         } else {
@@ -180,6 +210,28 @@ void CliView::testStatsChanged() {
         return;
     }
     draw(false);
+}
+
+void CliView::diagnosticsStatsChanged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (controller_ == nullptr || !controller_->diagnostics().threadRunning()) {
+        return;
+    }
+    diagnostics_ = true;
+    draw(false);
+}
+
+void CliView::diagnosticsEnded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (controller_ == nullptr || !diagnostics_) {
+        return;
+    }
+    draw(true);
+    if (terminal_ && lineShown_) {
+        out_ << "\n";
+        out_.flush();
+        lineShown_ = false;
+    }
 }
 
 void CliView::setSpinnerAnimating(GUISpinner /*spinner*/, bool animating) {

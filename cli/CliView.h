@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DiagnosticsControl.h"
 #include "app/GUIView.h"
 
 #include <cstdint>
@@ -59,6 +60,8 @@ class CliView : public GUIView {
     void startPullDownSheetWithMessage(const std::string& message) override;
     void endPullDownSheet() override;
     void testEnded() override;
+    void diagnosticsStatsChanged() override;
+    void diagnosticsEnded() override;
 
     // Below this many columns the terminal gets the compact line.
     static constexpr int kWideTerminal = 110;
@@ -69,6 +72,9 @@ class CliView : public GUIView {
     // bars and the totals; the range only where width leaves room. Cut to
     // width - 1 so that it never wraps.
     static std::string compactStatusLine(const Progress& progress, int width);
+    // The status line of a diagnostics run: its step, the two bars and the
+    // six counters (not cut).
+    static std::string diagnosticsStatusLine(const DiagnosticsPaneValues& pane, bool stalled);
     // "[#####...............]" for a fraction (clamped to 0..1).
     static std::string bar(double fraction, int width = kBarWidth);
     // The columns of the terminal: COLUMNS when set and sensible, else 80.
@@ -89,6 +95,7 @@ class CliView : public GUIView {
     int suspended_ = 0;
     bool lineShown_ = false;
     bool stalled_ = false;
+    bool diagnostics_ = false; // the line shows a diagnostics run
     bool drawnOnce_ = false;
     int64_t lastDraw_ = 0;
     std::string lastLine_;

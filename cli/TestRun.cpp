@@ -236,7 +236,7 @@ bool TestRun::runTest(const std::function<bool()>& start, const std::function<vo
                 hub_.endProgram(kExitNotRun);
                 continue;
             }
-            if (hub_.underTest()) {
+            if (hub_.underTest() || hub_.diagnosticsRunning()) {
                 view_.suspend();
                 std::fprintf(stderr, "\nStop requested.\n");
                 view_.resume();

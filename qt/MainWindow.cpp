@@ -8,6 +8,7 @@
 #include "logging/MessageCenter.h"
 #include "platform/System.h"
 #include "qt/CursoryOptionsDialog.h"
+#include "qt/DiagnosticsOptionsDialog.h"
 #include "qt/DriveTable.h"
 #include "qt/Icons.h"
 #include "qt/LogViewer.h"
@@ -39,12 +40,10 @@ namespace tolvarin {
 
 namespace {
 
-// The diagnostics run fills its pane later; until then its buttons stay off.
-constexpr bool kDiagnosticsAvailable = false;
-
 constexpr int kNormalTab = 0;
 constexpr int kRetryCloseMillis = 100;
 constexpr int kCursoryTab = 1;
+constexpr int kDiagnosticsTab = 2;
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -127,6 +126,9 @@ SystemInfoWindow* MainWindow::systemInfoWindow() const {
 CursoryOptionsDialog* MainWindow::cursoryOptionsDialog() const {
     return optionsDialog_;
 }
+DiagnosticsOptionsDialog* MainWindow::diagnosticsOptionsDialog() const {
+    return diagnosticsDialog_;
+}
 
 QWidget* MainWindow::buildInfoBox() {
     auto* box = new QGroupBox(QStringLiteral("Selected Unit"), this);
@@ -193,6 +195,12 @@ void MainWindow::connectButtons() {
             [this] { hub_->cursoryStopButtonSelected(); });
     connect(cursoryPane_->optionsButton, &QPushButton::clicked, this,
             &MainWindow::openCursoryOptions);
+    connect(diagnosticsPane_->configureButton, &QPushButton::clicked, this,
+            &MainWindow::openDiagnosticsOptions);
+    connect(diagnosticsPane_->startButton, &QPushButton::clicked, this,
+            &MainWindow::startDiagnosticsPressed);
+    connect(diagnosticsPane_->stopButton, &QPushButton::clicked, this,
+            [this] { hub_->stopDiagnosticsButtonPressed(); });
 }
 
 // --- start-up ----------------------------------------------------------------
@@ -275,6 +283,33 @@ void MainWindow::openCursoryOptions() {
     dialog->open();
 }
 
+void MainWindow::openDiagnosticsOptions() {
+    if (!hub_->configureDiagnosticsButtonPressed()) {
+        return;
+    }
+    auto* dialog = new DiagnosticsOptionsDialog(*hub_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    diagnosticsDialog_ = dialog;
+    dialog->open();
+}
+
+void MainWindow::startDiagnosticsPressed() {
+    ++busy_;
+    struct Done {
+        int& busy;
+        ~Done() { --busy; }
+    } done{busy_};
+    tabs_->setCurrentIndex(kDiagnosticsTab);
+    statusBar()->clearMessage();
+    if (!hub_->startDiagnosticsButtonPressed()) {
+        std::string problem = hub_->diagnostics().startProblem();
+        statusBar()->showMessage(qs(problem.empty() ? "No diagnostics were run." : problem));
+    } else {
+        statusBar()->showMessage(
+            QStringLiteral("Diagnosing %1...").arg(qs(hub_->selection().selectedItem())));
+    }
+}
+
 QPushButton* MainWindow::buttonFor(GUIButton button) const {
     switch (button) {
     case GUIButton::normalPauseScan:
@@ -305,14 +340,7 @@ void MainWindow::applyButtons() {
     const std::array<bool, kGUIButtonCount> states = hub_->buttonStates();
     for (int i = 0; i < kGUIButtonCount; ++i) {
         const auto button = static_cast<GUIButton>(i);
-        const bool diagnostics = button == GUIButton::configureDiagnosticsButton ||
-                                 button == GUIButton::startDiagnosticsButton ||
-                                 button == GUIButton::stopDiagnosticsButton;
-        bool enabled = states[static_cast<size_t>(i)] && !quitting_;
-        if (diagnostics && !kDiagnosticsAvailable) {
-            enabled = false;
-        }
-        buttonFor(button)->setEnabled(enabled);
+        buttonFor(button)->setEnabled(states[static_cast<size_t>(i)] && !quitting_);
     }
 }
 
@@ -394,6 +422,35 @@ void MainWindow::setSpinnerAnimating(GUISpinner spinner, bool animating) {
         }
         pane->spinner->setAnimating(animating);
         pane->stallText->setText(animating ? QStringLiteral("Waiting on the unit...") : QString());
+    });
+}
+
+void MainWindow::diagnosticsStatsChanged() {
+    auto show = [this] {
+        const DiagnosticsPaneValues v = hub_->diagnostics().pane();
+        diagnosticsPane_->showProgress(
+            qs(v.currentDiagnosticsTest), v.diagnosticsCurrentProgress,
+            v.diagnosticsOverallProgress,
+            {qs(v.diagnosticsWeakBlockCount), qs(v.diagnosticsBadBlockCount),
+             qs(v.diagnosticsProbableSystemFaults), qs(v.diagnosticsMemoryErrors),
+             qs(v.diagnosticsInterfaceErrors), qs(v.diagnosticsSeekErrors)});
+    };
+    if (MainThread::isCurrent()) {
+        show();
+    } else {
+        MainThread::post(this, show);
+    }
+}
+
+void MainWindow::diagnosticsEnded() {
+    MainThread::post(this, [this] {
+        const DiagnosticsOutcome o = hub_->diagnostics().lastOutcome();
+        statusBar()->showMessage(
+            QStringLiteral("The diagnostics %1: %2 bad blocks, %3 weak blocks.")
+                .arg(o.end == DiagnosticsOutcome::End::stopped ? QStringLiteral("were stopped")
+                                                               : QStringLiteral("ended"))
+                .arg(o.counters.badBlocks)
+                .arg(o.counters.weakBlocks));
     });
 }
 

@@ -23,6 +23,7 @@ namespace tolvarin {
 
 class CursoryOptionsDialog;
 class DiagnosticsPane;
+class DiagnosticsOptionsDialog;
 class DriveTable;
 class GUIController;
 class LogViewer;
@@ -78,6 +79,7 @@ class MainWindow : public QMainWindow, public GUIView {
     PreferencesWindow* preferencesWindow() const;
     SystemInfoWindow* systemInfoWindow() const;
     CursoryOptionsDialog* cursoryOptionsDialog() const;
+    DiagnosticsOptionsDialog* diagnosticsOptionsDialog() const;
     ProgressSheet* progressSheet() const { return sheet_; }
     const SystemInfo* systemInfo() const { return systemInfo_ ? &*systemInfo_ : nullptr; }
     // Whether the user chose to quit and the window waits for the test's end.
@@ -112,6 +114,8 @@ class MainWindow : public QMainWindow, public GUIView {
     void showUnitInfo(const std::vector<std::pair<std::string, std::string>>& info) override;
     void showUnitUnderTest(const std::string& name, const std::string& identifier) override;
     void testEnded() override;
+    void diagnosticsStatsChanged() override;
+    void diagnosticsEnded() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -132,6 +136,8 @@ class MainWindow : public QMainWindow, public GUIView {
     void selectionChanged(int row);
     void startPressed(bool normal);
     void openCursoryOptions();
+    void openDiagnosticsOptions();
+    void startDiagnosticsPressed();
     // The test has ended: the window closes for good.
     void finishQuit();
     // Services back on, the other windows hidden, the close let through.
@@ -157,6 +163,7 @@ class MainWindow : public QMainWindow, public GUIView {
     QPointer<PreferencesWindow> preferences_;
     QPointer<SystemInfoWindow> systemInfoWindow_;
     QPointer<CursoryOptionsDialog> optionsDialog_;
+    QPointer<DiagnosticsOptionsDialog> diagnosticsDialog_;
 
     std::atomic<bool> redrawPosted_{false};
     QElapsedTimer sinceRedraw_;

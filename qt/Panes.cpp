@@ -230,6 +230,16 @@ void DiagnosticsPane::showUnit(const QString& name, const QString& identifier) {
     unitIdentifier->setText(identifier);
 }
 
+void DiagnosticsPane::showProgress(const QString& step, double currentPercent,
+                                   double overallPercent, const std::array<QString, 6>& values) {
+    currentTest->setText(step);
+    currentBar->setValue(barValue(currentPercent / 100.0));
+    overallBar->setValue(barValue(overallPercent / 100.0));
+    for (size_t i = 0; i < counts.size(); ++i) {
+        counts[i]->setText(values[i]);
+    }
+}
+
 void DiagnosticsPane::zero() {
     currentTest->setText(QStringLiteral("None"));
     for (QLabel* count : counts) {

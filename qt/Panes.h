@@ -52,8 +52,7 @@ class ScanPane : public QWidget {
 };
 
 // The diagnostics pane: the step under way, the current and overall bars, the
-// six counts, the spinner and the three buttons. Laid out here; the
-// diagnostics run fills it.
+// six counts, the spinner and the three buttons.
 class DiagnosticsPane : public QWidget {
     Q_OBJECT
   public:
@@ -61,6 +60,10 @@ class DiagnosticsPane : public QWidget {
 
     void showUnit(const QString& name, const QString& identifier);
     void zero();
+    // The step, the two bars (percent) and the six counts in pane order
+    // (weak, bad, faults, memory, interface, seek).
+    void showProgress(const QString& step, double currentPercent, double overallPercent,
+                      const std::array<QString, 6>& values);
 
     QLabel* unitName;
     QLabel* unitIdentifier;

@@ -135,8 +135,9 @@ class MainWindowTest : public QObject {
         QVERIFY(buttons[static_cast<size_t>(GUIButton::normalStartScan)]);
         QVERIFY(buttons[static_cast<size_t>(GUIButton::cursoryOptionsButton)]);
         QVERIFY(!buttons[static_cast<size_t>(GUIButton::cursoryStartScan)]);
-        // Diagnostics waits for its run: its buttons stay off.
-        QVERIFY(!buttons[static_cast<size_t>(GUIButton::configureDiagnosticsButton)]);
+        // Diagnostics: configure first, then start.
+        QVERIFY(buttons[static_cast<size_t>(GUIButton::configureDiagnosticsButton)]);
+        QVERIFY(!buttons[static_cast<size_t>(GUIButton::startDiagnosticsButton)]);
 
         window->driveTable()->setCurrentRow(0);
         QCOMPARE(window->infoCaption(0)->text(), QString("Primary Disk ID:"));
