@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/System.h"
 #include "platform/SystemServices.h"
+#include "report/Pictures.h"
 #include "report/TestReport.h"
 #include "store/DriveProcessor.h"
 #include "store/Quarrykit.h"
@@ -77,6 +78,7 @@ GUIController::GUIController(GUIView& view, const Preferences& preferences, Env&
     control_ = std::make_unique<TestControl>(*this);
     diagnostics_ = std::make_unique<DiagnosticsControl>(*this);
     scanController_ = std::make_unique<ScanController>(*progress_);
+    progress_->setLiveSurfaceMap(scanController_->recorder().liveMap());
     scanController_->setCursoryScanBody([this](ScanController& c) { control_->runCursoryTest(c); });
     scanController_->setFormalScanBody([this](ScanController& c) { control_->runNormalTest(c); });
 
@@ -238,6 +240,30 @@ TestResults GUIController::testResults() const {
 
 std::string GUIController::logFile() const {
     return Logger::logFileNameAndPath();
+}
+
+UnitHistory GUIController::unitHistory() const {
+    return UnitHistory::of(Logger::tolvarinDir(), selection_.targetDriveInfo());
+}
+
+TrendPicture GUIController::unitTrend() const {
+    UnitHistory history = unitHistory();
+    TrendPicture trend = Pictures::trendOf(history.entries);
+    if (history.filePrefix.empty()) {
+        trend.notes.push_back("The unit has no stored tests yet: a normal test stores them.");
+    }
+    return trend;
+}
+
+bool GUIController::writeSurfaceMapPicture(const std::string& path, std::string* why) const {
+    std::shared_ptr<const TestMeasurements> m = testResults().measurements;
+    if (!m || !m->surfaceScanned) {
+        if (why != nullptr) {
+            *why = "the test measured no surface map";
+        }
+        return false;
+    }
+    return Pictures::writeSurfaceMap(*m, path, why);
 }
 
 // --- ScanHost's owner ------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "app/Preferences.h"
 #include "app/ProgressBoard.h"
 #include "app/ServiceGuard.h"
+#include "app/UnitHistory.h"
 #include "app/UnitSelection.h"
 #include "base/Media.h"
 #include "base/TestResults.h"
@@ -136,6 +137,17 @@ class GUIController : private ProgressBoard::Owner {
     TestResults testResults() const;
     // The log of the last test.
     std::string logFile() const;
+
+    // --- measurements and pictures ---------------------------------------------
+    // The stored history of the selected unit, oldest test first.
+    UnitHistory unitHistory() const;
+    // The four indices of the selected unit over its stored tests, for a
+    // face's trend chart.
+    TrendPicture unitTrend() const;
+    // The surface map of the last test as a PNG file at path; false, with
+    // the reason in why, when the test measured no map or the pictures are
+    // unavailable.
+    bool writeSurfaceMapPicture(const std::string& path, std::string* why) const;
 
     // --- settings and services -----------------------------------------------
     bool normalScan() const { return normalScan_.load(); }

@@ -1,5 +1,6 @@
 #include "app/ProgressBoard.h"
 
+#include "engine/ScanRecorder.h"
 #include "platform/Env.h"
 
 namespace tolvarin {
@@ -68,6 +69,18 @@ int64_t ProgressBoard::spinnerLocation(SpinnerPane pane, SpinnerScan scan) const
 
 bool ProgressBoard::spinnerActive(SpinnerPane pane, SpinnerScan scan) const {
     return watcher(pane, scan).active();
+}
+
+SurfaceMapPicture ProgressBoard::liveSurfaceMap() const {
+    return liveMap_ ? liveMap_->snapshot() : SurfaceMapPicture{};
+}
+
+uint64_t ProgressBoard::liveSurfaceMapGeneration() const {
+    return liveMap_ ? liveMap_->generation() : 0;
+}
+
+void ProgressBoard::setLiveSurfaceMap(std::shared_ptr<const LiveSurfaceMap> map) {
+    liveMap_ = std::move(map);
 }
 
 void ProgressBoard::stopSpinners() {

@@ -3,6 +3,7 @@
 #include "app/GUIView.h"
 #include "app/StallSpinner.h"
 #include "base/NotificationCenter.h"
+#include "base/PictureData.h"
 #include "engine/ScanHost.h"
 
 #include <array>
@@ -12,6 +13,8 @@
 #include <string>
 
 namespace tolvarin {
+
+class LiveSurfaceMap;
 
 // The progress of the test under way as the scan engine reports it, and the
 // six stall spinners; the hub's side of the engine's ScanHost. What is not
@@ -59,6 +62,15 @@ class ProgressBoard : public ScanHost {
     // Ends every watcher (at the end of the program).
     void stopSpinners();
 
+    // The surface map of the test under way (or of the last one), as the
+    // scan thread last published it, with the reading position as it is
+    // now; never waits for the scan. A face redraws when the generation
+    // changed. Empty before the first surface scan.
+    SurfaceMapPicture liveSurfaceMap() const;
+    uint64_t liveSurfaceMapGeneration() const;
+    // Where the live map comes from (the scan controller's recorder).
+    void setLiveSurfaceMap(std::shared_ptr<const LiveSurfaceMap> map);
+
   private:
     StallSpinner& watcher(SpinnerPane pane, SpinnerScan scan) const;
 
@@ -70,6 +82,7 @@ class ProgressBoard : public ScanHost {
     mutable std::mutex mutex_;
     ScanProgress progress_;
     std::array<std::unique_ptr<StallSpinner>, 6> spinners_;
+    std::shared_ptr<const LiveSurfaceMap> liveMap_;
 };
 
 } // namespace tolvarin

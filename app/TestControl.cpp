@@ -16,6 +16,7 @@
 #include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
 #include "store/IntegrityChecker.h"
+#include "store/MeasurementFile.h"
 #include "store/Quarrykit.h"
 #include "store/TestLocks.h"
 
@@ -224,6 +225,10 @@ bool TestControl::prepare(bool normal) {
     controller.setMediaRecord(hub_.selection().data());
     if (!normal) {
         controller.setTolvarinDir(Logger::tolvarinDir());
+        // A cursory test of a stored unit keeps its measurements with the
+        // unit's; finding it writes nothing.
+        controller.setMeasurementPrefix(MeasurementArchive::findPrefix(
+            Logger::tolvarinDir(), hub_.selection().targetDriveInfo()));
     }
     if (!controller.initializeScanOnDrive(hub_.rawTargetDevice(), hub_.fileNamePrefix())) {
         // The preparation has reset the buttons and says why.

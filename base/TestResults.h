@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tolvarin {
+
+struct TestMeasurements;
 
 // The results of one test, gathered while it runs: what the report, the
 // faces' summaries and the hub read (never display strings or the logger's
@@ -77,6 +80,11 @@ struct TestResults {
     // Why a complete normal test has no report (empty: it has one, or the
     // test did not complete).
     std::string reportProblem;
+
+    // What the test measured beyond the designed files (histograms, surface
+    // map, readings during other I/O, S.M.A.R.T. changes); set when the
+    // test ends, null before and for a test that never began.
+    std::shared_ptr<const TestMeasurements> measurements;
 };
 
 } // namespace tolvarin

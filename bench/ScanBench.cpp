@@ -8,17 +8,21 @@
 //     same lseek + read calls in the same order.
 // Each measurement is warmed up once, then plain loop and scan alternate for
 // a number of rounds and the medians are compared, so that a burst of work
-// from another process on the machine does not decide the ratio.
+// from another process on the machine does not decide the ratio. Every
+// round runs the scan twice, with its recording of the measurements (the
+// histograms, the surface map, the watch on other I/O) off and on.
 
 #include "base/TextFormat.h"
 #include "bench/QuietScanHost.h"
 #include "engine/DiskContext.h"
 #include "engine/ScanController.h"
+#include "engine/ScanRecorder.h"
 #include "engine/SeekScan.h"
 #include "engine/SizingSweep.h"
 #include "engine/SurfaceScan.h"
 #include "logging/Logger.h"
 #include "platform/AlignedBuffer.h"
+#include "platform/Env.h"
 #include "platform/PosixRawDevice.h"
 #include "platform/SafeFile.h"
 
@@ -47,9 +51,18 @@ constexpr int64_t kSeekReadSize = DiskContext::kSeekReadSize;
 // read at A, then 5 trips B, A.
 constexpr int kSeekCycles = 25;
 constexpr int kSeekTrips = 5;
-// The surface target of the issue: the scan reads at no less than 95% of the
-// plain loop's rate.
+// The surface targets: the scan reads at no less than 95% of the plain
+// loop's rate, and with every recording on at no less than 98% of it.
 constexpr double kSurfaceTarget = 0.95;
+constexpr double kRecordingTarget = 0.98;
+// The seek scan with its recording on takes at most 2% longer a pair.
+constexpr double kSeekRecordingTarget = 1.02;
+
+// The recording's own cost per read, in nanoseconds: what the scan thread
+// spends in the recorder for one read of a sequential scan (a look at the
+// unit's I/O counters every ScanRecorder::kSampleEvery reads included when
+// the unit is a block device). Set by reportRecording, used by runSurface.
+double recordingNanosPerRead = 0;
 
 struct Options {
     std::string device;
@@ -222,6 +235,12 @@ class EngineUnit {
     ScanController& controller() { return controller_; }
     QuietScanHost& host() { return host_; }
     DiskContext& disk() { return *controller_.disk(); }
+    // Everything a test records beside the designed files, as a cursory
+    // test of the unit records it (no S.M.A.R.T.: it is read before and
+    // after the scans, not during them).
+    void record(const std::string& device) {
+        controller_.recorder().beginTest({"cursory", device, "", "", false, "", ""});
+    }
 
   private:
     QuietScanHost host_;
@@ -259,10 +278,13 @@ std::optional<Span> plainSurface(int fd, AlignedBuffer& buffer, int64_t expected
 }
 
 std::optional<Span> engineSurface(const std::string& device, int64_t expected,
-                                  const std::string& logFile, std::string* why) {
+                                  const std::string& logFile, std::string* why, bool recording) {
     EngineUnit unit;
     if (!unit.prepare(device, logFile, why)) {
         return std::nullopt;
+    }
+    if (recording) {
+        unit.record(device);
     }
     SurfaceScan scan(unit.controller(), unit.host());
     Stopwatch watch;
@@ -330,10 +352,13 @@ std::vector<std::pair<int64_t, int64_t>> seekPairsOf(const DiskContext& disk) {
 }
 
 std::optional<Span> engineSeek(const std::string& device, const std::string& logFile,
-                               std::string* why) {
+                               std::string* why, bool recording) {
     EngineUnit unit;
     if (!unit.prepare(device, logFile, why)) {
         return std::nullopt;
+    }
+    if (recording) {
+        unit.record(device);
     }
     SeekScan scan(unit.controller(), unit.host());
     Stopwatch watch;
@@ -375,8 +400,10 @@ int fail(const Options& options, const std::string& what) {
 struct Series {
     std::vector<double> plain;
     std::vector<double> scan;
+    std::vector<double> recorded; // the scan with its recording on
     std::vector<double> plainCpu;
     std::vector<double> scanCpu;
+    std::vector<double> recordedCpu;
 };
 
 int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
@@ -388,7 +415,8 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
                 static_cast<long long>(size), options.rounds);
     std::fflush(stdout);
     if (!plainSurface(plain.fd(), buffer, size, &why) ||
-        !engineSurface(options.device, size, logFile, &why)) {
+        !engineSurface(options.device, size, logFile, &why, false) ||
+        !engineSurface(options.device, size, logFile, &why, true)) {
         return fail(options, "surface warm-up: " + why);
     }
     double gigabytes = static_cast<double>(size) / 1e9;
@@ -398,19 +426,30 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
         if (!p) {
             return fail(options, "surface: " + why);
         }
-        auto s = engineSurface(options.device, size, logFile, &why);
-        if (!s) {
-            return fail(options, "surface: " + why);
+        // Off and on in turn, the first of them changing from round to
+        // round, so that neither always follows the plain loop.
+        std::optional<Span> s;
+        std::optional<Span> r;
+        for (int k = 0; k < 2; ++k) {
+            bool on = (k == 0) == (round % 2 == 0);
+            auto span = engineSurface(options.device, size, logFile, &why, on);
+            if (!span) {
+                return fail(options, "surface: " + why);
+            }
+            (on ? r : s) = span;
         }
         rates.plain.push_back(gigabytes / p->wall);
         rates.scan.push_back(gigabytes / s->wall);
+        rates.recorded.push_back(gigabytes / r->wall);
         rates.plainCpu.push_back(p->cpu / gigabytes);
         rates.scanCpu.push_back(s->cpu / gigabytes);
-        std::printf("  round %d: plain %7.3f GB/s   scan %7.3f GB/s   (%5.1f%%)   "
-                    "CPU s/GB plain %.4f scan %.4f\n",
+        rates.recordedCpu.push_back(r->cpu / gigabytes);
+        std::printf("  round %d: plain %7.3f GB/s   scan %7.3f GB/s (%5.1f%%)   recording "
+                    "%7.3f GB/s (%5.1f%%)   CPU s/GB plain %.4f scan %.4f recording %.4f\n",
                     round, rates.plain.back(), rates.scan.back(),
-                    100.0 * rates.scan.back() / rates.plain.back(), rates.plainCpu.back(),
-                    rates.scanCpu.back());
+                    100.0 * rates.scan.back() / rates.plain.back(), rates.recorded.back(),
+                    100.0 * rates.recorded.back() / rates.plain.back(), rates.plainCpu.back(),
+                    rates.scanCpu.back(), rates.recordedCpu.back());
         std::fflush(stdout);
     }
     double plainMedian = median(rates.plain);
@@ -430,7 +469,27 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
            "scan/plain %.1f%% (median of the rounds; target >= %.0f%%: %s)",
            options.label.c_str(), scanMedian, plainMedian, options.rounds, 100.0 * ratio,
            100.0 * kSurfaceTarget, ratio >= kSurfaceTarget ? "met" : "NOT MET");
-    return ratio >= kSurfaceTarget ? 0 : 2;
+    double recorded = median(ratiosOf(rates.recorded, rates.plain));
+    double onOff = median(ratiosOf(rates.recorded, rates.scan));
+    std::printf("  recording: this thread's CPU per GB (median) %.4f s, %+.4f s against the scan "
+                "without it\n",
+                median(rates.recordedCpu), median(rates.recordedCpu) - median(rates.scanCpu));
+    result(options,
+           "surface recording %s: scan with recording %.3f GB/s, recording on/plain %.1f%% "
+           "(target >= %.0f%%: %s), recording on/off %.1f%% (medians of the rounds)",
+           options.label.c_str(), median(rates.recorded), 100.0 * recorded,
+           100.0 * kRecordingTarget, recorded >= kRecordingTarget ? "met" : "NOT MET",
+           100.0 * onOff);
+    // The recording's own CPU per read against the time a read takes at the
+    // plain loop's rate: what it can cost at most where the scan does not
+    // wait for the machine.
+    double readNanos = static_cast<double>(DiskContext::kScanReadSize) / plainMedian;
+    result(options,
+           "surface recording cost %s: %.0f ns a read = %.2f%% of a read at the plain loop's "
+           "rate (%.0f ns)",
+           options.label.c_str(), recordingNanosPerRead, 100.0 * recordingNanosPerRead / readNanos,
+           readNanos);
+    return ratio >= kSurfaceTarget && recorded >= kRecordingTarget ? 0 : 2;
 }
 
 int runSeek(const Options& options, PosixRawDevice& plain, const std::string& logFile) {
@@ -468,7 +527,8 @@ int runSeek(const Options& options, PosixRawDevice& plain, const std::string& lo
     }
     std::fflush(stdout);
     if (!plainSeek(plain.fd(), buffer, pattern, &why) ||
-        !engineSeek(options.device, logFile, &why)) {
+        !engineSeek(options.device, logFile, &why, false) ||
+        !engineSeek(options.device, logFile, &why, true)) {
         return fail(options, "seek warm-up: " + why);
     }
     Series times; // microseconds per pair
@@ -478,19 +538,29 @@ int runSeek(const Options& options, PosixRawDevice& plain, const std::string& lo
             return fail(options, "seek: " + why);
         }
         Span p = watch.elapsed();
-        auto s = engineSeek(options.device, logFile, &why);
-        if (!s) {
-            return fail(options, "seek: " + why);
+        std::optional<Span> s;
+        std::optional<Span> r;
+        for (int k = 0; k < 2; ++k) {
+            bool on = (k == 0) == (round % 2 == 0);
+            auto span = engineSeek(options.device, logFile, &why, on);
+            if (!span) {
+                return fail(options, "seek: " + why);
+            }
+            (on ? r : s) = span;
         }
         times.plain.push_back(p.wall / pairs * 1e6);
         times.scan.push_back(s->wall / pairs * 1e6);
+        times.recorded.push_back(r->wall / pairs * 1e6);
         times.plainCpu.push_back(p.cpu / pairs * 1e6);
         times.scanCpu.push_back(s->cpu / pairs * 1e6);
-        std::printf("  round %d: plain %8.1f us/pair   scan %8.1f us/pair   (x%.3f)   "
-                    "CPU us/pair plain %.1f scan %.1f\n",
+        times.recordedCpu.push_back(r->cpu / pairs * 1e6);
+        std::printf("  round %d: plain %8.1f us/pair   scan %8.1f us/pair (x%.3f)   recording "
+                    "%8.1f us/pair (x%.3f of the scan)   CPU us/pair plain %.1f scan %.1f "
+                    "recording %.1f\n",
                     round, times.plain.back(), times.scan.back(),
-                    times.scan.back() / times.plain.back(), times.plainCpu.back(),
-                    times.scanCpu.back());
+                    times.scan.back() / times.plain.back(), times.recorded.back(),
+                    times.recorded.back() / times.scan.back(), times.plainCpu.back(),
+                    times.scanCpu.back(), times.recordedCpu.back());
         std::fflush(stdout);
     }
     double plainMedian = median(times.plain);
@@ -502,10 +572,77 @@ int runSeek(const Options& options, PosixRawDevice& plain, const std::string& lo
            "scan takes x%.3f the plain loop's time (median of the rounds)",
            options.label.c_str(), scanMedian, plainMedian, options.rounds,
            median(ratiosOf(times.scan, times.plain)));
+    double onOff = median(ratiosOf(times.recorded, times.scan));
+    result(options,
+           "seek recording %s: %.1f us/pair with recording, x%.4f the scan without it "
+           "(median of the rounds; target <= x%.2f: %s); CPU us/pair %.1f against %.1f",
+           options.label.c_str(), median(times.recorded), onOff, kSeekRecordingTarget,
+           onOff <= kSeekRecordingTarget ? "met" : "NOT MET", median(times.recordedCpu),
+           median(times.scanCpu));
     return 0;
 }
 
+// The recording's memory for a 20 TB unit, laid out as a test lays it out,
+// with the arithmetic behind the figure, and its cost per read.
+void reportRecording(const Options& options) {
+    constexpr int64_t kUnit = 20000000000000LL;
+    DiskContext disk;
+    disk.deviceSize = kUnit;
+    disk.sectorCount = kUnit / 512;
+    SizingSweep::doSweepSectorAllocationWithFile(disk, "", "");
+    ScanRecorder recorder(Env::standard());
+    recorder.beginTest({"cursory", "/nonexistent/unit", "", "", false, "", ""});
+    recorder.surfaceBegins(disk);
+    for (const ScanSection& section : disk.sections) {
+        recorder.sectionBegins();
+        recorder.readTimed(section.start, DiskContext::kScanReadSize, 4000, false);
+        recorder.sectionEnds();
+    }
+    recorder.surfaceEnds();
+    size_t total = recorder.memoryBytes();
+    constexpr size_t n = SurfaceMap::kMaximumStretches;
+    constexpr size_t sketch = LatencyHistogram::kBuckets * sizeof(uint32_t);
+    constexpr size_t histograms = 2 * LatencyHistogram::kBuckets * sizeof(uint64_t);
+    std::printf("memory: %d sections -> at most %zu stretches; per stretch %zu B of map + %zu B "
+                "of median sketch + %zu B of live copy = %zu B; x %zu = %zu B; histograms %zu "
+                "B; doubtful list at most %zu x %zu B\n",
+                disk.sectionCount, n, sizeof(Stretch), sketch, sizeof(MapCell),
+                sizeof(Stretch) + sketch + sizeof(MapCell), n,
+                n * (sizeof(Stretch) + sketch + sizeof(MapCell)), histograms,
+                TestMeasurements::kMaximumDoubtful, sizeof(DoubtfulReading));
+    result(options, "recording memory for a 20 TB unit: %.2f MB (target < 20 MB: %s)",
+           static_cast<double>(total) / 1e6, total < 20000000 ? "met" : "NOT MET");
+
+    // Sequential reads over the first sections of the same layout, on the
+    // unit's own counters when it has any.
+    recorder.beginTest({"cursory", options.device, "", "", false, "", ""});
+    recorder.surfaceBegins(disk);
+    constexpr int kReads = 2000000;
+    int done = 0;
+    Stopwatch watch;
+    for (const ScanSection& section : disk.sections) {
+        recorder.sectionBegins();
+        for (int64_t at = section.start; at < section.end && done < kReads;
+             at += DiskContext::kScanReadSize, ++done) {
+            recorder.readTimed(at, DiskContext::kScanReadSize, 1000 + done % 3000, false);
+        }
+        recorder.sectionEnds();
+        if (done >= kReads) {
+            break;
+        }
+    }
+    Span spent = watch.elapsed();
+    recorder.surfaceEnds();
+    recordingNanosPerRead = spent.cpu / done * 1e9;
+    std::shared_ptr<const TestMeasurements> m = recorder.finishTest(ScanRecorder::TestEnd{});
+    std::printf("recording cost: %.1f ns of CPU per read over %d sequential reads (%s)\n",
+                recordingNanosPerRead, done,
+                m && m->activityWatched ? "the unit's I/O counters watched"
+                                        : "no I/O counters to watch");
+}
+
 int run(const Options& options, const std::string& logFile) {
+    reportRecording(options);
     // The plain loops read through a descriptor opened exactly as the engine
     // opens the unit (O_DIRECT where the kernel accepts it).
     int err = 0;

@@ -4,6 +4,7 @@
 #include "cli/CursoryCommand.h"
 #include "cli/DiagnosticsCommand.h"
 #include "cli/ForgetCommand.h"
+#include "cli/HistoryCommand.h"
 #include "cli/ListCommand.h"
 #include "cli/NormalCommand.h"
 
@@ -24,11 +25,9 @@ int run(int argc, char** argv) {
         return 2;
     }
     // Accepted on the command line already, so that scripts and the manual
-    // page agree, but refused until the feature behind them is built; one
+    // page agree, but refused until the feature behind it is built; one
     // read in flight is what the scans do today.
-    const char* unbuilt = options->mapFile          ? "--map"
-                          : options->queueDepth > 1 ? "--queue-depth"
-                                                    : nullptr;
+    const char* unbuilt = options->queueDepth > 1 ? "--queue-depth" : nullptr;
     if (unbuilt != nullptr) {
         std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n", unbuilt);
         return 2;
@@ -45,6 +44,9 @@ int run(int argc, char** argv) {
     }
     if (options->command == "normal") {
         return NormalCommand(*options).run();
+    }
+    if (options->command == "history") {
+        return HistoryCommand(*options).run();
     }
     if (options->command == "diagnostics") {
         return DiagnosticsCommand(*options).run();

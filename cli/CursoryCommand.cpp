@@ -1,5 +1,7 @@
 #include "cli/CursoryCommand.h"
 
+#include "cli/MeasurementJson.h"
+#include "cli/SurfaceMapFile.h"
 #include "cli/TestRun.h"
 
 #include <optional>
@@ -53,6 +55,7 @@ nlohmann::json CursoryCommand::summaryJson(const CliOptions& options, const Test
                        {"seekLinear", orNull(s.seekLinearRPI)},
                        {"seekRatio", orNull(s.seekRatioRPI)}};
     summary["failedSections"] = failed;
+    summary["measurements"] = MeasurementJson::ofTest(s);
     // Without a seek scan the surface scan runs to the end of the test.
     summary["timings"]["surfaceSeconds"] = TestRun::secondsBetween(
         s.surfaceStartMicros, s.seekStartMicros ? s.seekStartMicros : s.endMicros);
@@ -99,6 +102,9 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
 
     TestResults summary = hub.testResults();
     int status = exitStatusFor(summary);
+    if (started && options_.mapFile) {
+        writeSurfaceMapFile(hub, *options_.mapFile);
+    }
     if (!started) {
         run.complainNotStarted();
     } else {

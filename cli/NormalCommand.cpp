@@ -1,5 +1,7 @@
 #include "cli/NormalCommand.h"
 
+#include "cli/MeasurementJson.h"
+#include "cli/SurfaceMapFile.h"
 #include "cli/TestRun.h"
 #include "store/DataFileFormat.h"
 
@@ -63,6 +65,7 @@ nlohmann::json NormalCommand::summaryJson(const CliOptions& options, const TestR
         summary["result"] = errors ? "failed" : "passed";
     }
     summary["rpis"] = rpis;
+    summary["measurements"] = MeasurementJson::ofTest(s);
     // The surface phase up to the seek scan's start: the scan and the
     // data-file work after it (first average or fold).
     summary["timings"]["surfaceSeconds"] =
@@ -87,6 +90,9 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
 
     TestResults summary = hub.testResults();
     int status = exitStatusFor(summary);
+    if (started && options_.mapFile) {
+        writeSurfaceMapFile(hub, *options_.mapFile);
+    }
     std::string problem = hub.startProblem();
     if (!started) {
         run.complainNotStarted();

@@ -42,7 +42,7 @@ void deInitialize(std::unique_ptr<DiskContext>& disk) {
 }
 
 int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, DiskContext& disk,
-                       int64_t offsetA, int64_t offsetB) {
+                       int64_t offsetA, int64_t offsetB, std::vector<int64_t>* cycleMicros) {
     constexpr int kCycles = 25;
     constexpr int kTrips = 5;
 
@@ -57,6 +57,9 @@ int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, Dis
         disk.seekBuffer.allocate(static_cast<std::size_t>(length));
     }
     void* buffer = disk.seekBuffer.data();
+    if (cycleMicros != nullptr) {
+        cycleMicros->clear();
+    }
 
     int64_t totalMicros = 0;
     int64_t minMicros = 0;
@@ -88,6 +91,9 @@ int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, Dis
         int64_t t1 = disk.clock->monotonicMicros();
 
         int64_t duration = t1 - t0;
+        if (cycleMicros != nullptr) {
+            cycleMicros->push_back(duration);
+        }
         totalMicros += duration;
         if (firstCycle) {
             minMicros = duration;

@@ -97,8 +97,10 @@ constexpr double kSeekCycleThreshold = 0.5;
 // trips from A to B. Fills the out values (seconds) and answers 1 (passed) or
 // 2 (slowest cycle above 0.5 s); on the first failing seek -2, on the first
 // failing read -1, leaving the out values untouched. The caller holds the
-// scan controller's lock.
+// scan controller's lock. cycleMicros, when given, receives the duration of
+// every timed cycle measured.
 int doLowLevelSeekTest(double* min, double* max, double* total, double* avg, DiskContext& disk,
-                       int64_t offsetA, int64_t offsetB);
+                       int64_t offsetA, int64_t offsetB,
+                       std::vector<int64_t>* cycleMicros = nullptr);
 
 } // namespace tolvarin

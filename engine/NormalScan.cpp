@@ -264,6 +264,8 @@ SurfaceScan::StoreHooks NormalScan::storeHooks() {
     };
     hooks.deleteCurrentBackupFilesWithFilePrefix = [this](const std::string&) {
         journal_->commit();
+        // "Save": the measurements so far are kept with the saved files.
+        controller_.endMeasurements("saved", true);
     };
     hooks.restorePreviousTestFilesWithFilePrefix = [this](const std::string& prefix) {
         if (!journal_->rollBack()) {
@@ -552,6 +554,8 @@ NormalScan::Outcome NormalScan::finish(bool initial) {
         }
     });
     host_.enableSystemItemsFromScanController();
+    // Before the report, which draws its pictures from them.
+    controller_.endMeasurements("completed", true);
 
     // Written before message 8, which tells the user it is there.
     bool report = reportWriter_ != nullptr && reportWriter_->generateReport(controller_.results());

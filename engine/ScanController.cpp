@@ -34,7 +34,8 @@ void logLine(const char* text) {
 } // namespace
 
 ScanController::ScanController(ScanHost& guiController)
-    : host_(guiController), notificationCenter_(guiController.note()) {}
+    : host_(guiController), notificationCenter_(guiController.note()),
+      recorder_(guiController.env()) {}
 
 ScanController::~ScanController() {
     joinScanThread();
@@ -179,6 +180,7 @@ TOLVARIN_TEXT_FIELD(tolvarinDir, setTolvarinDir, tolvarinDir_)
 TOLVARIN_TEXT_FIELD(filePrefix, setFilePrefix, filePrefix_)
 TOLVARIN_TEXT_FIELD(currentTestRange, setCurrentTestRange, currentTestRange_)
 TOLVARIN_TEXT_FIELD(preparationProblem, setPreparationProblem, preparationProblem_)
+TOLVARIN_TEXT_FIELD(measurementPrefix, setMeasurementPrefix, measurementPrefix_)
 #undef TOLVARIN_TEXT_FIELD
 
 DataFileSet ScanController::unitFiles() const {
@@ -328,10 +330,63 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
         }
     }
 
+    beginMeasurements(options.normalScan,
+                      options.cursoryLimitedScanSelected && options.doSurfaceScan, device);
     if (!options.normalScan) {
         return true;
     }
     return NormalScan(*this, host_).prepareUnitFiles(disk);
+}
+
+// --- measurements beyond the designed files ------------------------------------
+
+void ScanController::beginMeasurements(bool normal, bool limited, const std::string& device) {
+    ScanRecorder::TestStart start;
+    start.kind = normal ? "normal" : limited ? "limited" : "cursory";
+    start.device = device;
+    start.filePrefix = normal ? filePrefix() : measurementPrefix();
+    start.dataDirectory = tolvarinDir();
+    start.readSmart = hasSMART();
+    recorder_.beginTest(start);
+}
+
+std::shared_ptr<const TestMeasurements> ScanController::endMeasurements(const std::string& outcome,
+                                                                        bool keep) {
+    if (!recorder_.testUnderWay()) {
+        return recorder_.finished();
+    }
+    const TestResults r = results();
+    ScanRecorder::TestEnd end;
+    end.outcome = outcome;
+    end.keep = keep;
+    if (const DiskContext* d = disk_.get()) {
+        end.surfaceErrors = d->surfaceErrors;
+        end.surfaceIrregularities = d->surfaceIrregularities;
+        end.seekErrors = d->seekErrors;
+        end.seekIrregularities = d->seekIrregularities;
+        end.totalErrors = d->totalErrors;
+        end.totalIrregularities = d->totalIrregularities;
+        if (!r.normal) {
+            // The limited scan computes no surface indices.
+            if (r.surfaceCompleted && !host_.scanOptions().cursoryLimitedScanSelected) {
+                end.indices[0] = d->surfaceLinearRPI;
+                end.indices[1] = d->surfaceRatioRPI;
+            }
+            if (r.seekCompleted) {
+                end.indices[2] = d->seekLinearRPI;
+                end.indices[3] = d->seekRatioRPI;
+            }
+        }
+    }
+    if (r.normal && r.completed) {
+        // A first test's current indices are its baseline's.
+        const TestResults::StoredIndices i = r.currentRPIs.value_or(r.initialRPIs);
+        end.initialScan = r.initialScan;
+        end.indices = {i.surfaceLinear, i.surfaceRatio, i.seekLinear, i.seekRatio};
+    }
+    std::shared_ptr<const TestMeasurements> m = recorder_.finishTest(end);
+    updateResults([&](TestResults& results) { results.measurements = m; });
+    return m;
 }
 
 // --- data store calls ----------------------------------------------------------
@@ -605,6 +660,11 @@ void ScanController::captureResults() {
     if (disk == nullptr) {
         return;
     }
+    // A test that ends without its sequence having kept its measurements:
+    // a cursory test keeps them now; a normal one that was not saved keeps
+    // none, as it keeps no designed files.
+    const bool normal = results().normal;
+    endMeasurements(stopFlag() ? "stopped" : "completed", !normal);
     const bool limited = host_.scanOptions().cursoryLimitedScanSelected;
     std::lock_guard<std::mutex> lock(resultsMutex_);
     TestResults& r = results_;

@@ -3,6 +3,7 @@
 #include "base/Media.h"
 #include "base/TestResults.h"
 #include "engine/DiskContext.h"
+#include "engine/ScanRecorder.h"
 #include "store/DataFileSet.h"
 
 #include <atomic>
@@ -91,6 +92,19 @@ class ScanController {
 
     // The lock the scans hold around every timed device access.
     std::recursive_mutex& scanLock() { return scanLock_; }
+
+    // --- what the test measures beyond the designed files ---------------------
+    ScanRecorder& recorder() { return recorder_; }
+    // Where the surface scan reports each read (the recorder).
+    SurfaceReadSink& readSink() { return recorder_; }
+    // The stored unit a cursory test's measurements are kept with (a normal
+    // test keeps them with its own file prefix); empty: not kept.
+    std::string measurementPrefix() const;
+    void setMeasurementPrefix(const std::string& value);
+    // Ends the recording of the test (once; later calls answer the same
+    // record): outcome completed, stopped or saved; keep writes it beside
+    // the unit's files. The record goes into the results.
+    std::shared_ptr<const TestMeasurements> endMeasurements(const std::string& outcome, bool keep);
 
     // --- the test's device context -----------------------------------------
     // Null before a test is prepared and after the post-test reset.
@@ -254,6 +268,7 @@ class ScanController {
     // The counts, sections and indices of the context into the results,
     // before the context goes.
     void captureResults();
+    void beginMeasurements(bool normal, bool limited, const std::string& device);
     void runScanThread();
     bool appendDiagRecord(const std::string& line);
 
@@ -271,6 +286,7 @@ class ScanController {
     std::string tolvarinDir_;
     std::string filePrefix_;
     std::string preparationProblem_;
+    std::string measurementPrefix_;
     Media mediaRecord_;
     std::shared_ptr<DriveProcessor> driveProcessor_;
     std::shared_ptr<FileProcessor> fileProcessor_;
@@ -313,6 +329,8 @@ class ScanController {
     std::mutex threadMutex_;
     std::thread thread_;
     std::atomic<bool> running_{false};
+
+    ScanRecorder recorder_;
 };
 
 } // namespace tolvarin

@@ -299,11 +299,13 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     int result = 0;
     {
         std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
-        result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB);
+        result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB,
+                                    &cycles_);
     }
     if (result < 0 && controller_.unitGone()) {
         return; // not a failed pair: the stop saves the test before it
     }
+    controller_.recorder().seekCycles(cycles_, kTripsPerCycle);
 
     controller_.setCurrentTestRange(rangeText("Seeking between %.3f GB and %.3f GB",
                                               static_cast<double>(offsetA) / 1e9,

@@ -111,6 +111,9 @@ class SeekScan {
     double sumTotal_ = 0;
     double smallestMin_ = kSentinel;
     double largestMax_ = 0;
+    // The timed cycles of the pair just measured, for the recorder.
+    static constexpr int kTripsPerCycle = 5;
+    std::vector<int64_t> cycles_;
 };
 
 } // namespace tolvarin

@@ -91,12 +91,16 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
         }
     }
     times_.assign(units, 0);
+    if (DiskContext* disk = controller_.disk()) {
+        controller_.readSink().surfaceBegins(*disk);
+    }
 
     controller_.setTypeOfTest("Surface Scan");
     controller_.setCurrentTestRange("");
 }
 
 void SurfaceScan::endRun() {
+    controller_.readSink().surfaceEnds();
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -219,6 +223,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
     s.clean = 1;
     s.errorCount = 0;
     s.irregularityCount = 0;
+    controller_.readSink().sectionBegins();
 
     while (s.start + disk.position < s.end) {
         waitWhilePaused();
@@ -261,6 +266,8 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         // A failed read is not repeated; a backward step there just counts
         // as no time.
         duration = std::max<int64_t>(duration, 0);
+        controller_.readSink().readTimed(offset, std::max<int64_t>(readResult, 0), duration,
+                                         seekResult == -1 || readResult <= 0);
 
         int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
         if (section_.firstRead) {
@@ -310,6 +317,11 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         disk.readCount += 1;
     }
     closeSection(index, wording);
+    if (int doubtful = controller_.readSink().sectionEnds()) {
+        log("   DOUBTFUL: %d slow read(s) of this section were timed while other I/O used the "
+            "unit.\n\n",
+            doubtful);
+    }
     return true;
 }
 
@@ -402,6 +414,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             disk.position -= kProbeStride;
             continue;
         }
+        controller_.readSink().probed(at, result == -1);
         if (result == -1) {
             disk.surfaceErrors += 1;
             s.errorCount += 1;

@@ -14,6 +14,7 @@
 #include "qt/LogViewer.h"
 #include "qt/MainThread.h"
 #include "qt/Panes.h"
+#include "qt/PictureWidgets.h"
 #include "qt/PreferencesWindow.h"
 #include "qt/ProgressSheet.h"
 #include "qt/QtAlertAnswerer.h"
@@ -84,6 +85,8 @@ MainWindow::MainWindow(QWidget* parent, Env& env)
 
     redrawTimer_.setSingleShot(true);
     connect(&redrawTimer_, &QTimer::timeout, this, [this] { redrawNow(); });
+    mapTimer_.setSingleShot(true);
+    connect(&mapTimer_, &QTimer::timeout, this, [this] { refreshMap(); });
     endWatch_.setInterval(kEndPollMillis);
     connect(&endWatch_, &QTimer::timeout, this, [this] {
         if (!hub_->testRunning()) {
@@ -381,6 +384,31 @@ void MainWindow::redrawNow() {
                        {QString::number(p.surfaceErrors), QString::number(p.surfaceIrregularities),
                         QString::number(p.seekErrors), QString::number(p.seekIrregularities)},
                        p.surfacePercentage, p.seekPercentage);
+    refreshMap();
+}
+
+void MainWindow::refreshMap() {
+    // Redrawn when the scan published, at most every kMapRefreshMillis while
+    // a test runs; a publish held back is drawn when the time is up.
+    const uint64_t generation = hub_->progress().liveSurfaceMapGeneration();
+    if (generation == mapGeneration_) {
+        return;
+    }
+    const qint64 wait = sinceMap_.isValid() ? kMapRefreshMillis - sinceMap_.elapsed() : 0;
+    if (wait > 0 && hub_->testRunning()) {
+        if (!mapTimer_.isActive()) {
+            mapTimer_.start(static_cast<int>(wait));
+        }
+        return;
+    }
+    mapGeneration_ = generation;
+    sinceMap_.restart();
+    ScanPane* pane = hub_->normalScan() ? normalPane_ : cursoryPane_;
+    pane->surfaceMap->setPicture(hub_->progress().liveSurfaceMap());
+}
+
+void MainWindow::refreshTrend() {
+    normalPane_->trend->setPicture(hub_->unitTrend());
 }
 
 void MainWindow::setSpinnerAnimating(GUISpinner spinner, bool animating) {
@@ -432,6 +460,7 @@ void MainWindow::testEnded() {
 
 void MainWindow::showEndOfTest() {
     redrawNow();
+    refreshTrend();
     const TestResults summary = hub_->testResults();
     if (!summary.started) {
         return;
@@ -505,6 +534,9 @@ void MainWindow::showUnitUnderTest(const std::string& name, const std::string& i
         cursoryPane_->showUnit(qs(name), qs(identifier));
         diagnosticsPane_->showUnit(qs(name), qs(identifier));
     });
+    // Later, on the main thread's own turn: the hub may be in the middle of
+    // the selection that called this.
+    MainThread::post(this, [this] { refreshTrend(); });
 }
 
 // --- other windows ---------------------------------------------------------------

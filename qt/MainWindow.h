@@ -130,6 +130,9 @@ class MainWindow : public QMainWindow, public GUIView {
     void scheduleRedraw();
     // processTestStats
     void redrawNow();
+    // The selected unit's index trend, read again from its stored tests.
+    void refreshTrend();
+    void refreshMap();
     void selectionChanged(int row);
     void startPressed(bool normal);
     void openCursoryOptions();
@@ -164,6 +167,11 @@ class MainWindow : public QMainWindow, public GUIView {
 
     std::atomic<bool> redrawPosted_{false};
     QElapsedTimer sinceRedraw_;
+    // The live map is redrawn when the scan published, at most this often.
+    static constexpr int kMapRefreshMillis = 200;
+    QElapsedTimer sinceMap_;
+    QTimer mapTimer_;
+    uint64_t mapGeneration_ = 0;
     QTimer redrawTimer_;
     int redraws_ = 0;
 

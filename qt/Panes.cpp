@@ -1,5 +1,7 @@
 #include "qt/Panes.h"
 
+#include "qt/PictureWidgets.h"
+
 #include "qt/StallIndicator.h"
 
 #include <QFormLayout>
@@ -152,6 +154,14 @@ ScanPane::ScanPane(bool normal, QWidget* parent) : QWidget(parent) {
     buttons->addWidget(stopButton);
 
     stack(this, unit, progress, results, buttons);
+    // Between the progress and the results; the trend under the results.
+    auto* layout = static_cast<QVBoxLayout*>(this->layout());
+    surfaceMap = new SurfaceMapWidget(this);
+    layout->insertWidget(2, surfaceMap, 2);
+    if (normal) {
+        trend = new IndexTrendWidget(this);
+        layout->insertWidget(4, trend, 1);
+    }
 }
 
 void ScanPane::showUnit(const QString& name, const QString& identifier) {

@@ -9,7 +9,9 @@ class QPushButton;
 
 namespace tolvarin {
 
+class IndexTrendWidget;
 class StallIndicator;
+class SurfaceMapWidget;
 
 // The normal or the cursory pane of the main window: the unit under test,
 // the range under way, the four totals, the surface and seek bars, the stall
@@ -43,6 +45,10 @@ class ScanPane : public QWidget {
     QPushButton* pauseButton;
     QPushButton* stopButton;
     QPushButton* optionsButton = nullptr; // cursory pane only
+    // The surface map of the scan under way; the unit's index trend (normal
+    // pane only).
+    SurfaceMapWidget* surfaceMap;
+    IndexTrendWidget* trend = nullptr;
 };
 
 // The diagnostics pane: the step under way, the current and overall bars, the

@@ -9,6 +9,8 @@
 #include "platform/ProcessRunner.h"
 #include "platform/SafeFile.h"
 #include "platform/System.h"
+#include "report/Pictures.h"
+#include "report/ReportPictures.h"
 #include "store/DataFileFormat.h"
 #include "store/PerformanceIndex.h"
 
@@ -348,6 +350,13 @@ bool ReportGenerator::generateReport(const TestResults& results, const Clock& cl
     System::consoleLog(line);
 
     std::string report = fillTemplate(*templateText, placeholderValues(in));
+    if (results.measurements) {
+        // The pictures follow the designed text on a page of their own.
+        std::string unavailable;
+        PictureRenderer* pictures = Pictures::renderer(&unavailable);
+        report = ReportPictures::withAppendix(
+            report, ReportPictures::appendix(results.measurements.get(), pictures, unavailable));
+    }
     // Documents may be missing in a fresh home; a failure here shows as the
     // create error below.
     SafeFile::makeDirectories(Logger::documentDir());

@@ -4,7 +4,8 @@
 #
 #   scripts/fuzz.sh TARGET SECONDS
 #
-# TARGET is one of header, scan_file, average_file, index_file, siz_file, dia_file, or
+# TARGET is one of header, scan_file, average_file, index_file, siz_file, dia_file,
+# sidecar (a test's measurement file), or
 # all (each in turn, SECONDS apiece). The first run configures a clang tree in
 # build-fuzz (TOLVARIN_FUZZ_BUILD overrides it); new inputs go to
 # build-fuzz/corpus/TARGET, seeded from fuzz/corpus/TARGET, and a crashing
@@ -14,10 +15,10 @@ set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TOLVARIN_FUZZ_BUILD:-$root/build-fuzz}"
-all_targets="header scan_file average_file index_file siz_file dia_file"
+all_targets="header scan_file average_file index_file siz_file dia_file sidecar"
 
 usage() {
-    echo "usage: $0 {header|scan_file|average_file|index_file|siz_file|dia_file|all} SECONDS" >&2
+    echo "usage: $0 {header|scan_file|average_file|index_file|siz_file|dia_file|sidecar|all} SECONDS" >&2
     exit 2
 }
 

@@ -35,6 +35,12 @@
  *                               MICROSECONDS (several slow ranges add up); a
  *                               read that also hits an eio range takes the
  *                               time and then fails.
+ *   stall START END MICROSECONDS [MARKER]
+ *                               a read overlapping the range first waits
+ *                               MICROSECONDS for real (the clock is not
+ *                               moved), so that another process can act
+ *                               during the read; while it waits the file
+ *                               MARKER (relative to the plan) exists.
  *   short START END BYTES       a read starting in the range returns at most
  *                               BYTES bytes (0 reads as end of file); the file
  *                               offset moves by what was returned.
@@ -207,13 +213,22 @@ static int pass_clock_gettime(clockid_t clock, struct timespec* ts) {
 
 /* ---- plan and state ----------------------------------------------------- */
 
-enum kind { EIO_RANGE, SEEKFAIL_RANGE, SLOW_RANGE, SHORT_RANGE, WRITEFAIL_RANGE, GONE_RANGE };
+enum kind {
+    EIO_RANGE,
+    SEEKFAIL_RANGE,
+    SLOW_RANGE,
+    SHORT_RANGE,
+    WRITEFAIL_RANGE,
+    GONE_RANGE,
+    STALL_RANGE
+};
 
 struct range {
     enum kind kind;
     int64_t start, end;
-    int64_t value; /* microseconds for slow, bytes for short, errno for gone */
+    int64_t value; /* microseconds for slow and stall, bytes for short, errno for gone */
     int sticky;
+    char* marker; /* stall: the file that exists while a read waits */
 };
 
 /* Something that happens once, at a read of the target: the unit is pulled
@@ -435,7 +450,7 @@ static void parse_line(const char* plan, unsigned number, char* line) {
         return;
     }
     if (strcmp(keyword, "gone") == 0) {
-        struct range r = {GONE_RANGE, 0, 0, ENODEV, 0};
+        struct range r = {GONE_RANGE, 0, 0, ENODEV, 0, NULL};
         if (parse_number(next_word(&save), &r.start) != 0 ||
             parse_number(next_word(&save), &r.end) != 0) {
             plan_error(plan, number, "expected START END as byte counts");
@@ -460,11 +475,9 @@ static void parse_line(const char* plan, unsigned number, char* line) {
         const char* name;
         enum kind kind;
         int with_value;
-    } kinds[] = {{"eio", EIO_RANGE, 0},
-                 {"seekfail", SEEKFAIL_RANGE, 0},
-                 {"slow", SLOW_RANGE, 1},
-                 {"short", SHORT_RANGE, 1},
-                 {"writefail", WRITEFAIL_RANGE, 0}};
+    } kinds[] = {
+        {"eio", EIO_RANGE, 0},     {"seekfail", SEEKFAIL_RANGE, 0},   {"slow", SLOW_RANGE, 1},
+        {"short", SHORT_RANGE, 1}, {"writefail", WRITEFAIL_RANGE, 0}, {"stall", STALL_RANGE, 1}};
     size_t k = 0;
     while (k < sizeof kinds / sizeof kinds[0] && strcmp(kinds[k].name, keyword) != 0) {
         ++k;
@@ -472,10 +485,10 @@ static void parse_line(const char* plan, unsigned number, char* line) {
     if (k == sizeof kinds / sizeof kinds[0]) {
         plan_error(plan, number,
                    "unknown directive (target, eio, seekfail, slow, short, writefail, gone, "
-                   "unplug, wallstep)");
+                   "unplug, wallstep, stall)");
     }
 
-    struct range r = {kinds[k].kind, 0, 0, 0, 0};
+    struct range r = {kinds[k].kind, 0, 0, 0, 0, NULL};
     if (parse_number(next_word(&save), &r.start) != 0 ||
         parse_number(next_word(&save), &r.end) != 0) {
         plan_error(plan, number, "expected START END as byte counts");
@@ -486,13 +499,22 @@ static void parse_line(const char* plan, unsigned number, char* line) {
     if (kinds[k].with_value) {
         if (parse_number(next_word(&save), &r.value) != 0) {
             plan_error(plan, number,
-                       r.kind == SLOW_RANGE ? "slow needs MICROSECONDS" : "short needs BYTES");
+                       r.kind == SHORT_RANGE  ? "short needs BYTES"
+                       : r.kind == SLOW_RANGE ? "slow needs MICROSECONDS"
+                                              : "stall needs MICROSECONDS");
         }
-        if (r.kind == SLOW_RANGE && r.value > INT64_MAX / 1000) {
+        if ((r.kind == SLOW_RANGE || r.kind == STALL_RANGE) && r.value > INT64_MAX / 1000) {
             plan_error(plan, number, "MICROSECONDS is too large");
         }
     }
     char* extra = next_word(&save);
+    if (extra != NULL && r.kind == STALL_RANGE) {
+        r.marker = plan_relative(plan, extra);
+        if (r.marker == NULL) {
+            plan_error(plan, number, "cannot resolve the marker path");
+        }
+        extra = next_word(&save);
+    }
     if (extra != NULL && r.kind == EIO_RANGE && strcmp(extra, "sticky") == 0) {
         r.sticky = 1;
         extra = next_word(&save);
@@ -663,6 +685,23 @@ struct verdict {
     int64_t limit; /* most bytes the read may return, or -1 */
 };
 
+/* Waits for real, with the marker file present meanwhile (raw system calls:
+ * nothing here may come back into the library). */
+static void stall(int64_t micros, const char* marker) {
+    if (marker != NULL) {
+        long fd = syscall(SYS_openat, AT_FDCWD, marker, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            syscall(SYS_close, (int)fd);
+        }
+    }
+    struct timespec wait = {micros / 1000000, (micros % 1000000) * 1000};
+    while (syscall(SYS_nanosleep, &wait, &wait) != 0 && errno == EINTR) {
+    }
+    if (marker != NULL) {
+        syscall(SYS_unlinkat, AT_FDCWD, marker, 0);
+    }
+}
+
 /* Fires the triggers this read of [offset, offset + length), the target's
  * read number `read`, sets off. Called with plan_lock held. */
 static void fire_triggers(int64_t offset, uint64_t length, unsigned long long read) {
@@ -697,12 +736,18 @@ static int gone_errno(int64_t offset, uint64_t length) {
 static struct verdict judge_read(int64_t offset, uint64_t length) {
     struct verdict v = {0, -1};
     int64_t delay_us = 0;
+    int64_t stall_us = 0;
+    const char* marker = NULL;
     unsigned long long read = atomic_fetch_add(&target_reads, 1) + 1;
     pthread_mutex_lock(&plan_lock);
     fire_triggers(offset, length, read);
     int gone = gone_errno(offset, length);
     for (size_t i = 0; i < range_count; ++i) {
         const struct range* r = &ranges[i];
+        if (r->kind == STALL_RANGE && overlaps(r, offset, length)) {
+            stall_us += r->value;
+            marker = r->marker != NULL ? r->marker : marker;
+        }
         if (r->kind == EIO_RANGE && overlaps(r, offset, length)) {
             v.fail = EIO;
         } else if (r->kind == SLOW_RANGE && overlaps(r, offset, length)) {
@@ -713,6 +758,9 @@ static struct verdict judge_read(int64_t offset, uint64_t length) {
         }
     }
     pthread_mutex_unlock(&plan_lock);
+    if (stall_us > 0) {
+        stall(stall_us, marker);
+    }
     if (delay_us > 0) {
         atomic_fetch_add(&shift_ns, delay_us * 1000);
         atomic_fetch_add(&hits_slow, 1);

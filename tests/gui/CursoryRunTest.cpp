@@ -16,6 +16,7 @@
 #include "qt/LogViewer.h"
 #include "qt/MainWindow.h"
 #include "qt/Panes.h"
+#include "qt/PictureWidgets.h"
 #include "qt/StallIndicator.h"
 #include "tests/gui/support/GuiTestSupport.h"
 #include "tests/gui/support/ReadGate.h"
@@ -197,6 +198,8 @@ class CursoryRunTest : public QObject {
         QVERIFY(window->cursoryPane()->pauseButton->isEnabled());
         QVERIFY(window->cursoryPane()->stopButton->isEnabled());
         QVERIFY(!window->normalPane()->startButton->isEnabled());
+        // The live map was laid out and drawn while the scan ran.
+        QTRY_VERIFY(!window->cursoryPane()->surfaceMap->picture().cells.empty());
         window->cursoryPane()->surfaceBar->repaint();
         saveScreenshot(window.get(), "main-window-during");
         gate().release();
@@ -205,6 +208,19 @@ class CursoryRunTest : public QObject {
         waitForTheEnd();
         sampler.stop();
         QTRY_COMPARE(window->cursoryPane()->seekBar->value(), ScanPane::kBarSteps);
+        // The map's last state: the unreadable block and the slow one in
+        // their classes, at their places.
+        const SurfaceMapPicture map = window->cursoryPane()->surfaceMap->picture();
+        auto classAt = [&map](int64_t offset) {
+            for (const MapCell& cell : map.cells) {
+                if (offset >= cell.start && offset < cell.end) {
+                    return cell.latency;
+                }
+            }
+            return LatencyClass::notRead;
+        };
+        QCOMPARE(classAt(775946240), LatencyClass::unreadable);
+        QCOMPARE(classAt(1572864000), LatencyClass::from500ms);
         QCOMPARE(driver->asked(), std::vector<int>({0, 1}));
         // The bars moved through values between their ends.
         QVERIFY(std::any_of(surfaceSeen.begin(), surfaceSeen.end(),

@@ -3,9 +3,9 @@
 
 #include "platform/BlockProbe.h"
 #include "platform/ProcessRunner.h"
+#include "platform/SystemTools.h"
 #include "unitprobe/DiskToolFormatter.h"
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -19,20 +19,6 @@
 using namespace tolvarin;
 
 namespace {
-
-// The tools are looked up in the system's own folders, never through PATH:
-// this program runs with root rights on behalf of the application.
-std::string findSystemTool(const char* name) {
-    static const std::array<const char*, 6> folders = {
-        "/usr/sbin", "/usr/bin", "/sbin", "/bin", "/usr/local/sbin", "/usr/local/bin"};
-    for (const char* folder : folders) {
-        std::string candidate = std::string(folder) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return std::string("/usr/bin/") + name;
-}
 
 std::optional<std::string> readMountTable() {
     std::ifstream in("/proc/self/mounts");
@@ -71,11 +57,11 @@ int main(int argc, char** argv) {
 
     DiskToolFormatter::Sources sources;
     sources.listBlockDevices = [] {
-        return ProcessRunner::run(findSystemTool("lsblk"),
+        return ProcessRunner::run(SystemTools::find("lsblk"),
                                   {"--json", "--bytes", "-o", DiskToolFormatter::lsblkColumns},
                                   lsblkLimits());
     };
-    std::string smartctl = findSystemTool("smartctl");
+    std::string smartctl = SystemTools::find("smartctl");
     if (::access(smartctl.c_str(), X_OK) == 0) {
         sources.smartHealth = [smartctl](const std::string& devicePath) {
             return ProcessRunner::run(smartctl, {"--json", "-H", devicePath}, smartctlLimits());
