@@ -24,9 +24,7 @@ int run(int argc, char** argv) {
     // Accepted on the command line already, so that scripts and the manual
     // page agree, but refused until the feature behind them is built; one
     // read in flight is what the scans do today.
-    const char* unbuilt = options->mapFile          ? "--map"
-                          : options->queueDepth > 1 ? "--queue-depth"
-                                                    : nullptr;
+    const char* unbuilt = options->mapFile ? "--map" : nullptr;
     if (unbuilt != nullptr) {
         std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n", unbuilt);
         return 2;
