@@ -420,10 +420,19 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         }
     };
 
+    // Every read in flight completes (its result kept for its turn).
+    auto settle = [&] {
+        for (const Slot& slot : flight) {
+            while (!slot.done && reapOne()) {
+            }
+        }
+    };
+
     while (s.start + disk.position < s.end) {
-        submitMore();
-        if (flight.empty()) {
-            // Paused or stopping: nothing is in flight now.
+        // A pause or a stop takes effect after the read just taken, as it
+        // does one read at a time; no read is left in flight meanwhile.
+        if (controller_.pauseFlag() || controller_.stopFlag()) {
+            settle();
             waitWhilePaused();
             if (controller_.stopFlag()) {
                 std::string stamp;
@@ -432,7 +441,10 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
                     return false;
                 }
             }
-            continue;
+        }
+        submitMore();
+        if (flight.empty()) {
+            continue; // paused or stopped again meanwhile
         }
         if (refreshCounter_++ % kRefreshEvery == 0) {
             refreshProgress(s.start + disk.position);
