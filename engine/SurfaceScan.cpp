@@ -109,7 +109,7 @@ void SurfaceScan::openQueue() {
         std::string why;
         queue_ = disk->device->openReadQueue(depth, &why);
         if (queue_) {
-            queueBuffers_.resize(static_cast<size_t>(depth));
+            queueBuffers_.resize(static_cast<size_t>(depth) * kWindowPerDepth);
             for (AlignedBuffer& b : queueBuffers_) {
                 b.allocate(static_cast<size_t>(disk->scanReadSize));
             }
@@ -354,7 +354,10 @@ bool SurfaceScan::takeRead(int index, Wording wording, int64_t offset, int64_t r
 bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     DiskContext& disk = *controller_.disk();
     ScanSection& s = disk.sections[static_cast<size_t>(index)];
-    const auto depth = static_cast<size_t>(queue_->depth());
+    const int depth = queue_->depth();
+    // Reads done ahead of their turn wait in their buffers while the device
+    // is kept busy with depth reads: the window is wider than the depth.
+    const size_t window = queueBuffers_.size();
 
     // The reads in flight, oldest first; each is taken in order of its
     // offset, whatever the device finished first, so that every count, time
@@ -400,10 +403,10 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         flight.clear();
     };
     auto submitMore = [&] {
-        while (flight.size() < depth && nextOffset < s.end && !controller_.pauseFlag() &&
-               !controller_.stopFlag()) {
+        while (queue_->inFlight() < depth && flight.size() < window && nextOffset < s.end &&
+               !controller_.pauseFlag() && !controller_.stopFlag()) {
             uint64_t tag = firstTag + flight.size();
-            void* buffer = queueBuffers_[static_cast<size_t>(tag % depth)].data();
+            void* buffer = queueBuffers_[static_cast<size_t>(tag % window)].data();
             Slot slot;
             slot.offset = nextOffset;
             slot.submitted = disk.clock->monotonicMicros();
@@ -458,6 +461,9 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
                 head.done = true;
                 head.completed = disk.clock->monotonicMicros();
             }
+            // A read ahead of its turn finished: its place at the device is
+            // taken by the next one (deque growth keeps head in place).
+            submitMore();
         }
         Slot taken = head;
         flight.pop_front();

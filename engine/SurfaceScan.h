@@ -50,6 +50,9 @@ class SurfaceScan {
     static constexpr int64_t kIrregularMicros = 600000;
     static constexpr int64_t kPauseMicros = 500000;
     static constexpr int kRefreshEvery = 10;
+    // Buffers of a queued scan per read in flight: reads that finish ahead
+    // of their turn wait in them.
+    static constexpr int kWindowPerDepth = 4;
 
     SurfaceScan(ScanController& controller, ScanHost& host);
 
