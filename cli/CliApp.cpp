@@ -22,8 +22,7 @@ int run(int argc, char** argv) {
         return 2;
     }
     // Accepted on the command line already, so that scripts and the manual
-    // page agree, but refused until the feature behind them is built; one
-    // read in flight is what the scans do today.
+    // page agree, but refused until the feature behind it is built.
     const char* unbuilt = options->mapFile ? "--map" : nullptr;
     if (unbuilt != nullptr) {
         std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n", unbuilt);
