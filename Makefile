@@ -41,6 +41,7 @@ package: build
 bench: build
 	@bash bench/run.sh $(BUILD)
 	@bash bench/gui_vs_cli.sh $(BUILD)
+	@bash bench/queued_scan.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

@@ -42,6 +42,7 @@ bool CursoryOptions::confirm(const Choice& choice, int64_t targetSize) {
         setCursoryLimitedScanSelected(false);
     }
     setDoSeekScan(choice.seek);
+    setQueueDepth(choice.queueDepth);
     if (!doSeekScan() && !doSurfaceScan()) {
         MessageCenter::generateAlertDialogWithNumber(kNoCursoryTestMessage);
         return false;

@@ -18,6 +18,7 @@ class CursoryOptions {
         bool limit = false;
         int startGB = 0;
         int endGB = 1;
+        int queueDepth = 1;
     };
 
     static constexpr int64_t kGigabyte = 1000000000;
@@ -46,6 +47,16 @@ class CursoryOptions {
     int limitedCursoryScanEndByte() const { return limitedCursoryScanEndByte_.load(); }
     void setLimitedCursoryScanEndByte(int value) { limitedCursoryScanEndByte_.store(value); }
     bool cursoryOptionsSelected() const { return cursoryOptionsSelected_.load(); }
+    // Reads in flight during the surface scan, kMinQueueDepth to
+    // kMaxQueueDepth; a value outside is brought to the nearest one.
+    static constexpr int kMinQueueDepth = 1;
+    static constexpr int kMaxQueueDepth = 32;
+    int queueDepth() const { return queueDepth_.load(); }
+    void setQueueDepth(int value) {
+        queueDepth_.store(value < kMinQueueDepth   ? kMinQueueDepth
+                          : value > kMaxQueueDepth ? kMaxQueueDepth
+                                                   : value);
+    }
 
   private:
     std::atomic<bool> doSurfaceScan_{true};
@@ -55,6 +66,7 @@ class CursoryOptions {
     std::atomic<bool> cursoryLimitedScanSelected_{false};
     std::atomic<int> limitedCursoryScanStartByte_{0};
     std::atomic<int> limitedCursoryScanEndByte_{1};
+    std::atomic<int> queueDepth_{1};
 };
 
 } // namespace tolvarin

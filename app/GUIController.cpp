@@ -278,6 +278,7 @@ ScanOptions GUIController::scanOptions() const {
     o.cursoryLimitedScanSelected = cursory_.cursoryLimitedScanSelected();
     o.limitedCursoryScanStartByte = cursory_.limitedCursoryScanStartByte();
     o.limitedCursoryScanEndByte = cursory_.limitedCursoryScanEndByte();
+    o.queueDepth = o.normalScan ? 1 : cursory_.queueDepth();
     return o;
 }
 

@@ -42,6 +42,9 @@ struct TestResults {
     int sizingErrors = 0;
     int64_t detectedSize = 0;
     int sectionCount = 0;
+    // Reads the surface scan kept in flight: 1 unless a cursory test asked
+    // for more and the device could serve them.
+    int queueDepth = 1;
 
     int surfaceErrors = 0;
     int surfaceIrregularities = 0;

@@ -24,14 +24,6 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "tolvarin-cli: %s\n%s", error.c_str(), cliUsage());
         return 2;
     }
-    // Accepted on the command line already, so that scripts and the manual
-    // page agree, but refused until the feature behind it is built; one
-    // read in flight is what the scans do today.
-    const char* unbuilt = options->queueDepth > 1 ? "--queue-depth" : nullptr;
-    if (unbuilt != nullptr) {
-        std::fprintf(stderr, "tolvarin-cli: %s is not available in this build yet\n", unbuilt);
-        return 2;
-    }
     if (options->command == "version") {
         std::printf("tolvarin-cli %s\n", TOLVARIN_VERSION);
         return 0;

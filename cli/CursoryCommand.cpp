@@ -47,9 +47,17 @@ nlohmann::json CursoryCommand::summaryJson(const CliOptions& options, const Test
     }
     json summary = TestRun::summaryBase("cursory", options, s, exitStatusFor(s), device, problem);
     summary["log"] = TestRun::existingPathOrNull(logFile);
-    summary["options"] = {
-        {"surface", !options.noSurface}, {"seek", !options.noSeek}, {"limit", limit},
-        {"repair", options.repair},      {"probe", probe},          {"errorLimit", errorLimit}};
+    summary["options"] = {{"surface", !options.noSurface},
+                          {"seek", !options.noSeek},
+                          {"limit", limit},
+                          {"repair", options.repair},
+                          {"probe", probe},
+                          {"errorLimit", errorLimit},
+                          {"queueDepth", options.queueDepth.value_or(1)}};
+    // Reads timed with others queued at the device wait behind them: such
+    // indices cannot be set against a normal test's.
+    summary["queueDepth"] = s.queueDepth;
+    summary["rpisComparableWithNormalTests"] = s.queueDepth == 1;
     summary["rpis"] = {{"surfaceLinear", orNull(s.surfaceLinearRPI)},
                        {"surfaceRatio", orNull(s.surfaceRatioRPI)},
                        {"seekLinear", orNull(s.seekLinearRPI)},
@@ -84,6 +92,7 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
     choice.surface = !options_.noSurface;
     choice.seek = !options_.noSeek;
     choice.repair = options_.repair;
+    choice.queueDepth = options_.queueDepth.value_or(1);
     if (options_.limit) {
         choice.limit = true;
         choice.startGB = options_.limit->first;

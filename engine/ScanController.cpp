@@ -293,6 +293,13 @@ bool ScanController::initializeScanOnDrive(const std::string& device,
         return refusePreparation("The log file cannot be written: " + logPath + " (" +
                                  Logger::startProblem() + ")");
     }
+    if (!options.normalScan && options.queueDepth > 1) {
+        Logger::writeDataToLogFile(
+            logPath,
+            "Queue depth: %d reads in flight during the surface scan; its "
+            "performance indices are not comparable with a normal test's.\n\n",
+            options.queueDepth);
+    }
 
     int result = SizingSweep::kOpenFailed;
     if (disk.device || !opener) {

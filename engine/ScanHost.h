@@ -36,6 +36,9 @@ struct ScanOptions {
     bool cursoryLimitedScanSelected = false;
     int limitedCursoryScanStartByte = 0;
     int limitedCursoryScanEndByte = 1;
+    // Reads kept in flight by a cursory surface scan; 1 reads one block at
+    // a time, as a normal test always does.
+    int queueDepth = 1;
 };
 
 // The stall spinners: which pane, which scan, and what to do with it.

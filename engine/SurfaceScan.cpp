@@ -11,8 +11,10 @@
 #include "platform/System.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
+#include <deque>
 #include <mutex>
 
 namespace tolvarin {
@@ -94,13 +96,40 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
     if (DiskContext* disk = controller_.disk()) {
         controller_.readSink().surfaceBegins(*disk);
     }
+    openQueue();
 
     controller_.setTypeOfTest("Surface Scan");
     controller_.setCurrentTestRange("");
 }
 
+void SurfaceScan::openQueue() {
+    queue_.reset();
+    queueBuffers_.clear();
+    DiskContext* disk = controller_.disk();
+    const int depth = host_.scanOptions().queueDepth;
+    int used = 1;
+    if (!normal_ && depth > 1 && disk != nullptr && disk->device) {
+        std::string why;
+        queue_ = disk->device->openReadQueue(depth, &why);
+        if (queue_) {
+            queueBuffers_.resize(static_cast<size_t>(depth) * kWindowPerDepth);
+            for (AlignedBuffer& b : queueBuffers_) {
+                b.allocate(static_cast<size_t>(disk->scanReadSize));
+            }
+            used = depth;
+        } else {
+            log("Queued reads are not available: %s. The surface scan reads one block at a "
+                "time.\n\n",
+                why.c_str());
+        }
+    }
+    controller_.updateResults([used](TestResults& r) { r.queueDepth = used; });
+}
+
 void SurfaceScan::endRun() {
     controller_.readSink().surfaceEnds();
+    queue_.reset();
+    queueBuffers_.clear();
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -225,6 +254,9 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
     s.irregularityCount = 0;
     controller_.readSink().sectionBegins();
 
+    if (queue_) {
+        return scanSectionQueued(index, wording);
+    }
     while (s.start + disk.position < s.end) {
         waitWhilePaused();
         if (controller_.stopFlag()) {
@@ -239,7 +271,6 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
         }
 
         int64_t offset = s.start + disk.position;
-        int64_t seekResult = 0;
         int64_t readResult = 0;
         int64_t duration = 0;
         for (;;) {
@@ -249,73 +280,228 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             {
                 std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
                 t0 = disk.clock->monotonicMicros();
-                seekResult = device.seek(offset);
-                readResult = seekResult == -1 ? -1 : device.read(buffer, disk.scanReadSize);
+                readResult =
+                    device.seek(offset) == -1 ? -1 : device.read(buffer, disk.scanReadSize);
                 t1 = disk.clock->monotonicMicros();
             }
-            disk.lastReadResult = readResult;
             duration = t1 - t0;
             // A clock stepped back during a good read: measure it again.
-            if (seekResult == -1 || readResult == -1 || duration >= 0) {
+            if (readResult == -1 || duration >= 0) {
                 break;
             }
         }
-        if ((seekResult == -1 || readResult < 0) && controller_.unitGone()) {
+        if (readResult < 0 && controller_.unitGone()) {
             continue; // no surface fault: the stop above saves the test
         }
-        // A failed read is not repeated; a backward step there just counts
-        // as no time.
-        duration = std::max<int64_t>(duration, 0);
-        controller_.readSink().readTimed(offset, std::max<int64_t>(readResult, 0), duration,
-                                         seekResult == -1 || readResult <= 0);
-
-        int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
-        if (section_.firstRead) {
-            section_.minimum = duration;
-            section_.maximum = duration;
-            s.maxTimePosition = slotPosition;
-            section_.firstRead = false;
-        } else {
-            if (duration < section_.minimum) {
-                section_.minimum = duration;
-            }
-            if (duration > section_.maximum) {
-                section_.maximum = duration;
-                s.maxTimePosition = slotPosition;
-            }
-        }
-        section_.sum += duration;
-        auto slot = static_cast<size_t>(disk.readCount);
-        if (slot >= times_.size()) {
-            times_.resize(std::max(slot + 1, times_.size() * 2));
-        }
-        times_[slot] = duration;
-
-        // A read that brings no data at all lies beyond the end of the unit
-        // (a recorded layout larger than the unit): it cannot advance, so
-        // the section ends there as a failure.
-        if (seekResult == -1 || readResult <= 0) {
+        if (!takeRead(index, wording, offset, readResult, duration)) {
             if (!readError(index, wording)) {
                 return false;
             }
             break;
         }
-        if (duration > kIrregularMicros) {
-            double seconds = convertLongLongTimeToDecimal(duration);
-            pending_.push_back(formatText("      Irregularity at byte %lld, response time %f",
-                                          static_cast<long long>(offset), seconds));
-            disk.totalIrregularities += 1;
-            disk.surfaceIrregularities += 1;
-            s.irregularityCount += 1;
-            s.clean = 0;
-            controller_.updateGUI();
-            if (normal_ && wording == Wording::Full) {
-                controller_.writeSurfaceIrregularityToFile(offset, seconds, index);
+    }
+    closeSection(index, wording);
+    return true;
+}
+
+bool SurfaceScan::takeRead(int index, Wording wording, int64_t offset, int64_t readResult,
+                           int64_t duration) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    disk.lastReadResult = readResult;
+    // A failed read is not repeated; a backward step there just counts as
+    // no time.
+    duration = std::max<int64_t>(duration, 0);
+    controller_.readSink().readTimed(offset, std::max<int64_t>(readResult, 0), duration,
+                                     readResult <= 0);
+
+    int64_t slotPosition = s.start + disk.readCount * disk.scanReadSize;
+    if (section_.firstRead) {
+        section_.minimum = duration;
+        section_.maximum = duration;
+        s.maxTimePosition = slotPosition;
+        section_.firstRead = false;
+    } else {
+        if (duration < section_.minimum) {
+            section_.minimum = duration;
+        }
+        if (duration > section_.maximum) {
+            section_.maximum = duration;
+            s.maxTimePosition = slotPosition;
+        }
+    }
+    section_.sum += duration;
+    auto slot = static_cast<size_t>(disk.readCount);
+    if (slot >= times_.size()) {
+        times_.resize(std::max(slot + 1, times_.size() * 2));
+    }
+    times_[slot] = duration;
+
+    // A read that brings no data at all lies beyond the end of the unit (a
+    // recorded layout larger than the unit): it cannot advance, so the
+    // section ends there as a failure.
+    if (readResult <= 0) {
+        return false;
+    }
+    if (duration > kIrregularMicros) {
+        double seconds = convertLongLongTimeToDecimal(duration);
+        pending_.push_back(formatText("      Irregularity at byte %lld, response time %f",
+                                      static_cast<long long>(offset), seconds));
+        disk.totalIrregularities += 1;
+        disk.surfaceIrregularities += 1;
+        s.irregularityCount += 1;
+        s.clean = 0;
+        controller_.updateGUI();
+        if (normal_ && wording == Wording::Full) {
+            controller_.writeSurfaceIrregularityToFile(offset, seconds, index);
+        }
+    }
+    disk.position += readResult;
+    disk.readCount += 1;
+    return true;
+}
+
+bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
+    DiskContext& disk = *controller_.disk();
+    ScanSection& s = disk.sections[static_cast<size_t>(index)];
+    const int depth = queue_->depth();
+    // Reads done ahead of their turn wait in their buffers while the device
+    // is kept busy with depth reads: the window is wider than the depth.
+    const size_t window = queueBuffers_.size();
+
+    // The reads in flight, oldest first; each is taken in order of its
+    // offset, whatever the device finished first, so that every count, time
+    // and log line is the one the one-at-a-time scan would give.
+    struct Slot {
+        int64_t offset = 0;
+        int64_t submitted = 0;
+        int64_t completed = 0;
+        int64_t result = 0;
+        int error = 0;
+        bool done = false;
+    };
+    std::deque<Slot> flight;
+    // Tags count the section's reads from 0; the oldest in flight is firstTag.
+    uint64_t firstTag = 0;
+    int64_t nextOffset = s.start + disk.position;
+
+    auto slotFor = [&](uint64_t tag) -> Slot* {
+        uint64_t i = tag - firstTag;
+        return i < flight.size() ? &flight[static_cast<size_t>(i)] : nullptr;
+    };
+    // Waits for the next completion of any read in flight and stamps it.
+    auto reapOne = [&]() -> bool {
+        ReadQueue::Completion c;
+        if (!queue_->next(&c)) {
+            return false;
+        }
+        int64_t now = disk.clock->monotonicMicros();
+        if (Slot* slot = slotFor(c.tag)) {
+            slot->completed = now;
+            slot->result = c.result;
+            slot->error = c.error;
+            slot->done = true;
+        }
+        return true;
+    };
+    // Every read still in flight is waited for and dropped: nothing may be
+    // left reading into the buffers when the scan moves on or asks.
+    auto drain = [&] {
+        while (queue_->inFlight() > 0 && reapOne()) {
+        }
+        firstTag += flight.size();
+        flight.clear();
+    };
+    auto submitMore = [&] {
+        while (queue_->inFlight() < depth && flight.size() < window && nextOffset < s.end &&
+               !controller_.pauseFlag() && !controller_.stopFlag()) {
+            uint64_t tag = firstTag + flight.size();
+            void* buffer = queueBuffers_[static_cast<size_t>(tag % window)].data();
+            Slot slot;
+            slot.offset = nextOffset;
+            slot.submitted = disk.clock->monotonicMicros();
+            if (!queue_->submit(tag, nextOffset, buffer, disk.scanReadSize)) {
+                // Not taken by the queue: the read fails where the one-at-a-
+                // time scan's would, in its turn.
+                slot.result = -1;
+                slot.error = errno;
+                slot.done = true;
+                slot.completed = slot.submitted;
+            }
+            flight.push_back(slot);
+            nextOffset += disk.scanReadSize;
+        }
+    };
+
+    // Every read in flight completes (its result kept for its turn).
+    auto settle = [&] {
+        for (const Slot& slot : flight) {
+            while (!slot.done && reapOne()) {
             }
         }
-        disk.position += readResult;
-        disk.readCount += 1;
+    };
+
+    while (s.start + disk.position < s.end) {
+        // A pause or a stop takes effect after the read just taken, as it
+        // does one read at a time; no read is left in flight meanwhile.
+        if (controller_.pauseFlag() || controller_.stopFlag()) {
+            settle();
+            waitWhilePaused();
+            if (controller_.stopFlag()) {
+                std::string stamp;
+                if (askToStop(wording, &stamp)) {
+                    terminate(stamp, wording);
+                    return false;
+                }
+            }
+        }
+        submitMore();
+        if (flight.empty()) {
+            continue; // paused or stopped again meanwhile
+        }
+        if (refreshCounter_++ % kRefreshEvery == 0) {
+            refreshProgress(s.start + disk.position);
+        }
+        Slot& head = flight.front();
+        setSpinnerLocation(head.offset);
+        while (!head.done) {
+            if (!reapOne()) {
+                head.result = -1;
+                head.error = errno;
+                head.done = true;
+                head.completed = disk.clock->monotonicMicros();
+            }
+            // A read ahead of its turn finished: its place at the device is
+            // taken by the next one (deque growth keeps head in place).
+            submitMore();
+        }
+        Slot taken = head;
+        flight.pop_front();
+        ++firstTag;
+        if (taken.result < 0 && controller_.unitGone()) {
+            // No surface fault: the stop at the top saves the test.
+            drain();
+            nextOffset = s.start + disk.position;
+            continue;
+        }
+        errno = taken.error;
+        if (!takeRead(index, wording, taken.offset, taken.result,
+                      taken.completed - taken.submitted)) {
+            drain();
+            errno = taken.error;
+            if (!readError(index, wording)) {
+                return false;
+            }
+            break;
+        }
+        if (taken.result != disk.scanReadSize) {
+            // A short read: the next read starts where this one ended, as
+            // one block at a time would read it.
+            drain();
+            nextOffset = s.start + disk.position;
+        }
     }
+    drain();
     closeSection(index, wording);
     if (int doubtful = controller_.readSink().sectionEnds()) {
         log("   DOUBTFUL: %d slow read(s) of this section were timed while other I/O used the "

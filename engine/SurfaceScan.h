@@ -1,7 +1,11 @@
 #pragma once
 
+#include "platform/AlignedBuffer.h"
+#include "platform/ReadQueue.h"
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,6 +50,9 @@ class SurfaceScan {
     static constexpr int64_t kIrregularMicros = 600000;
     static constexpr int64_t kPauseMicros = 500000;
     static constexpr int kRefreshEvery = 10;
+    // Buffers of a queued scan per read in flight: reads that finish ahead
+    // of their turn wait in them.
+    static constexpr int kWindowPerDepth = 4;
 
     SurfaceScan(ScanController& controller, ScanHost& host);
 
@@ -106,6 +113,13 @@ class SurfaceScan {
     };
 
     void endRun();
+    // The queue of reads in flight a cursory scan asked for, where the
+    // device serves one; said in the log once when it does not.
+    void openQueue();
+    // Takes one timed read into the section's statistics: false when it
+    // failed (the section then ends with readError).
+    bool takeRead(int index, Wording wording, int64_t offset, int64_t readResult, int64_t duration);
+    bool scanSectionQueued(int index, Wording wording);
     int sectionCount() const;
     bool scanOneSection(int index, Wording wording);
     bool readError(int index, Wording wording);
@@ -135,6 +149,8 @@ class SurfaceScan {
     std::vector<std::string> pending_;
     int64_t refreshCounter_ = 0;
     SectionRun section_;
+    std::unique_ptr<ReadQueue> queue_;
+    std::vector<AlignedBuffer> queueBuffers_;
 };
 
 // Section statistics: minimum, maximum and total time from the microsecond

@@ -31,6 +31,8 @@ class PosixRawDevice : public RawDevice {
     int64_t write(const void* buffer, int64_t length) override;
     int64_t reportedSize() const override { return reportedSize_; }
     int64_t logicalBlockSize() const override { return blockSize_; }
+    // io_uring on the device's descriptor where the kernel allows it.
+    std::unique_ptr<ReadQueue> openReadQueue(int depth, std::string* why) override;
 
     int fd() const { return fd_.get(); }
     bool isDirect() const { return direct_; }

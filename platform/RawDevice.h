@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/ReadQueue.h"
+
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace tolvarin {
 
@@ -20,6 +24,16 @@ class RawDevice {
     virtual int64_t reportedSize() const = 0;
     // The device's logical block size; reads are widened to it where needed.
     virtual int64_t logicalBlockSize() const { return 512; }
+    // A queue of up to depth reads in flight at once on this device, or
+    // nullptr (with the reason in why) where the device serves one read at a
+    // time.
+    virtual std::unique_ptr<ReadQueue> openReadQueue(int depth, std::string* why) {
+        (void)depth;
+        if (why != nullptr) {
+            *why = "the device serves one read at a time";
+        }
+        return nullptr;
+    }
 };
 
 } // namespace tolvarin

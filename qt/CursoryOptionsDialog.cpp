@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -24,7 +25,7 @@ CursoryOptionsDialog::CursoryOptionsDialog(GUIController& hub, QWidget* parent)
       repair_(new QCheckBox(QStringLiteral("Attempt to repair unreadable sectors"), this)),
       limit_(new QCheckBox(QStringLiteral("Limit Scan"), this)), start_(new QSpinBox(this)),
       end_(new QSpinBox(this)), startLabel_(new QLabel(QStringLiteral("Start (GB):"), this)),
-      endLabel_(new QLabel(QStringLiteral("End (GB):"), this)) {
+      endLabel_(new QLabel(QStringLiteral("End (GB):"), this)), depth_(new QSpinBox(this)) {
     setWindowTitle(QStringLiteral("Cursory Scan Options"));
     setObjectName(QStringLiteral("cursoryOptions"));
     surface_->setObjectName(QStringLiteral("surfaceScanButton"));
@@ -48,6 +49,19 @@ CursoryOptionsDialog::CursoryOptionsDialog(GUIController& hub, QWidget* parent)
         new QLabel(QStringLiteral("A repair overwrites unreadable sectors with zeros."), scans);
     warning->setWordWrap(true);
     scanLayout->addWidget(warning);
+
+    depth_->setObjectName(QStringLiteral("queueDepthField"));
+    depth_->setRange(CursoryOptions::kMinQueueDepth, CursoryOptions::kMaxQueueDepth);
+    auto* depthRow = new QHBoxLayout();
+    depthRow->addWidget(new QLabel(QStringLiteral("Reads in flight:"), scans));
+    depthRow->addWidget(depth_);
+    depthRow->addStretch(1);
+    scanLayout->addLayout(depthRow);
+    auto* depthNote = new QLabel(QStringLiteral("More than 1 suits solid-state units; the scan's "
+                                                "indices then differ from a normal test's."),
+                                 scans);
+    depthNote->setWordWrap(true);
+    scanLayout->addWidget(depthNote);
 
     auto* range = new QGroupBox(QStringLiteral("Surface scan range"), this);
     auto* rangeLayout = new QGridLayout(range);
@@ -77,6 +91,7 @@ void CursoryOptionsDialog::load() {
     start_->setValue(hub_.cursoryOptions().limitedCursoryScanStartByte());
     end_->setValue(hub_.cursoryOptions().limitedCursoryScanEndByte());
     seek_->setChecked(hub_.cursoryOptions().doSeekScan());
+    depth_->setValue(hub_.cursoryOptions().queueDepth());
     surface_->setChecked(hub_.cursoryOptions().doSurfaceScan());
     if (hub_.cursoryOptions().doSurfaceScan()) {
         limit_->setChecked(hub_.cursoryOptions().cursoryLimitedScanSelected());
@@ -93,6 +108,7 @@ void CursoryOptionsDialog::updateEnabled() {
     const bool surface = surface_->isChecked();
     const bool range = surface && limit_->isChecked();
     limit_->setEnabled(surface);
+    depth_->setEnabled(surface);
     repair_->setEnabled(surface);
     startLabel_->setEnabled(surface);
     endLabel_->setEnabled(surface);
@@ -111,6 +127,8 @@ void CursoryOptionsDialog::okButtonPressed() {
     choice.limit = limit_->isChecked() && surface_->isChecked();
     choice.startGB = start_->value();
     choice.endGB = end_->value();
+    depth_->interpretText();
+    choice.queueDepth = depth_->value();
     if (!hub_.confirmCursoryOptions(choice)) {
         return;
     }

@@ -26,6 +26,7 @@ class CursoryOptionsDialog : public QDialog {
     QCheckBox* limitBox() const { return limit_; }
     QSpinBox* startField() const { return start_; }
     QSpinBox* endField() const { return end_; }
+    QSpinBox* queueDepthField() const { return depth_; }
 
   public slots:
     void okButtonPressed();
@@ -47,6 +48,7 @@ class CursoryOptionsDialog : public QDialog {
     QSpinBox* end_;
     QLabel* startLabel_;
     QLabel* endLabel_;
+    QSpinBox* depth_;
     bool finished_ = false;
 };
 

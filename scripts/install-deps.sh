@@ -8,7 +8,7 @@ pkgs=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev nlohmann-json3-dev
   pkexec x11-xserver-utils
-  smartmontools util-linux libblkid-dev xvfb xauth
+  smartmontools util-linux libblkid-dev liburing-dev fio xvfb xauth
   fdisk e2fsprogs cryptsetup-bin btrfs-progs lvm2 exfatprogs ntfs-3g xfsprogs dosfstools
   libreoffice-writer-nogui poppler-utils
   dpkg-dev lintian desktop-file-utils appstream man-db

@@ -733,7 +733,9 @@ static int gone_errno(int64_t offset, uint64_t length) {
     return err;
 }
 
-static struct verdict judge_read(int64_t offset, uint64_t length) {
+/* The verdict on a read; its time (microseconds) goes to *delay_us for the
+ * caller to spend when the read ends. */
+static struct verdict judge_read_later(int64_t offset, uint64_t length, int64_t* delay_out) {
     struct verdict v = {0, -1};
     int64_t delay_us = 0;
     int64_t stall_us = 0;
@@ -761,16 +763,27 @@ static struct verdict judge_read(int64_t offset, uint64_t length) {
     if (stall_us > 0) {
         stall(stall_us, marker);
     }
-    if (delay_us > 0) {
-        atomic_fetch_add(&shift_ns, delay_us * 1000);
-        atomic_fetch_add(&hits_slow, 1);
-    }
+    *delay_out = delay_us;
     if (gone != 0) {
         v.fail = gone; /* a unit that is gone answers nothing else */
         atomic_fetch_add(&hits_gone, 1);
     } else if (v.fail) {
         atomic_fetch_add(&hits_eio, 1);
     }
+    return v;
+}
+
+static void spend(int64_t delay_us) {
+    if (delay_us > 0) {
+        atomic_fetch_add(&shift_ns, delay_us * 1000);
+        atomic_fetch_add(&hits_slow, 1);
+    }
+}
+
+static struct verdict judge_read(int64_t offset, uint64_t length) {
+    int64_t delay_us = 0;
+    struct verdict v = judge_read_later(offset, length, &delay_us);
+    spend(delay_us);
     return v;
 }
 
@@ -1318,3 +1331,129 @@ __attribute__((destructor)) static void faultlib_report(void) {
         fprintf(stderr, "tolvarin_fault: cannot open the report %s: %s\n", path, strerror(errno));
     }
 }
+
+/* ---- io_uring ---------------------------------------------------------------
+ * Queued reads reach the kernel without a read call. The library sees them
+ * where liburing hands them over and back: io_uring_submit (the reads of the
+ * target are judged, by their offsets) and __io_uring_get_cqe (a judged read's
+ * completion gets its verdict: the errno, the shorter length, the time). A
+ * slow read is handed out after every other read in flight, as a device
+ * serves the reads beside a slow one meanwhile, so only its own time grows. */
+#if __has_include(<liburing.h>)
+#include <liburing.h>
+
+#define URING_TRACKED 256
+
+struct uring_read {
+    const struct io_uring* ring;
+    uint64_t tag;
+    struct verdict verdict;
+    int64_t delay_us;
+    int used;
+};
+
+static struct uring_read uring_reads[URING_TRACKED];
+static pthread_mutex_t uring_lock = PTHREAD_MUTEX_INITIALIZER;
+
+static int (*real_uring_submit)(struct io_uring*);
+static int (*real_uring_get_cqe)(struct io_uring*, struct io_uring_cqe**, unsigned, unsigned,
+                                 sigset_t*);
+
+static void resolve_uring(void) {
+    if (real_uring_submit == NULL) {
+        *(void**)(&real_uring_submit) = dlsym(RTLD_NEXT, "io_uring_submit");
+        *(void**)(&real_uring_get_cqe) = dlsym(RTLD_NEXT, "__io_uring_get_cqe");
+    }
+}
+
+/* Called with uring_lock held. */
+static struct uring_read* uring_find(const struct io_uring* ring, uint64_t tag) {
+    for (int i = 0; i < URING_TRACKED; ++i) {
+        if (uring_reads[i].used && uring_reads[i].ring == ring && uring_reads[i].tag == tag) {
+            return &uring_reads[i];
+        }
+    }
+    return NULL;
+}
+
+static unsigned uring_in_flight(const struct io_uring* ring) {
+    unsigned n = 0;
+    for (int i = 0; i < URING_TRACKED; ++i) {
+        n += uring_reads[i].used && uring_reads[i].ring == ring;
+    }
+    return n;
+}
+
+int io_uring_submit(struct io_uring* ring) {
+    resolve_uring();
+    if (ready() && active) {
+        for (unsigned i = ring->sq.sqe_head; i != ring->sq.sqe_tail; ++i) {
+            const struct io_uring_sqe* sqe = &ring->sq.sqes[i & ring->sq.ring_mask];
+            if (sqe->opcode != IORING_OP_READ || !is_target(sqe->fd)) {
+                continue;
+            }
+            struct uring_read r = {ring, sqe->user_data, {0, -1}, 0, 1};
+            r.verdict = judge_read_later((int64_t)sqe->off, sqe->len, &r.delay_us);
+            pthread_mutex_lock(&uring_lock);
+            for (int k = 0; k < URING_TRACKED; ++k) {
+                if (!uring_reads[k].used) {
+                    uring_reads[k] = r;
+                    break;
+                }
+            }
+            pthread_mutex_unlock(&uring_lock);
+        }
+    }
+    return real_uring_submit(ring);
+}
+
+int __io_uring_get_cqe(struct io_uring* ring, struct io_uring_cqe** cqe_ptr, unsigned submit,
+                       unsigned wait_nr, sigset_t* sigmask) {
+    resolve_uring();
+    int rc = real_uring_get_cqe(ring, cqe_ptr, submit, wait_nr, sigmask);
+    if (rc != 0 || *cqe_ptr == NULL || !active) {
+        return rc;
+    }
+    pthread_mutex_lock(&uring_lock);
+    struct uring_read* r = uring_find(ring, (*cqe_ptr)->user_data);
+    unsigned others = 0;
+    while (r != NULL && r->delay_us > 0 && (others = uring_in_flight(ring) - 1) > 0) {
+        /* Wait for the judged reads beside it, then put the slow one last. */
+        unsigned head = *ring->cq.khead;
+        unsigned tail = __atomic_load_n(ring->cq.ktail, __ATOMIC_ACQUIRE);
+        if (tail - head < others + 1) {
+            pthread_mutex_unlock(&uring_lock);
+            rc = real_uring_get_cqe(ring, cqe_ptr, 0, others + 1, NULL);
+            pthread_mutex_lock(&uring_lock);
+            if (rc != 0) {
+                break;
+            }
+            tail = __atomic_load_n(ring->cq.ktail, __ATOMIC_ACQUIRE);
+        }
+        unsigned mask = ring->cq.ring_mask;
+        struct io_uring_cqe slow = ring->cq.cqes[head & mask];
+        for (unsigned i = head; i + 1 != tail; ++i) {
+            ring->cq.cqes[i & mask] = ring->cq.cqes[(i + 1) & mask];
+        }
+        ring->cq.cqes[(tail - 1) & mask] = slow;
+        *cqe_ptr = &ring->cq.cqes[head & mask];
+        r = uring_find(ring, (*cqe_ptr)->user_data);
+        if (r != NULL && r->delay_us > 0) {
+            break; /* only slow ones are left: they take their turns */
+        }
+    }
+    if (r != NULL) {
+        struct io_uring_cqe* cqe = *cqe_ptr;
+        spend(r->delay_us);
+        if (r->verdict.fail) {
+            cqe->res = -r->verdict.fail;
+        } else if (r->verdict.limit >= 0 && cqe->res > r->verdict.limit) {
+            cqe->res = (int)r->verdict.limit;
+            atomic_fetch_add(&hits_short, 1);
+        }
+        r->used = 0;
+    }
+    pthread_mutex_unlock(&uring_lock);
+    return rc;
+}
+#endif

@@ -299,7 +299,10 @@ class MainWindowTest : public QObject {
         dialog->okButtonPressed();
         QCOMPARE(driver->asked().back(), 11);
 
-        // 2 to 4 on a 500 GB disk: snapped and shown in message 2000.
+        // 2 to 4 on a 500 GB disk: snapped and shown in message 2000; eight
+        // reads in flight, kept by the hub.
+        QCOMPARE(dialog->queueDepthField()->value(), 1);
+        dialog->queueDepthField()->setValue(8);
         dialog->startField()->setValue(2);
         dialog->endField()->setValue(4);
         dialog->okButtonPressed();
@@ -311,6 +314,7 @@ class MainWindowTest : public QObject {
         QVERIFY(window->cursoryPane()->optionsButton->isEnabled());
         QVERIFY(window->hub().cursoryOptions().cursoryLimitedScanSelected());
         QCOMPARE(window->hub().cursoryOptions().limitedCursoryScanEndByte(), 4);
+        QCOMPARE(window->hub().cursoryOptions().queueDepth(), 8);
 
         // Cancel hands nothing over and turns the start button off.
         QTest::mouseClick(window->cursoryPane()->optionsButton, Qt::LeftButton);

@@ -104,6 +104,7 @@ ScanOptions FakeScanHost::scanOptions() const {
     o.cursoryLimitedScanSelected = cursoryLimitedScanSelectedValue.load();
     o.limitedCursoryScanStartByte = limitedCursoryScanStartByteValue.load();
     o.limitedCursoryScanEndByte = limitedCursoryScanEndByteValue.load();
+    o.queueDepth = queueDepthValue.load();
     return o;
 }
 

@@ -40,6 +40,7 @@ class FakeScanHost : public ScanHost {
     std::atomic<bool> cursoryLimitedScanSelectedValue{false};
     std::atomic<int> limitedCursoryScanStartByteValue{0};
     std::atomic<int> limitedCursoryScanEndByteValue{0};
+    std::atomic<int> queueDepthValue{1};
 
     // Called after each recorded call (on the caller's thread, outside the
     // record lock): lets a test press Stop or Pause at a chosen moment.

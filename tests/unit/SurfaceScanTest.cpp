@@ -605,6 +605,164 @@ TEST_F(SurfaceScanTest, PauseWaitsOnTheClockUntilReleased) {
     EXPECT_EQ(locations().size(), 4u);
 }
 
+// --- reads in flight ----------------------------------------------------------
+
+// A device whose queue hands every second read out before the one submitted
+// ahead of it, reading through a simulated unit when it hands a read out.
+class SwappingDevice : public RawDevice {
+  public:
+    explicit SwappingDevice(std::unique_ptr<RawDevice> inner) : inner_(std::move(inner)) {}
+    int64_t seek(int64_t offset) override { return inner_->seek(offset); }
+    int64_t read(void* buffer, int64_t length) override { return inner_->read(buffer, length); }
+    int64_t write(const void* buffer, int64_t length) override {
+        return inner_->write(buffer, length);
+    }
+    int64_t reportedSize() const override { return inner_->reportedSize(); }
+
+    class Queue : public ReadQueue {
+      public:
+        Queue(SwappingDevice& device, int depth) : device_(device), depth_(depth) {}
+        ~Queue() override { device_.queue_ = nullptr; }
+        int depth() const override { return depth_; }
+        int inFlight() const override { return static_cast<int>(pending_.size()); }
+        bool submit(uint64_t tag, int64_t offset, void* buffer, int64_t length) override {
+            if (inFlight() >= depth_) {
+                return false;
+            }
+            pending_.push_back({tag, offset, buffer, length});
+            device_.mostInFlight = std::max(device_.mostInFlight, inFlight());
+            return true;
+        }
+        bool next(Completion* c) override {
+            if (pending_.empty()) {
+                return false;
+            }
+            size_t pick = pending_.size() > 1 ? 1 : 0;
+            Pending p = pending_[pick];
+            pending_.erase(pending_.begin() + static_cast<long>(pick));
+            c->tag = p.tag;
+            c->result = device_.seek(p.offset) == -1 ? -1 : device_.read(p.buffer, p.length);
+            c->error = c->result < 0 ? errno : 0;
+            return true;
+        }
+
+      private:
+        struct Pending {
+            uint64_t tag;
+            int64_t offset;
+            void* buffer;
+            int64_t length;
+        };
+        SwappingDevice& device_;
+        int depth_;
+        std::vector<Pending> pending_;
+    };
+
+    std::unique_ptr<ReadQueue> openReadQueue(int depth, std::string*) override {
+        auto q = std::make_unique<Queue>(*this, depth);
+        queue_ = q.get();
+        return q;
+    }
+    int inFlightNow() const { return queue_ != nullptr ? queue_->inFlight() : 0; }
+    int mostInFlight = 0;
+
+  private:
+    std::unique_ptr<RawDevice> inner_;
+    Queue* queue_ = nullptr;
+};
+
+class AskingAnswerer : public AlertAnswerer {
+  public:
+    std::function<int(const Alert&)> onAsk;
+    int answer(const Alert& alert) override { return onAsk(alert); }
+};
+
+TEST_F(SurfaceScanTest, ReadsInFlightGiveTheLogOfOneReadAtATime) {
+    // Section 1 fails at its third read, section 2 has a short read, and the
+    // user stops (and resumes) in section 3; every read costs no time, so
+    // the two logs must match to the byte.
+    auto run = [&](int depth, SwappingDevice** queued) {
+        Logger::resetForTests();
+        std::string path = dir.path() + "/log" + std::to_string(depth) + ".txt";
+        Logger::setUserLogFileNameAndPathWithString(path);
+        logPath = path;
+        SimulatedDevice& device = unit(4 * MiB, MiB);
+        device.setReadCost(0);
+        device.failReads(MiB + 2 * U, MiB + 2 * U + 4096);
+        device.shortReadAt(2 * MiB + U, 4096);
+        if (depth > 1) {
+            auto swapping = std::make_unique<SwappingDevice>(std::move(disk().device));
+            *queued = swapping.get();
+            disk().device = std::move(swapping);
+        }
+        host.queueDepthValue = depth;
+        host.clear();
+        stopAt(3 * MiB + U);
+        auto asking = std::make_shared<AskingAnswerer>();
+        int inFlightWhenAsked = -1;
+        asking->onAsk = [&](const Alert&) {
+            inFlightWhenAsked = *queued != nullptr ? (*queued)->inFlightNow() : 0;
+            return 0; // resume
+        };
+        MessageCenter::setAnswerer(asking);
+        EXPECT_TRUE(scan(false));
+        EXPECT_EQ(inFlightWhenAsked, 0) << "depth " << depth;
+        return slurp(path);
+    };
+    SwappingDevice* none = nullptr;
+    SwappingDevice* queued = nullptr;
+    const std::string one = run(1, &none);
+    const std::string eight = run(8, &queued);
+    ASSERT_NE(queued, nullptr);
+    EXPECT_GE(queued->mostInFlight, 4);
+    EXPECT_NE(one.find("BAD DATA DETECTED BETWEEN " + std::to_string(MiB + 2 * U)),
+              std::string::npos)
+        << one;
+    EXPECT_EQ(one, eight);
+    EXPECT_EQ(controller.results().queueDepth, 8);
+
+    // A device that serves one read at a time says so once and scans as
+    // before.
+    logPath = dir.path() + "/plain.txt";
+    Logger::setUserLogFileNameAndPathWithString(logPath);
+    unit(2 * MiB, MiB);
+    host.queueDepthValue = 4;
+    host.clear();
+    ASSERT_TRUE(scan(false));
+    EXPECT_EQ(occurrences(log(), "Queued reads are not available: "), 1);
+    EXPECT_EQ(controller.results().queueDepth, 1);
+}
+
+TEST_F(SurfaceScanTest, APauseWithReadsInFlightWaitsWithNoneLeft) {
+    auto device = std::make_unique<SimulatedDevice>(MiB);
+    auto swapping = std::make_unique<SwappingDevice>(std::move(device));
+    SwappingDevice& queued = *swapping;
+    unit(MiB, MiB);
+    disk().device = std::move(swapping);
+    host.queueDepthValue = 2;
+    int sleepsWithReads = 0;
+    int sleeps = 0;
+    clock.setSleep([&](int64_t) {
+        sleepsWithReads += queued.inFlightNow() > 0 ? 1 : 0;
+        if (++sleeps == 3) {
+            controller.setPauseFlag(false);
+        }
+    });
+    // Paused after the first section start: the reads in flight finish, then
+    // the scan waits.
+    host.setOnCall([&, fired = false](const FakeScanHost::Call& call) mutable {
+        if (!fired && call.name.find("SurfaceScanSpinnerLocation") != std::string::npos &&
+            call.number == static_cast<double>(U)) {
+            fired = true;
+            controller.setPauseFlag(true);
+        }
+    });
+    EXPECT_TRUE(scan(false));
+    EXPECT_EQ(sleeps, 3);
+    EXPECT_EQ(sleepsWithReads, 0);
+    EXPECT_EQ(locations().size(), 4u);
+}
+
 // --- statistics ----------------------------------------------------------------
 
 TEST(SurfaceStatisticsTest, PopulationDeviationAndAFiniteRatio) {
