@@ -300,7 +300,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             break;
         }
     }
-    closeSection(index, wording);
+    endSection(index, wording);
     return true;
 }
 
@@ -502,13 +502,17 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         }
     }
     drain();
+    endSection(index, wording);
+    return true;
+}
+
+void SurfaceScan::endSection(int index, Wording wording) {
     closeSection(index, wording);
     if (int doubtful = controller_.readSink().sectionEnds()) {
         log("   DOUBTFUL: %d slow read(s) of this section were timed while other I/O used the "
             "unit.\n\n",
             doubtful);
     }
-    return true;
 }
 
 bool SurfaceScan::readError(int index, Wording wording) {

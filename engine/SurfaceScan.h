@@ -125,6 +125,9 @@ class SurfaceScan {
     bool readError(int index, Wording wording);
     bool probeSection(int index, Wording wording);
     void closeSection(int index, Wording wording);
+    // The section's verdict, then the further line on readings taken
+    // during other I/O.
+    void endSection(int index, Wording wording);
     void logPending(const char* heading);
     void finishScan();
     bool askToStop(Wording wording, std::string* stamp);
