@@ -35,4 +35,37 @@ int64_t WatchedDevice::watch(int64_t result) {
     return result;
 }
 
+class WatchedDevice::WatchedQueue : public ReadQueue {
+  public:
+    WatchedQueue(std::unique_ptr<ReadQueue> inner, WatchedDevice& device)
+        : inner_(std::move(inner)), device_(device) {}
+    int depth() const override { return inner_->depth(); }
+    int inFlight() const override { return inner_->inFlight(); }
+    bool submit(uint64_t tag, int64_t offset, void* buffer, int64_t length) override {
+        return inner_->submit(tag, offset, buffer, length);
+    }
+    bool next(Completion* completion) override {
+        if (!inner_->next(completion)) {
+            return false;
+        }
+        if (completion->result < 0) {
+            errno = completion->error;
+            device_.watch(-1);
+        }
+        return true;
+    }
+
+  private:
+    std::unique_ptr<ReadQueue> inner_;
+    WatchedDevice& device_;
+};
+
+std::unique_ptr<ReadQueue> WatchedDevice::openReadQueue(int depth, std::string* why) {
+    std::unique_ptr<ReadQueue> inner = inner_->openReadQueue(depth, why);
+    if (!inner) {
+        return nullptr;
+    }
+    return std::make_unique<WatchedQueue>(std::move(inner), *this);
+}
+
 } // namespace tolvarin

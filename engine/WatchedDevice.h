@@ -26,6 +26,8 @@ class WatchedDevice : public RawDevice {
     }
     int64_t reportedSize() const override { return inner_->reportedSize(); }
     int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
+    // The inner device's queue, its failed reads watched the same way.
+    std::unique_ptr<ReadQueue> openReadQueue(int depth, std::string* why) override;
 
     // Whether errno of a failed call (or a vanished node at path, when
     // path is not empty) says the unit is gone.
@@ -33,6 +35,7 @@ class WatchedDevice : public RawDevice {
 
   private:
     int64_t watch(int64_t result);
+    class WatchedQueue;
 
     std::unique_ptr<RawDevice> inner_;
     std::string path_;

@@ -58,6 +58,14 @@ for depth in 1 8; do
 done
 check "the same stop at depth 8 as at depth 1" cmp -s "$work/stopped1" "$work/stopped8"
 
+# The unit pulled out mid-queue: noticed in a queued read as in a plain one.
+gone_plan="$work/gone.plan"
+write_plan "$gone_plan" "$unit" "unplug at $((G + G / 2)) ENODEV"
+run gone --plan "$gone_plan" -- cursory "$unit" --no-seek --yes --queue-depth 8
+check "gone at depth 8: exit status 3" equals "$status" 3
+check "gone at depth 8: said" has "$log" "no longer attached"
+check "gone at depth 8: no bad data recorded" lacks "$log" "BAD DATA DETECTED"
+
 run bad-depth -- cursory "$unit" --queue-depth 33
 check "a depth above 32 is refused" equals "$status" 2
 finish
