@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "store/DataFilePrefix.h"
 #include "store/DriveProcessor.h"
+#include "store/MeasurementFile.h"
 #include "store/TestLocks.h"
 
 #include <cerrno>
@@ -100,6 +101,16 @@ UnitForgetter::Result UnitForgetter::forgetSelectedUnit() {
     // that is still recognised and can be forgotten again.
     const std::string header = dir + "/" + result.prefix + ".hdr";
     std::vector<std::string> paths;
+    // The unit's measurement files and their folder go first: they only
+    // describe tests the other files record.
+    const std::string measurements = MeasurementArchive(dir, result.prefix).folder();
+    if (::lstat(measurements.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(measurements, ec)) {
+            paths.push_back(entry.path().string());
+        }
+        paths.push_back(measurements);
+    }
     for (const std::string& name : namesOf(dir + "/prev", result.prefix)) {
         paths.push_back(dir + "/prev/" + name);
     }

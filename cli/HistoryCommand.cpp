@@ -147,7 +147,7 @@ int HistoryCommand::run() {
     if (options_.json) {
         run.printSummary(MeasurementJson::ofHistory(options_.unit, history));
     } else {
-        std::cout << text(options_.unit, history) << std::flush;
+        run.printResult(text(options_.unit, history));
     }
     return TestRun::kExitPassed;
 }

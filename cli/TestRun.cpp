@@ -300,4 +300,9 @@ void TestRun::printSummary(const nlohmann::json& summary) {
     std::cout << summary.dump(2) << std::endl;
 }
 
+void TestRun::printResult(const std::string& text) {
+    aside_.restore();
+    std::cout << text << std::flush;
+}
+
 } // namespace tolvarin

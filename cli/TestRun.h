@@ -92,6 +92,8 @@ class TestRun {
     void complainNotStarted();
     // Prints the --json object on standard output (given back for it).
     void printSummary(const nlohmann::json& summary);
+    // A command's result as text, on standard output.
+    void printResult(const std::string& text);
 
   private:
     // While it lives, what the test's parts print on standard output (time
