@@ -52,7 +52,7 @@ class SurfaceScan {
     static constexpr int kRefreshEvery = 10;
     // Buffers of a queued scan per read in flight: reads that finish ahead
     // of their turn wait in them.
-    static constexpr int kWindowPerDepth = 4;
+    static constexpr int kWindowPerDepth = 2;
 
     SurfaceScan(ScanController& controller, ScanHost& host);
 

@@ -62,11 +62,9 @@ class UringReadQueue : public ReadQueue {
         io_uring_prep_read(sqe, device_.fd(), buffer, static_cast<unsigned>(length),
                            static_cast<uint64_t>(offset));
         io_uring_sqe_set_data64(sqe, tag);
-        int rc = io_uring_submit(&ring_);
-        if (rc < 1) {
-            errno = rc < 0 ? -rc : EAGAIN;
-            return false;
-        }
+        // Handed to the kernel with the others submitted meanwhile when the
+        // caller next waits: one system call for a batch of reads.
+        ++unsubmitted_;
         ++inFlightKernel_;
         return true;
     }
@@ -79,6 +77,17 @@ class UringReadQueue : public ReadQueue {
         }
         if (inFlightKernel_ == 0) {
             return false;
+        }
+        if (unsubmitted_ > 0) {
+            int rc = io_uring_submit(&ring_);
+            if (rc < 0) {
+                // The kernel took none of them: they will never complete.
+                inFlightKernel_ -= unsubmitted_;
+                unsubmitted_ = 0;
+                errno = -rc;
+                return false;
+            }
+            unsubmitted_ = 0;
         }
         io_uring_cqe* cqe = nullptr;
         int rc = 0;
@@ -115,6 +124,7 @@ class UringReadQueue : public ReadQueue {
     io_uring ring_{};
     bool ready_ = false;
     int inFlightKernel_ = 0;
+    int unsubmitted_ = 0;
     std::deque<Completion> done_;
 };
 
