@@ -1,5 +1,5 @@
-#include "app/StartupChecks.h"
 #include "app/SystemInfo.h"
+#include "app/StartupChecks.h"
 #include "platform/LaunchingUser.h"
 #include "tests/support/TempDir.h"
 
