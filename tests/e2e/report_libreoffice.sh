@@ -14,23 +14,8 @@ if [ ! -x "$tests" ]; then
     echo "skip: $tests is not built"
     exit 77
 fi
-office=""
-for candidate in soffice libreoffice; do
-    if command -v "$candidate" >/dev/null; then
-        office=$candidate
-        break
-    fi
-done
-if [ -z "$office" ]; then
-    echo "skip: neither soffice nor libreoffice is installed (scripts/install-deps.sh)"
-    exit 77
-fi
-for tool in pdftotext pdfinfo; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skip: $tool is missing (poppler-utils)"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/office_lib.bash"
+need_office pdftotext pdfinfo
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tolvarin-report.XXXXXX")
 trap 'rm -rf "$work"' EXIT

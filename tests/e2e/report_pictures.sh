@@ -9,23 +9,8 @@ set -u
 . "$(dirname "$0")/normal_lib.bash"
 normal_setup "$@" 1
 
-office=
-for candidate in soffice libreoffice; do
-    if command -v "$candidate" >/dev/null; then
-        office=$candidate
-        break
-    fi
-done
-if [ -z "$office" ]; then
-    echo "skip: neither soffice nor libreoffice is installed (scripts/install-deps.sh)"
-    exit 77
-fi
-for tool in pdfimages pdftotext; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "skip: $tool is missing (poppler-utils)"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/office_lib.bash"
+need_office pdfimages pdftotext
 if [ -z "$(find "$build" -name Pictures.so -print -quit)" ]; then
     echo "skip: the Pictures module is not built (it needs Qt 6)"
     exit 77
