@@ -445,12 +445,17 @@ void MainWindow::diagnosticsStatsChanged() {
 void MainWindow::diagnosticsEnded() {
     MainThread::post(this, [this] {
         const DiagnosticsOutcome o = hub_->diagnostics().lastOutcome();
+        auto blocks = [](int n, const char* kind) {
+            return QStringLiteral("%1 %2 block%3")
+                .arg(n)
+                .arg(QLatin1String(kind))
+                .arg(n == 1 ? QString() : QStringLiteral("s"));
+        };
         statusBar()->showMessage(
-            QStringLiteral("The diagnostics %1: %2 bad blocks, %3 weak blocks.")
+            QStringLiteral("The diagnostics %1: %2, %3.")
                 .arg(o.end == DiagnosticsOutcome::End::stopped ? QStringLiteral("were stopped")
                                                                : QStringLiteral("ended"))
-                .arg(o.counters.badBlocks)
-                .arg(o.counters.weakBlocks));
+                .arg(blocks(o.counters.badBlocks, "bad"), blocks(o.counters.weakBlocks, "weak")));
     });
 }
 

@@ -21,6 +21,7 @@ namespace {
 constexpr int kMargin = 12;
 constexpr int kTitleHeight = 30;
 constexpr int kLegendHeight = 26;
+constexpr int kFooterHeight = 17;
 constexpr int kNoteHeight = 20;
 const QColor kInk(40, 40, 40);
 const QColor kFaint(120, 120, 120);
@@ -73,12 +74,26 @@ QRect frame(QPainter& p, const QRect& area, const std::string& title,
     return bodyOf(area, static_cast<int>(notes.size()));
 }
 
-// One row of coloured swatches and their names.
+// One row of coloured swatches and their names, the font and gaps made
+// smaller until the row fits its width (a narrow pane cuts nothing off).
 void legend(QPainter& p, const QRect& row, const std::vector<std::pair<QColor, QString>>& items) {
-    p.setFont(font(13));
+    const int box = 14;
+    int size = 13;
+    int gap = 18;
+    auto width = [&](const QFontMetrics& metrics) {
+        int total = 0;
+        for (const auto& item : items) {
+            total += box + 5 + metrics.horizontalAdvance(item.second) + gap;
+        }
+        return total - gap;
+    };
+    while (size > 8 && width(QFontMetrics(font(size))) > row.width()) {
+        gap = std::max(8, gap - 4);
+        size -= gap == 8 ? 1 : 0;
+    }
+    p.setFont(font(size));
     QFontMetrics metrics(p.font());
     int x = row.left();
-    int box = 14;
     for (const auto& [colour, name] : items) {
         QRect swatch(x, row.center().y() - box / 2, box, box);
         p.fillRect(swatch, colour);
@@ -88,7 +103,7 @@ void legend(QPainter& p, const QRect& row, const std::vector<std::pair<QColor, Q
         int w = metrics.horizontalAdvance(name);
         p.drawText(QRect(x + box + 5, row.top(), w + 2, row.height()),
                    Qt::AlignLeft | Qt::AlignVCenter, name);
-        x += box + 5 + w + 18;
+        x += box + 5 + w + gap;
     }
 }
 
@@ -191,7 +206,8 @@ QColor colourOfRatio(double ratio, double threshold, bool slowed) {
 }
 
 QRect mapGrid(const QRect& area, int noteCount) {
-    return gridArea(bodyOf(area, noteCount).adjusted(0, kLegendHeight + 6, 0, 0));
+    // Room below the grid for the line that counts the stretches.
+    return gridArea(bodyOf(area, noteCount).adjusted(0, kLegendHeight + 6, 0, -kFooterHeight));
 }
 
 QRect gridCell(const QRect& area, int count, int index) {
