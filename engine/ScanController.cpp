@@ -27,6 +27,18 @@ namespace tolvarin {
 
 namespace {
 
+// The six counts of a test, from the device context into whatever reports
+// them (the progress, the results, the measurements' end).
+template <typename Counts>
+void copyCounts(const DiskContext& d, Counts& to) {
+    to.surfaceErrors = d.surfaceErrors;
+    to.surfaceIrregularities = d.surfaceIrregularities;
+    to.seekErrors = d.seekErrors;
+    to.seekIrregularities = d.seekIrregularities;
+    to.totalErrors = d.totalErrors;
+    to.totalIrregularities = d.totalIrregularities;
+}
+
 void logLine(const char* text) {
     Logger::writeDataToLogFile(Logger::charLogFileNameAndPath(), "%s", text);
 }
@@ -367,12 +379,7 @@ std::shared_ptr<const TestMeasurements> ScanController::endMeasurements(const st
     end.outcome = outcome;
     end.keep = keep;
     if (const DiskContext* d = disk_.get()) {
-        end.surfaceErrors = d->surfaceErrors;
-        end.surfaceIrregularities = d->surfaceIrregularities;
-        end.seekErrors = d->seekErrors;
-        end.seekIrregularities = d->seekIrregularities;
-        end.totalErrors = d->totalErrors;
-        end.totalIrregularities = d->totalIrregularities;
+        copyCounts(*d, end);
         if (!r.normal) {
             // The limited scan computes no surface indices.
             if (r.surfaceCompleted && !host_.scanOptions().cursoryLimitedScanSelected) {
@@ -483,12 +490,7 @@ bool ScanController::deleteInitialScanFilesWithFilePrefix(const std::string& pre
 void ScanController::updateGUI() {
     ScanProgress progress;
     if (const DiskContext* d = disk_.get()) {
-        progress.surfaceErrors = d->surfaceErrors;
-        progress.surfaceIrregularities = d->surfaceIrregularities;
-        progress.seekErrors = d->seekErrors;
-        progress.seekIrregularities = d->seekIrregularities;
-        progress.totalErrors = d->totalErrors;
-        progress.totalIrregularities = d->totalIrregularities;
+        copyCounts(*d, progress);
     }
     progress.deviceBeingTested = rawTargetDrive();
     progress.typeOfTest = typeOfTest();
@@ -675,12 +677,7 @@ void ScanController::captureResults() {
     const bool limited = host_.scanOptions().cursoryLimitedScanSelected;
     std::lock_guard<std::mutex> lock(resultsMutex_);
     TestResults& r = results_;
-    r.surfaceErrors = disk->surfaceErrors;
-    r.surfaceIrregularities = disk->surfaceIrregularities;
-    r.seekErrors = disk->seekErrors;
-    r.seekIrregularities = disk->seekIrregularities;
-    r.totalErrors = disk->totalErrors;
-    r.totalIrregularities = disk->totalIrregularities;
+    copyCounts(*disk, r);
     r.detectedSize = disk->detectedSize;
     r.sectionCount = disk->sectionCount;
     r.failedSections.clear();
