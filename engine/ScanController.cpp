@@ -29,8 +29,7 @@ namespace {
 
 // The six counts of a test, from the device context into whatever reports
 // them (the progress, the results, the measurements' end).
-template <typename Counts>
-void copyCounts(const DiskContext& d, Counts& to) {
+template <typename Counts> void copyCounts(const DiskContext& d, Counts& to) {
     to.surfaceErrors = d.surfaceErrors;
     to.surfaceIrregularities = d.surfaceIrregularities;
     to.seekErrors = d.seekErrors;
