@@ -394,6 +394,13 @@ void TestControl::runNormalTest(ScanController& controller) {
     default:
         break;
     }
+    const std::string restore = controller.results().restoreProblem;
+    if (!restore.empty()) {
+        problem = outcome == NormalScan::Outcome::Failed
+                      ? "A data file could not be written, and the test could not be undone. "
+                      : "The scan could not run to its end, and the test could not be undone. ";
+        problem += restore;
+    }
     if (controller.unitGone()) {
         problem = std::string(ScanController::kUnitGoneText) +
                   "; the test was saved as stopped and resumes at the next normal test.";
@@ -415,6 +422,7 @@ void TestControl::recordTestEnd(bool stopped, bool completed, const std::string&
         r.endMicros = env.monotonicMicros();
         r.endWallMicros = env.wallMicros();
         r.endStamp = getTimeStamp(env);
+        r.logProblem = Logger::logCutReason(Logger::logFileNameAndPath());
     });
     releaseLocks();
     hub_.mainThread_.notify();

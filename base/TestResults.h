@@ -78,6 +78,14 @@ struct TestResults {
     std::string startStamp;
     std::string endStamp;
 
+    // A normal test whose files could not all be returned to their state
+    // before it (after a failed write): how they stand and what the next
+    // start does. Empty otherwise.
+    std::string restoreProblem;
+    // Why the test's log ends early (it could not be written any more);
+    // empty when the log is whole.
+    std::string logProblem;
+
     // The report a complete normal test wrote; empty when none was written.
     std::string reportPath;
     // Why a complete normal test has no report (empty: it has one, or the

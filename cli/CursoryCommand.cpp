@@ -128,6 +128,7 @@ int CursoryCommand::runTest(const Media& unitMedia, const std::vector<Media>& me
                           " errors, " + std::to_string(summary.totalIrregularities) +
                           " irregularities; log: " + hub.logFile());
     }
+    TestRun::complainLogCut(hub.testResults(), hub.logFile());
     printSummary();
     return status;
 }

@@ -121,6 +121,7 @@ int NormalCommand::runTest(const Media& unitMedia, const std::vector<Media>& med
                                                                : summary.reportProblem));
         }
     }
+    TestRun::complainLogCut(summary, hub.logFile());
     run.printSummary(summaryJson(options_, summary, hub.rawTargetDevice(), hub.fileNamePrefix(),
                                  hub.logFile(), problem));
     return status;

@@ -90,6 +90,12 @@ void TestRun::complain(const std::string& text) {
     std::fflush(stderr);
 }
 
+void TestRun::complainLogCut(const TestResults& summary, const std::string& logFile) {
+    if (!summary.logProblem.empty()) {
+        complain("the log " + logFile + " was cut, its end is missing: " + summary.logProblem);
+    }
+}
+
 std::string TestRun::verdictFor(const TestResults& summary, int exitStatus) {
     return !summary.started                 ? "refused"
            : exitStatus == kExitNotRun      ? "stopped"
@@ -150,6 +156,7 @@ nlohmann::json TestRun::summaryBase(const std::string& command, const CliOptions
         {"detectedSize", s.detectedSize},
         {"sections", s.sectionCount},
         {"sizing", {{"result", s.sizingResult}, {"errors", s.sizingErrors}}},
+        {"logProblem", textOrNull(s.logProblem)},
         {"counts",
          {{"surfaceErrors", s.surfaceErrors},
           {"surfaceIrregularities", s.surfaceIrregularities},

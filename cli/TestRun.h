@@ -53,10 +53,13 @@ class TestRun {
 
     // "tolvarin-cli: text" on standard error.
     static void complain(const std::string& text);
+    // Says that the test's log ends early, and why, when it does.
+    static void complainLogCut(const TestResults& summary, const std::string& logFile);
     // The result word of a summary: refused, stopped, failed or passed.
     static std::string verdictFor(const TestResults& summary, int exitStatus);
     // The parts of the --json object both tests have: unit, device, result,
-    // problem, size, sizing, counts and the overall timings.
+    // problem, size, sizing, counts, the overall timings and why the log was
+    // cut (logProblem).
     static nlohmann::json summaryBase(const std::string& command, const CliOptions& options,
                                       const TestResults& summary, int exitStatus,
                                       const std::string& device, const std::string& problem);

@@ -126,8 +126,9 @@ bool NormalScan::prepareUnitFiles(DiskContext& disk) {
             // A backup file could not be put back: the record and the backup
             // stay for the next start, and no test may change the files now.
             return controller_.refusePreparation(
-                "The files of this unit could not be returned to their "
-                "state before its interrupted test (see the log).");
+                "The files of this unit could not be returned to their state before its "
+                "interrupted test. " +
+                journal.rollBackProblem());
         }
     }
 
@@ -285,8 +286,7 @@ bool NormalScan::surfaceScan(const std::string& dataFile) {
     return scan.doSurfaceScanTestUsingFile(dataFile);
 }
 
-bool NormalScan::seekScan(const std::string& seekFile, const std::string& surfaceFile) {
-    SeekScan scan(controller_, host_);
+SeekScan::StoreHooks NormalScan::seekStoreHooks() {
     SeekScan::StoreHooks hooks;
     hooks.extractSurfaceDataFromFile = [this](const std::string& file) {
         return controller_.extractSurfaceDataFromFile(file);
@@ -294,18 +294,39 @@ bool NormalScan::seekScan(const std::string& seekFile, const std::string& surfac
     hooks.extractSeekDataFromFile = [this](const std::string& file) {
         return controller_.extractSeekDataFromFile(file);
     };
-    scan.setStoreHooks(std::move(hooks));
+    return hooks;
+}
+
+bool NormalScan::seekScan(const std::string& seekFile, const std::string& surfaceFile) {
+    // The seek scan loads the surface file's findings as it starts, so
+    // this run's counts hold both scans from here on.
+    seekScanned_ = true;
+    SeekScan scan(controller_, host_);
+    scan.setStoreHooks(seekStoreHooks());
     scan.setStopProtocolHooks(storeHooks());
     return scan.doSeekScanTestUsingSeekFile(seekFile, surfaceFile);
+}
+
+void NormalScan::loadStoredFindings(bool initial) {
+    if (seekScanned_) {
+        return;
+    }
+    // Only the fold was left to do: both scans ran in an earlier run, and
+    // their findings are in the stored files, not in this run's counts.
+    const DataFileSet unit = controller_.unitFiles();
+    SeekScan loader(controller_, host_);
+    loader.setStoreHooks(seekStoreHooks());
+    loader.loadCompletedScan(initial ? unit.iskFile() : unit.cskFile(),
+                             initial ? unit.issFile() : unit.cssFile());
 }
 
 NormalScan::Outcome NormalScan::scanEnded() {
     if (journal_->underWay()) {
         // The scan ended without the stop question (it could not run):
         // nobody chose what becomes of its half-written file.
-        log("SCAN CONTROLLER: The scan could not run to its end; the files of this unit were "
+        log("SCAN CONTROLLER: The scan could not run to its end; the files of this unit are "
             "returned to their state before this test.\n");
-        journal_->rollBack();
+        rollBack();
         host_.enableSystemItemsFromScanController();
         host_.resetButtons();
         return Outcome::Refused;
@@ -314,13 +335,23 @@ NormalScan::Outcome NormalScan::scanEnded() {
 }
 
 NormalScan::Outcome NormalScan::fileFailure(const std::string& what) {
-    log("SCAN CONTROLLER: Could not write %s; the test was ended and the files of this unit were "
+    log("SCAN CONTROLLER: Could not write %s; the test was ended and the files of this unit are "
         "returned to their state before it.\n",
         what.c_str());
-    journal_->rollBack();
+    rollBack();
     host_.enableSystemItemsFromScanController();
     host_.resetButtons();
     return Outcome::Failed;
+}
+
+void NormalScan::rollBack() {
+    if (journal_->rollBack() || journal_->rollBackProblem().empty()) {
+        return;
+    }
+    // The journal has logged how the files stand; the end of the test
+    // tells it too, since the log may be on the same full disk.
+    const std::string problem = journal_->rollBackProblem();
+    controller_.updateResults([&](TestResults& r) { r.restoreProblem = problem; });
 }
 
 bool NormalScan::derive(const char* from, const char* to, const std::string& source) {
@@ -518,6 +549,7 @@ NormalScan::Outcome NormalScan::runPhases(int state) {
 }
 
 NormalScan::Outcome NormalScan::finish(bool initial) {
+    loadStoredFindings(initial);
     const DiskContext& disk = *controller_.disk();
     Logger::updateLog(kAllTestsCompleteLine);
     // The unit's files are final now: a later interruption (while the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/SeekScan.h"
 #include "engine/SurfaceScan.h"
 #include "store/DataFileSet.h"
 
@@ -109,8 +110,13 @@ class NormalScan {
     Outcome runPhases(int state);
     bool surfaceScan(const std::string& dataFile);
     bool seekScan(const std::string& seekFile, const std::string& surfaceFile);
+    SeekScan::StoreHooks seekStoreHooks();
+    void loadStoredFindings(bool initial);
     Outcome scanEnded();
     Outcome fileFailure(const std::string& what);
+    // Undoes the test from its backup; what a roll-back that did not finish
+    // left goes into the results.
+    void rollBack();
     bool derive(const char* from, const char* to, const std::string& source);
     SurfaceScan::StoreHooks storeHooks();
     bool remove(const std::string& path);
@@ -126,6 +132,9 @@ class NormalScan {
     ReportWriter* reportWriter_ = nullptr;
     std::string logFile_;
     Outcome outcome_ = Outcome::NotRun;
+    // Whether this run started a seek scan (which loads the surface scan's
+    // findings too); a run that only folds reads them from the files.
+    bool seekScanned_ = false;
 };
 
 } // namespace tolvarin

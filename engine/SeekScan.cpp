@@ -163,44 +163,20 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     // Where the locations lie.
     Layout layout;
     if (normal_) {
-        std::string path = controller_.tolvarinDir() + "/" + controller_.filePrefix() + ".skx";
         std::string why;
-        std::optional<Layout> read = readSeekIndexFile(path, &why);
+        std::string path;
+        std::optional<Layout> read = normalLayout(*disk, &why, &path);
         if (!read) {
-            return refuse(why.c_str(), "");
+            return refuse(why.c_str(), path);
         }
         layout = *read;
-        // Locations recorded for a larger unit would be measured past its
-        // end, where reads answer nothing and every pair looks fast.
-        int64_t room = disk->deviceSize - disk->seekReadSize;
-        int64_t maxInterval = room < 0 ? -1 : room / 512 / (layout.count - 1);
-        if (layout.interval > maxInterval) {
-            return refuse("The seek locations of the seek location file lie beyond the end of "
-                          "the unit.",
-                          path);
-        }
     } else {
         layout = cursoryLayout(*disk);
         if (layout.count < 2 || layout.count > kMaxSeekLocations) {
             return refuse("No usable number of seek locations.", "");
         }
     }
-
-    locations_.resize(static_cast<std::size_t>(layout.count));
-    for (int k = 0; k < layout.count; ++k) {
-        locations_[static_cast<std::size_t>(k)] = static_cast<int64_t>(k) * layout.interval;
-    }
-    pairTotal_ = pairCountFor(layout.count);
-    disk->seekPairs.assign(static_cast<std::size_t>(pairTotal_), SeekPair{});
-    {
-        std::size_t i = 0;
-        for (int a = 0; a < layout.count - 1; ++a) {
-            for (int b = a + 1; b < layout.count; ++b, ++i) {
-                disk->seekPairs[i].offsetA = locations_[static_cast<std::size_t>(a)] * 512;
-                disk->seekPairs[i].offsetB = locations_[static_cast<std::size_t>(b)] * 512;
-            }
-        }
-    }
+    buildPairTable(*disk, layout);
 
     pairCounter_ = 0;
     pairsSummed_ = 0;
@@ -210,22 +186,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
 
     // First pair: after the pairs a stopped normal scan recorded.
     if (normal_) {
-        if (store_.extractSurfaceDataFromFile) {
-            store_.extractSurfaceDataFromFile(surfaceFile);
-        }
-        int64_t recorded = 0;
-        if (store_.extractSeekDataFromFile) {
-            recorded = store_.extractSeekDataFromFile(seekFile);
-        }
-        if (recorded < 0) {
-            recorded = 0;
-        }
-        if (recorded > pairTotal_) {
-            recorded = pairTotal_;
-        }
-        if (disk->seekPairs.size() != static_cast<std::size_t>(pairTotal_)) {
-            disk->seekPairs.resize(static_cast<std::size_t>(pairTotal_));
-        }
+        int64_t recorded = loadRecorded(*disk, seekFile, surfaceFile);
         // The recorded pairs count in the indices as if this run had
         // measured them, so a resumed scan ends with the same indices as an
         // uninterrupted one.
@@ -434,6 +395,92 @@ bool SeekScan::terminate(const std::string& stamp) {
     host_.resetButtons();
     host_.enableSystemItemsFromScanController();
     return false;
+}
+
+std::optional<SeekScan::Layout> SeekScan::normalLayout(const DiskContext& disk, std::string* why,
+                                                       std::string* path) const {
+    *path = controller_.tolvarinDir() + "/" + controller_.filePrefix() + ".skx";
+    std::optional<Layout> layout = readSeekIndexFile(*path, why);
+    if (!layout) {
+        path->clear();
+        return std::nullopt;
+    }
+    // Locations recorded for a larger unit would be measured past its
+    // end, where reads answer nothing and every pair looks fast.
+    int64_t room = disk.deviceSize - disk.seekReadSize;
+    int64_t maxInterval = room < 0 ? -1 : room / 512 / (layout->count - 1);
+    if (layout->interval > maxInterval) {
+        *why = "The seek locations of the seek location file lie beyond the end of the unit.";
+        return std::nullopt;
+    }
+    return layout;
+}
+
+void SeekScan::buildPairTable(DiskContext& disk, const Layout& layout) {
+    locations_.resize(static_cast<std::size_t>(layout.count));
+    for (int k = 0; k < layout.count; ++k) {
+        locations_[static_cast<std::size_t>(k)] = static_cast<int64_t>(k) * layout.interval;
+    }
+    pairTotal_ = pairCountFor(layout.count);
+    disk.seekPairs.assign(static_cast<std::size_t>(pairTotal_), SeekPair{});
+    std::size_t i = 0;
+    for (int a = 0; a < layout.count - 1; ++a) {
+        for (int b = a + 1; b < layout.count; ++b, ++i) {
+            disk.seekPairs[i].offsetA = locations_[static_cast<std::size_t>(a)] * 512;
+            disk.seekPairs[i].offsetB = locations_[static_cast<std::size_t>(b)] * 512;
+        }
+    }
+}
+
+int64_t SeekScan::loadRecorded(DiskContext& disk, const std::string& seekFile,
+                               const std::string& surfaceFile) {
+    if (store_.extractSurfaceDataFromFile) {
+        store_.extractSurfaceDataFromFile(surfaceFile);
+    }
+    int64_t recorded = 0;
+    if (store_.extractSeekDataFromFile) {
+        recorded = store_.extractSeekDataFromFile(seekFile);
+    }
+    if (disk.seekPairs.size() != static_cast<std::size_t>(pairTotal_)) {
+        disk.seekPairs.resize(static_cast<std::size_t>(pairTotal_));
+    }
+    return std::clamp<int64_t>(recorded, 0, pairTotal_);
+}
+
+bool SeekScan::loadCompletedScan(const std::string& seekFile, const std::string& surfaceFile) {
+    DiskContext* disk = controller_.disk();
+    normal_ = true;
+    seekFile_ = seekFile;
+    logFile_ = controller_.testLogFile();
+    if (disk == nullptr) {
+        return false;
+    }
+    std::string why;
+    std::string path;
+    std::optional<Layout> layout = normalLayout(*disk, &why, &path);
+    if (!layout) {
+        log("SEEK SCAN CRITICAL ERROR: %s\n", why.c_str());
+        // The surface scan's findings still count.
+        if (store_.extractSurfaceDataFromFile) {
+            store_.extractSurfaceDataFromFile(surfaceFile);
+        }
+        return false;
+    }
+    buildPairTable(*disk, *layout);
+    int64_t recorded = loadRecorded(*disk, seekFile, surfaceFile);
+    log("\nThe surface and seek scans of this test were completed before it was interrupted; "
+        "their findings are read from %s and %s (%lld of %lld pairs).\n",
+        lastPathElement(surfaceFile).c_str(), lastPathElement(seekFile).c_str(),
+        static_cast<long long>(recorded), static_cast<long long>(pairTotal_));
+    log("Number of errors during surface test: %d\n", disk->surfaceErrors);
+    log("Number of irregularities during surface test: %d\n", disk->surfaceIrregularities);
+    log("Number of errors during seek test: %d\n", disk->seekErrors);
+    log("Number of irregularities during seek test: %d\n", disk->seekIrregularities);
+    releaseTables();
+    controller_.setSurfacePercentDone(1.0);
+    controller_.setSeekPercentDone(1.0);
+    controller_.updateGUI();
+    return true;
 }
 
 bool SeekScan::refuse(const char* reason, const std::string& detail) {

@@ -66,6 +66,14 @@ class SeekScan {
     // seek index (both logged; buttons reset, system services restored).
     bool doSeekScanTestUsingSeekFile(const std::string& seekFile, const std::string& surfaceFile);
 
+    // For a normal test whose seek scan an earlier run completed (a fold
+    // resumed after an interruption): the findings of both stored scan files
+    // go into the context's counts, as a resumed scan loads them, and the
+    // log says so; nothing is measured and neither file is changed. Answers
+    // false when the seek location file is unusable (the surface findings
+    // are loaded all the same).
+    bool loadCompletedScan(const std::string& seekFile, const std::string& surfaceFile);
+
     // Reads "CNT:" and "ISZ:" from a ".skx" file. nullopt, with the reason
     // in why, when the file cannot be read or names no usable count (at least
     // 2 and at most kMaxSeekLocations) or no positive interval.
@@ -81,6 +89,14 @@ class SeekScan {
     static std::pair<int, int> pairLocations(int count, int64_t index);
 
   private:
+    // The unit's ".skx" layout, checked against the unit; nullopt with the
+    // reason (and the file it concerns, when any) otherwise.
+    std::optional<Layout> normalLayout(const DiskContext& disk, std::string* why,
+                                       std::string* path) const;
+    void buildPairTable(DiskContext& disk, const Layout& layout);
+    // Loads what the stored files recorded; answers the pair to continue from.
+    int64_t loadRecorded(DiskContext& disk, const std::string& seekFile,
+                         const std::string& surfaceFile);
     bool refuse(const char* reason, const std::string& detail);
     bool terminate(const std::string& stamp);
     void measurePair(int64_t offsetA, int64_t offsetB);

@@ -106,13 +106,18 @@ template <typename T> void set(T LoggerState::*field, std::type_identity_t<T> va
 
 // The one place that touches a log or data file: open for appending without
 // following a link, write, close. A file that cannot be opened gets nothing.
-bool appendToFile(const std::string& path, const std::string& text) {
+bool appendToFile(const std::string& path, const std::string& text,
+                  std::string* failure = nullptr) {
     if (path.empty()) {
         return false;
     }
     std::string error;
     if (!SafeFile::append(path, text, &error)) {
-        System::consoleLog("Log write failed: " + error);
+        if (failure != nullptr) {
+            *failure = error;
+        } else {
+            System::consoleLog("Log write failed: " + error);
+        }
         return false;
     }
     return true;
@@ -135,6 +140,37 @@ std::mutex& logWriteMutex() {
     return m;
 }
 
+// The logs that were cut (under logWriteMutex): path and why.
+std::vector<std::pair<std::string, std::string>>& cutLogs() {
+    static std::vector<std::pair<std::string, std::string>> cut;
+    return cut;
+}
+
+const std::string* cutReasonLocked(const std::string& path) {
+    for (const auto& [cutPath, why] : cutLogs()) {
+        if (cutPath == path) {
+            return &why;
+        }
+    }
+    return nullptr;
+}
+
+// Appends a piece to a log that is not cut; the first failure cuts it and
+// says so once on the console.
+bool appendToUncutLog(const std::string& path, const std::string& piece) {
+    if (path.empty() || cutReasonLocked(path) != nullptr) {
+        return false;
+    }
+    std::string error;
+    if (appendToFile(path, piece, &error)) {
+        return true;
+    }
+    cutLogs().emplace_back(path, error);
+    System::consoleLog("The log " + path + " was cut here: " + error +
+                       "; nothing more is written to it.");
+    return false;
+}
+
 RepeatedLines& repeatedLines() {
     static RepeatedLines r;
     return r;
@@ -151,7 +187,7 @@ std::string closeRunLocked(RepeatedLines& r) {
     if (r.counted > 0) {
         note = "   (the line above was repeated " + std::to_string(r.counted) +
                (r.counted == 1 ? " more time)\n" : " more times)\n");
-        if (!appendToFile(r.path, note)) {
+        if (!appendToUncutLog(r.path, note)) {
             note.clear();
         }
     }
@@ -177,7 +213,7 @@ LogAppend appendToLog(const std::string& path, const std::string& piece, std::st
         r.piece = piece;
         r.run = 1;
     }
-    return appendToFile(path, piece) ? LogAppend::written : LogAppend::failed;
+    return appendToUncutLog(path, piece) ? LogAppend::written : LogAppend::failed;
 }
 
 // Hands the text just written to the log viewer. The lock is not held while
@@ -474,6 +510,10 @@ bool Logger::startLoggingOnDrive(const std::string& rawDevicePath, const Media& 
     }
     fd.reset();
     adjustFileOwnershipOnFile(path);
+    {
+        std::lock_guard<std::mutex> lock(logWriteMutex());
+        std::erase_if(cutLogs(), [&](const auto& cut) { return cut.first == path; });
+    }
     return true;
 }
 
@@ -490,6 +530,12 @@ bool Logger::vwriteDataToLogFile(const std::string& path, const char* format, va
         return false;
     }
     return logPiece(path, formatLogPiece(format, args));
+}
+
+std::string Logger::logCutReason(const std::string& path) {
+    std::lock_guard<std::mutex> lock(logWriteMutex());
+    const std::string* why = cutReasonLocked(path);
+    return why != nullptr ? *why : std::string();
 }
 
 void Logger::flushRepeatedLines() {
@@ -781,6 +827,7 @@ void Logger::resetForTests() {
     {
         std::lock_guard<std::mutex> lock(logWriteMutex());
         repeatedLines() = RepeatedLines{};
+        cutLogs().clear();
     }
     LoggerState fresh;
     std::shared_ptr<LogViewerSink> old;

@@ -63,6 +63,11 @@ class Logger {
     // above was repeated N more times)"). Another line, or a new log, closes
     // a run by itself.
     static void flushRepeatedLines();
+    // Why the log at path was cut: a write to it failed (a full disk), and
+    // from then on nothing more is written to it, so that it never goes on
+    // after a hole. Empty while it is whole; a new log started at the path
+    // is whole again.
+    static std::string logCutReason(const std::string& path);
     // A blank line, 79 dashes and a blank line.
     static bool printSeparator();
 

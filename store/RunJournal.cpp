@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <utility>
 
@@ -138,7 +139,74 @@ void RunJournal::discard() {
     TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
 }
 
+bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept) {
+    const std::string prev = backupDirectory();
+    // Groups in the order they are told.
+    std::vector<std::pair<const char*, std::vector<std::string>>> groups{
+        {"put back from the backup", {}},
+        {"as before the test", {}},
+        {"changed by the test", {}},
+        {"made by the test", {}},
+        {"missing", {}},
+        {"not a file", {}}};
+    auto add = [&](std::size_t group, const std::string& name) {
+        groups[group].second.push_back(name);
+    };
+    for (const std::string& name : backedUp) {
+        const std::string here = tolvarinDir_ + "/" + name;
+        const std::string copy = prev + "/" + name;
+        if (!kit_.isFile(copy)) {
+            add(kit_.isFile(here) ? 0 : 4, name);
+        } else if (!present(here)) {
+            add(4, name);
+        } else if (!kit_.isFile(here)) {
+            add(5, name);
+        } else {
+            std::optional<std::string> a = SafeFile::read(here);
+            std::optional<std::string> b = SafeFile::read(copy);
+            add(a && b && *a == *b ? 1 : 2, name);
+        }
+    }
+    kit_.setDirContents(tolvarinDir_);
+    for (const std::string& name : kit_.dirContents()) {
+        if (DataFileSet(tolvarinDir_, filePrefix_).holdsName(name) &&
+            std::find(backedUp.begin(), backedUp.end(), name) == backedUp.end()) {
+            // Without the record's list nothing tells what the test made.
+            add(!kit_.isFile(tolvarinDir_ + "/" + name) ? 5 : backedUp.empty() ? 2 : 3, name);
+        }
+    }
+    std::string text = "The files of this unit in " + tolvarinDir_ +
+                       " are not all back as they were before the test:";
+    const char* separator = " ";
+    for (const auto& [what, names] : groups) {
+        if (names.empty()) {
+            continue;
+        }
+        text += separator;
+        text += what;
+        text += ": ";
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            text += (i == 0 ? "" : ", ") + names[i];
+        }
+        separator = "; ";
+    }
+    text += ". ";
+    if (kept) {
+        text += "The backup taken at the test's start stays in " + prev + " with the record " +
+                (present(undoPath()) ? undoPath() + " (a roll-back cut short)" : recordPath()) +
+                "; the next normal test of this unit first finishes returning the files to "
+                "their state before this test.";
+    } else {
+        text += "No whole backup of them is left; the next normal test of this unit checks "
+                "them and offers to roll them back to the last state it can rebuild.";
+    }
+    rollBackProblem_ = text;
+    Logger::updateLog("SCAN CONTROLLER: " + text);
+    return false;
+}
+
 bool RunJournal::rollBack() {
+    rollBackProblem_.clear();
     if (!underWay()) {
         return false;
     }
@@ -162,7 +230,7 @@ bool RunJournal::rollBack() {
         Logger::updateLog("SCAN CONTROLLER: The backup of this unit's files is incomplete; the "
                           "files were left as they are.");
         removeRecord();
-        return false;
+        return unfinished(names.value_or(std::vector<std::string>{}), false);
     }
 
     // The backups are moved back, not copied: a rename needs no room, so a
@@ -170,8 +238,9 @@ bool RunJournal::rollBack() {
     // first (no room needed either), so that a roll-back cut short is known
     // as one.
     if (!resumed && std::rename(recordPath().c_str(), undoPath().c_str()) != 0) {
-        Logger::updateLog("SCAN CONTROLLER: Could not mark the roll-back of this unit's files.");
-        return false;
+        Logger::updateLog("SCAN CONTROLLER: Could not mark the roll-back of this unit's files: " +
+                          std::string(std::strerror(errno)) + ".");
+        return unfinished(*names, true);
     }
     for (const std::string& name : *names) {
         const std::string backup = prev + "/" + name;
@@ -181,8 +250,9 @@ bool RunJournal::rollBack() {
         if (std::rename(backup.c_str(), (tolvarinDir_ + "/" + name).c_str()) != 0) {
             // The record stays: the next start tries again from the same
             // whole backup.
-            Logger::updateLog("SCAN CONTROLLER: Could not restore the backup file " + name + ".");
-            return false;
+            Logger::updateLog("SCAN CONTROLLER: Could not restore the backup file " + name + ": " +
+                              std::strerror(errno) + ".");
+            return unfinished(*names, true);
         }
     }
     kit_.setDirContents(tolvarinDir_);
@@ -192,9 +262,13 @@ bool RunJournal::rollBack() {
             IntegrityChecker::deleteFileAsDirected(kit_, tolvarinDir_ + "/" + name);
         }
     }
-    bool removed = removeRecord();
+    if (!removeRecord()) {
+        // Every file is back, but the record stays: the next start goes
+        // through the roll-back again, which then only removes the record.
+        return unfinished(*names, true);
+    }
     TestFileBackup(kit_, tolvarinDir_).deleteCurrentBackupFilesWithFilePrefix(filePrefix_);
-    return removed;
+    return true;
 }
 
 } // namespace tolvarin

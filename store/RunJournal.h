@@ -53,6 +53,11 @@ class RunJournal {
     // The record and the backups go without putting anything back (the
     // unit's files are being deleted).
     void discard();
+    // After a roll-back that did not finish: which of the unit's files stand
+    // how (put back, as before the test, changed or made by the test,
+    // missing, not a file) and what the next start does about it, in words
+    // for the user. Empty after a finished roll-back.
+    const std::string& rollBackProblem() const { return rollBackProblem_; }
 
     // The text of a record for these names, and the names a record text
     // holds (nullopt when it is no record: the first line is wrong, or a
@@ -62,10 +67,14 @@ class RunJournal {
 
   private:
     bool removeRecord();
+    // Sets rollBackProblem_ from the files as they stand now; kept: whether
+    // the record (and the whole backup) stays for the next start.
+    bool unfinished(const std::vector<std::string>& backedUp, bool kept);
 
     Quarrykit& kit_;
     std::string tolvarinDir_;
     std::string filePrefix_;
+    std::string rollBackProblem_;
 };
 
 } // namespace tolvarin

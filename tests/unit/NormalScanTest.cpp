@@ -251,6 +251,55 @@ TEST_F(NormalScanTest, ErrorsAndIrregularitiesReachTheDataFilesTheHistoryAndTheR
     EXPECT_NE(report.find("FAILED"), std::string::npos);
 }
 
+// Interrupted with only the fold left, a test scans nothing, and its results
+// are the findings of the stored scan files, later test or first one.
+TEST_F(NormalScanTest, AResumedFoldCarriesTheStoredFindings) {
+    registerUnit();
+    device.failReads(MiB + 262144, MiB + 2 * 262144); // a surface error
+    device.failReads(2048 * 512, 2048 * 512 + 512);   // seek location 1: three pairs fail
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    std::map<std::string, std::string> initial = unit->snapshot();
+    const TestResults first = controller.results();
+    ASSERT_GT(first.surfaceErrors, 0);
+    ASSERT_GT(first.seekErrors, 0);
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    const TestResults second = controller.results();
+    std::map<std::string, std::string> later = unit->snapshot();
+    auto counts = [](const TestResults& r) {
+        return std::vector<int>{r.surfaceErrors, r.surfaceIrregularities,
+                                r.seekErrors,    r.seekIrregularities,
+                                r.totalErrors,   r.totalIrregularities};
+    };
+    auto renamed = [](std::string text, const std::string& from, const std::string& to) {
+        const std::string trailer = "END OF FILE " + kPrefix;
+        std::size_t at = text.rfind(trailer + from);
+        if (at != std::string::npos) {
+            text.replace(at + trailer.size(), from.size(), to);
+        }
+        return text;
+    };
+
+    // The seek scan done and folded, the averages not yet replaced.
+    unit->write(".ska", initial.at(kPrefix + ".ska"));
+    unit->write(".psk", renamed(initial.at(kPrefix + ".csk"), ".csk", ".psk"));
+    unit->write(".skt", renamed(later.at(kPrefix + ".ska"), ".ska", ".skt"));
+    answerer->push(18, 1);
+    const std::size_t logBefore = log().size();
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    EXPECT_EQ(log().find("Scan start - ", logBefore), std::string::npos);
+    EXPECT_EQ(counts(controller.results()), counts(second));
+    EXPECT_EQ(Logger::surfaceErrors(), second.surfaceErrors);
+    EXPECT_EQ(unit->snapshot(), later);
+
+    // The first test's seek scan done, no average yet.
+    for (const char* suffix : {".ska", ".css", ".csk"}) {
+        fs::remove(unit->path(suffix));
+    }
+    answerer->push(16, 1);
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    EXPECT_EQ(counts(controller.results()), counts(first));
+}
+
 TEST_F(NormalScanTest, SavedInitialSurfaceScanResumesAtTheFirstUnrecordedSectionOrRestarts) {
     for (int answer : {1, 0}) {
         SCOPED_TRACE(answer);
@@ -536,6 +585,42 @@ TEST(RunJournalTest, RollsBackExactlyTheUnitsFilesAndRefusesForeignNames) {
     unit.write(".css", "kept");
     EXPECT_FALSE(journal.rollBack());
     EXPECT_EQ(unit.read(".css"), "kept");
+    EXPECT_FALSE(journal.underWay());
+}
+
+// A roll-back that cannot finish (something stands where a file goes back)
+// says file by file how the unit stands, and the next one finishes it.
+TEST(RunJournalTest, ARollBackThatCannotFinishSaysHowTheFilesStand) {
+    ScopedEnv tmpdir("TMPDIR", memoryBackedTemp());
+    TempDir dir;
+    Quarrykit kit;
+    UnitFiles unit(dir.path());
+    unit.makeState(1535);
+    std::map<std::string, std::string> before = unit.snapshot();
+    RunJournal journal(kit, dir.path(), kPrefix);
+    ASSERT_TRUE(journal.begin());
+    unit.write(".pss", "new");
+    unit.write(".ssx", "changed");
+    fs::remove(unit.path(".ssa"));
+    fs::create_directory(unit.path(".ssa"));
+    unit.write(".ssa/inside", "x");
+
+    EXPECT_FALSE(journal.rollBack());
+    const std::string problem = journal.rollBackProblem();
+    // Names go back in order: those before ".ssa" are back, those after not.
+    for (const char* part : {"put back from the backup: M01", "a roll-back cut short",
+                             "first finishes returning the files"}) {
+        EXPECT_NE(problem.find(part), std::string::npos) << part << " in " << problem;
+    }
+    EXPECT_NE(problem.find("changed by the test: " + kPrefix + ".ssx"), std::string::npos);
+    EXPECT_NE(problem.find("made by the test: " + kPrefix + ".pss"), std::string::npos);
+    EXPECT_NE(problem.find("not a file: " + kPrefix + ".ssa"), std::string::npos);
+    EXPECT_TRUE(journal.underWay());
+
+    fs::remove_all(unit.path(".ssa"));
+    EXPECT_TRUE(journal.rollBack());
+    EXPECT_TRUE(journal.rollBackProblem().empty());
+    EXPECT_EQ(unit.snapshot(), before);
     EXPECT_FALSE(journal.underWay());
 }
 
