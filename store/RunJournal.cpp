@@ -175,8 +175,9 @@ bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept)
             add(!kit_.isFile(tolvarinDir_ + "/" + name) ? 5 : backedUp.empty() ? 2 : 3, name);
         }
     }
-    std::string text = "The files of this unit in " + tolvarinDir_ +
-                       " are not all back as they were before the test:";
+    // The names by their suffixes: the prefix is said once.
+    std::string text = "The files of this unit (" + filePrefix_ + ".* in " + tolvarinDir_ +
+                       ") are not all back as they were before the test:";
     const char* separator = " ";
     for (const auto& [what, names] : groups) {
         if (names.empty()) {
@@ -184,16 +185,16 @@ bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept)
         }
         text += separator;
         text += what;
-        text += ": ";
+        text += ":";
         for (std::size_t i = 0; i < names.size(); ++i) {
-            text += (i == 0 ? "" : ", ") + names[i];
+            text += (i == 0 ? " " : ", ") + names[i].substr(filePrefix_.size());
         }
         separator = "; ";
     }
     text += ". ";
     if (kept) {
-        text += "The backup taken at the test's start stays in " + prev + " with the record " +
-                (present(undoPath()) ? undoPath() + " (a roll-back cut short)" : recordPath()) +
+        text += "The backup taken at the test's start stays in " + prev + " with its record" +
+                (present(undoPath()) ? " (of a roll-back cut short)" : "") +
                 "; the next normal test of this unit first finishes returning the files to "
                 "their state before this test.";
     } else {

@@ -872,6 +872,19 @@ static int64_t current_offset(int fd) {
     return offset;
 }
 
+/* Where a write goes: the end of the file for a descriptor opened with
+ * O_APPEND, else the current offset. */
+static int64_t write_offset(int fd) {
+    int saved = errno;
+    int flags = fcntl(fd, F_GETFL);
+    struct stat st;
+    int64_t offset = (flags >= 0 && (flags & O_APPEND) != 0 && fstat(fd, &st) == 0)
+                         ? (int64_t)st.st_size
+                         : current_offset(fd);
+    errno = saved;
+    return offset;
+}
+
 static uint64_t iov_length(const struct iovec* iov, int count) {
     uint64_t total = 0;
     for (int i = 0; i < count && iov != NULL; ++i) {
@@ -1067,7 +1080,7 @@ static ssize_t healing(int64_t offset, ssize_t written) {
 ssize_t write(int fd, const void* buf, size_t n) {
     int64_t offset = -1;
     if (ready() && is_target(fd)) {
-        offset = current_offset(fd);
+        offset = write_offset(fd);
     }
     if (offset < 0) {
         return pass_write(fd, buf, n);
@@ -1092,7 +1105,7 @@ ssize_t pwrite64(int fd, const void* buf, size_t n, off_t offset) __attribute__(
 ssize_t writev(int fd, const struct iovec* iov, int count) {
     int64_t offset = -1;
     if (ready() && is_target(fd)) {
-        offset = current_offset(fd);
+        offset = write_offset(fd);
     }
     if (offset < 0) {
         return pass_writev(fd, iov, count);
