@@ -52,6 +52,8 @@ class NormalRunTest : public QObject {
             QCOMPARE(driver.asked().back(), 8);
             QTRY_COMPARE(window.normalPane()->seekBar->value(), ScanPane::kBarSteps);
             QCOMPARE(window.normalPane()->totals[0]->text(), QString("0"));
+            // The map of a test read to its end frames no stretch.
+            QTRY_COMPARE(window.normalPane()->surfaceMap->picture().position, int64_t(-1));
             // The pane's index trend is read again from the stored tests.
             QTRY_COMPARE(window.normalPane()->trend->picture().points.size(), std::size_t(run));
             if (run == 2) {
