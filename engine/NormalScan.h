@@ -43,7 +43,8 @@ class NormalScan {
         Completed, // every phase ran; report written (or attempted)
         Stopped,   // the user stopped a scan (files saved, rolled back or deleted)
         Refused,   // the integrity check asked for a reset, or a scan refused to run
-        Failed,    // a data file could not be written: the test was undone
+        Failed,    // a data file could not be written: the test was undone (or the
+                   // results' restoreProblem says how the files stand)
         NoPhase,   // the unit's files are in no state the sequence continues from
     };
 

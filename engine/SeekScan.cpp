@@ -458,16 +458,17 @@ bool SeekScan::loadCompletedScan(const std::string& seekFile, const std::string&
     std::string why;
     std::string path;
     std::optional<Layout> layout = normalLayout(*disk, &why, &path);
-    if (!layout) {
+    int64_t recorded = 0;
+    if (layout) {
+        buildPairTable(*disk, *layout);
+        recorded = loadRecorded(*disk, seekFile, surfaceFile);
+    } else {
         log("SEEK SCAN CRITICAL ERROR: %s\n", why.c_str());
         // The surface scan's findings still count.
         if (store_.extractSurfaceDataFromFile) {
             store_.extractSurfaceDataFromFile(surfaceFile);
         }
-        return false;
     }
-    buildPairTable(*disk, *layout);
-    int64_t recorded = loadRecorded(*disk, seekFile, surfaceFile);
     log("\nThe surface and seek scans of this test were completed before it was interrupted; "
         "their findings are read from %s and %s (%lld of %lld pairs).\n",
         lastPathElement(surfaceFile).c_str(), lastPathElement(seekFile).c_str(),
@@ -480,7 +481,7 @@ bool SeekScan::loadCompletedScan(const std::string& seekFile, const std::string&
     controller_.setSurfacePercentDone(1.0);
     controller_.setSeekPercentDone(1.0);
     controller_.updateGUI();
-    return true;
+    return layout.has_value();
 }
 
 bool SeekScan::refuse(const char* reason, const std::string& detail) {
