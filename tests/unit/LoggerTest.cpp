@@ -247,6 +247,25 @@ TEST_F(LoggerTest, APlantedLinkAtTheLogIsRefusedAndReported) {
     EXPECT_TRUE(viewer->pieces.empty());
 }
 
+// A log that could not take a piece ends there: nothing after a hole, the
+// reason kept, until a new log starts at the path.
+TEST_F(LoggerTest, ALogThatCannotBeWrittenIsCutWithItsReason) {
+    EXPECT_TRUE(Logger::updateLog("first"));
+    EXPECT_EQ(Logger::logCutReason(logPath), "");
+    ASSERT_EQ(::unlink(logPath.c_str()), 0);
+    ASSERT_EQ(::mkdir(logPath.c_str(), 0700), 0);
+    EXPECT_FALSE(Logger::updateLog("second"));
+    EXPECT_NE(Logger::logCutReason(logPath), "");
+    ASSERT_EQ(::rmdir(logPath.c_str()), 0);
+    EXPECT_FALSE(Logger::updateLog("third"));
+    EXPECT_EQ(logText(), "<no log>");
+
+    ASSERT_TRUE(Logger::startLoggingOnDrive("/dev/sdb2", volumeMedia()));
+    EXPECT_EQ(Logger::logCutReason(logPath), "");
+    EXPECT_TRUE(Logger::updateLog("fourth"));
+    EXPECT_TRUE(logText().ends_with("fourth\n"));
+}
+
 TEST_F(LoggerTest, AnActiveViewerGetsEveryPieceInOrder) {
     auto viewer = std::make_shared<RecordingViewer>();
     Logger::setLogViewerController(viewer);
