@@ -202,6 +202,8 @@ bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept)
                 "them and offers to roll them back to the last state it can rebuild.";
     }
     rollBackProblem_ = text;
+    // The log may be on the disk that just failed: the console hears it too.
+    System::consoleLog(text);
     Logger::updateLog("SCAN CONTROLLER: " + text);
     return false;
 }
