@@ -280,8 +280,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             {
                 std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
                 t0 = disk.clock->monotonicMicros();
-                readResult =
-                    device.seek(offset) == -1 ? -1 : device.read(buffer, disk.scanReadSize);
+                readResult = device.readAt(offset, buffer, disk.scanReadSize);
                 t1 = disk.clock->monotonicMicros();
             }
             duration = t1 - t0;
@@ -595,9 +594,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
         int64_t result = -1;
         {
             std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
-            if (device.seek(at) != -1) {
-                result = device.read(disk.scanBuffer.data(), disk.scanReadSize);
-            }
+            result = device.readAt(at, disk.scanBuffer.data(), disk.scanReadSize);
         }
         disk.lastReadResult = result;
         if (result == -1 && controller_.unitGone()) {

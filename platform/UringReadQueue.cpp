@@ -50,7 +50,7 @@ class UringReadQueue : public ReadQueue {
         if (!alignedForKernel(buffer, offset, length)) {
             Completion c;
             c.tag = tag;
-            c.result = device_.seek(offset) == -1 ? -1 : device_.read(buffer, length);
+            c.result = device_.readAt(offset, buffer, length);
             c.error = c.result < 0 ? errno : 0;
             done_.push_back(c);
             return true;
