@@ -104,7 +104,8 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
 
 void SurfaceScan::openQueue() {
     queue_.reset();
-    queueBuffers_.clear();
+    queueMemory_.release();
+    queueSlots_ = 0;
     DiskContext* disk = controller_.disk();
     const int depth = host_.scanOptions().queueDepth;
     int used = 1;
@@ -112,10 +113,12 @@ void SurfaceScan::openQueue() {
         std::string why;
         queue_ = disk->device->openReadQueue(depth, &why);
         if (queue_) {
-            queueBuffers_.resize(static_cast<size_t>(depth) * kWindowPerDepth);
-            for (AlignedBuffer& b : queueBuffers_) {
-                b.allocate(static_cast<size_t>(disk->scanReadSize));
-            }
+            queueStride_ =
+                (static_cast<size_t>(disk->scanReadSize) + AlignedBuffer::kAlignment - 1) /
+                AlignedBuffer::kAlignment * AlignedBuffer::kAlignment;
+            queueSlots_ = static_cast<size_t>(depth) * kWindowPerDepth;
+            queueMemory_.allocate(queueStride_ * queueSlots_);
+            queue_->useBufferMemory(queueMemory_.data(), queueStride_ * queueSlots_);
             used = depth;
         } else {
             log("Queued reads are not available: %s. The surface scan reads one block at a "
@@ -129,7 +132,8 @@ void SurfaceScan::openQueue() {
 void SurfaceScan::endRun() {
     controller_.readSink().surfaceEnds();
     queue_.reset();
-    queueBuffers_.clear();
+    queueMemory_.release();
+    queueSlots_ = 0;
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -366,7 +370,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     const int depth = queue_->depth();
     // Reads done ahead of their turn wait in their buffers while the device
     // is kept busy with depth reads: the window is wider than the depth.
-    const size_t window = queueBuffers_.size();
+    const size_t window = queueSlots_;
 
     // The reads in flight, oldest first; each is taken in order of its
     // offset, whatever the device finished first, so that every count, time
@@ -383,42 +387,53 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     // Tags count the section's reads from 0; the oldest in flight is firstTag.
     uint64_t firstTag = 0;
     int64_t nextOffset = s.start + disk.position;
+    std::vector<ReadQueue::Completion> batch(static_cast<size_t>(depth));
 
     auto slotFor = [&](uint64_t tag) -> Slot* {
         uint64_t i = tag - firstTag;
         return i < flight.size() ? &flight[static_cast<size_t>(i)] : nullptr;
     };
-    // Waits for the next completion of any read in flight and stamps it.
-    auto reapOne = [&]() -> bool {
-        ReadQueue::Completion c;
-        if (!queue_->next(&c)) {
+    // Waits for the next completions of the reads in flight and stamps them:
+    // all that are ready at once, with one reading of the clock.
+    auto reapSome = [&]() -> bool {
+        int n = queue_->take(batch.data(), depth);
+        if (n <= 0) {
             return false;
         }
         int64_t now = disk.clock->monotonicMicros();
-        if (Slot* slot = slotFor(c.tag)) {
-            slot->completed = now;
-            slot->result = c.result;
-            slot->error = c.error;
-            slot->done = true;
+        for (int i = 0; i < n; ++i) {
+            const ReadQueue::Completion& c = batch[static_cast<size_t>(i)];
+            if (Slot* slot = slotFor(c.tag)) {
+                slot->completed = now;
+                slot->result = c.result;
+                slot->error = c.error;
+                slot->done = true;
+            }
         }
         return true;
     };
     // Every read still in flight is waited for and dropped: nothing may be
     // left reading into the buffers when the scan moves on or asks.
     auto drain = [&] {
-        while (queue_->inFlight() > 0 && reapOne()) {
+        while (queue_->inFlight() > 0 && reapSome()) {
         }
         firstTag += flight.size();
         flight.clear();
     };
+    // Fills the free places at the device; the reads go to the kernel
+    // together when the scan next waits.
     auto submitMore = [&] {
+        int64_t now = -1;
         while (queue_->inFlight() < depth && flight.size() < window && nextOffset < s.end &&
                !controller_.pauseFlag() && !controller_.stopFlag()) {
+            if (now < 0) {
+                now = disk.clock->monotonicMicros();
+            }
             uint64_t tag = firstTag + flight.size();
-            void* buffer = queueBuffers_[static_cast<size_t>(tag % window)].data();
+            void* buffer = queueMemory_.data() + (tag % window) * queueStride_;
             Slot slot;
             slot.offset = nextOffset;
-            slot.submitted = disk.clock->monotonicMicros();
+            slot.submitted = now;
             if (!queue_->submit(tag, nextOffset, buffer, disk.scanReadSize)) {
                 // Not taken by the queue: the read fails where the one-at-a-
                 // time scan's would, in its turn.
@@ -435,7 +450,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     // Every read in flight completes (its result kept for its turn).
     auto settle = [&] {
         for (const Slot& slot : flight) {
-            while (!slot.done && reapOne()) {
+            while (!slot.done && reapSome()) {
             }
         }
     };
@@ -464,7 +479,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         Slot& head = flight.front();
         setSpinnerLocation(head.offset);
         while (!head.done) {
-            if (!reapOne()) {
+            if (!reapSome()) {
                 head.result = -1;
                 head.error = errno;
                 head.done = true;
