@@ -387,41 +387,39 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     // Tags count the section's reads from 0; the oldest in flight is firstTag.
     uint64_t firstTag = 0;
     int64_t nextOffset = s.start + disk.position;
-    std::vector<ReadQueue::Completion> batch(static_cast<size_t>(depth));
 
     auto slotFor = [&](uint64_t tag) -> Slot* {
         uint64_t i = tag - firstTag;
         return i < flight.size() ? &flight[static_cast<size_t>(i)] : nullptr;
     };
-    // Waits for the next completions of the reads in flight and stamps them:
-    // all that are ready at once, with one reading of the clock.
-    auto reapSome = [&]() -> bool {
-        int n = queue_->take(batch.data(), depth);
-        if (n <= 0) {
+    // Waits for the next completion of any read in flight and stamps it.
+    // One reading of the clock per completion, as it is handed out: a stamp
+    // shared by several would give those handed out before a slow one its
+    // time.
+    auto reapOne = [&]() -> bool {
+        ReadQueue::Completion c;
+        if (!queue_->next(&c)) {
             return false;
         }
         int64_t now = disk.clock->monotonicMicros();
-        for (int i = 0; i < n; ++i) {
-            const ReadQueue::Completion& c = batch[static_cast<size_t>(i)];
-            if (Slot* slot = slotFor(c.tag)) {
-                slot->completed = now;
-                slot->result = c.result;
-                slot->error = c.error;
-                slot->done = true;
-            }
+        if (Slot* slot = slotFor(c.tag)) {
+            slot->completed = now;
+            slot->result = c.result;
+            slot->error = c.error;
+            slot->done = true;
         }
         return true;
     };
     // Every read still in flight is waited for and dropped: nothing may be
     // left reading into the buffers when the scan moves on or asks.
     auto drain = [&] {
-        while (queue_->inFlight() > 0 && reapSome()) {
+        while (queue_->inFlight() > 0 && reapOne()) {
         }
         firstTag += flight.size();
         flight.clear();
     };
     // Fills the free places at the device; the reads go to the kernel
-    // together when the scan next waits.
+    // together when the scan next waits (and so share one submission time).
     auto submitMore = [&] {
         int64_t now = -1;
         while (queue_->inFlight() < depth && flight.size() < window && nextOffset < s.end &&
@@ -450,7 +448,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     // Every read in flight completes (its result kept for its turn).
     auto settle = [&] {
         for (const Slot& slot : flight) {
-            while (!slot.done && reapSome()) {
+            while (!slot.done && reapOne()) {
             }
         }
     };
@@ -479,7 +477,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         Slot& head = flight.front();
         setSpinnerLocation(head.offset);
         while (!head.done) {
-            if (!reapSome()) {
+            if (!reapOne()) {
                 head.result = -1;
                 head.error = errno;
                 head.done = true;

@@ -51,13 +51,6 @@ class WatchedDevice::WatchedQueue : public ReadQueue {
         watch(*completion);
         return true;
     }
-    int take(Completion* completions, int max) override {
-        int n = inner_->take(completions, max);
-        for (int i = 0; i < n; ++i) {
-            watch(completions[i]);
-        }
-        return n;
-    }
     void useBufferMemory(void* base, size_t length) override {
         inner_->useBufferMemory(base, length);
     }

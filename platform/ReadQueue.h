@@ -28,13 +28,6 @@ class ReadQueue {
     // Waits for the next read to complete, in any order. False when nothing
     // is in flight or the queue itself failed.
     virtual bool next(Completion* completion) = 0;
-    // Waits for at least one read to complete, then hands out up to max
-    // completions without waiting for more: one wake-up for all the reads
-    // the device finished meanwhile. Answers how many (0 as next answers
-    // false).
-    virtual int take(Completion* completions, int max) {
-        return max > 0 && next(completions) ? 1 : 0;
-    }
     // The memory every buffer of later reads lies in, said once before the
     // first read: a queue may then spare the work of preparing each read's
     // buffer anew. The memory must outlive the queue.

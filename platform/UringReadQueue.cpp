@@ -88,26 +88,26 @@ class UringReadQueue : public ReadQueue {
                                static_cast<uint64_t>(offset));
         }
         io_uring_sqe_set_data64(sqe, tag);
-        // Handed to the kernel with the others submitted meanwhile when the
-        // caller next waits: one system call for a batch of reads.
+        // Handed to the kernel, with the others queued meanwhile, at the
+        // caller's next call of next().
         ++unsubmitted_;
         ++inFlightKernel_;
         return true;
     }
 
-    bool next(Completion* completion) override { return take(completion, 1) == 1; }
-
-    int take(Completion* completions, int max) override {
-        int n = 0;
-        while (n < max && !done_.empty()) {
-            completions[n++] = done_.front();
+    bool next(Completion* completion) override {
+        if (!done_.empty()) {
+            *completion = done_.front();
             done_.pop_front();
+            return true;
         }
-        if (n > 0 || max <= 0 || inFlightKernel_ == 0) {
-            return n;
+        if (inFlightKernel_ == 0) {
+            return false;
         }
+        // The reads queued since the last call go to the kernel first, in
+        // the system call that waits where nothing has finished yet.
         if (!handOver()) {
-            return 0;
+            return false;
         }
         io_uring_cqe* cqe = nullptr;
         int rc = 0;
@@ -118,20 +118,14 @@ class UringReadQueue : public ReadQueue {
         } while (rc == -EINTR);
         if (rc < 0 || cqe == nullptr) {
             errno = -rc;
-            return 0;
+            return false;
         }
-        // Then whatever else has finished, without waiting (the same
-        // function asked for none).
-        do {
-            Completion& c = completions[n++];
-            c.tag = io_uring_cqe_get_data64(cqe);
-            c.result = cqe->res < 0 ? -1 : cqe->res;
-            c.error = cqe->res < 0 ? -cqe->res : 0;
-            io_uring_cqe_seen(&ring_, cqe);
-            --inFlightKernel_;
-        } while (n < max && inFlightKernel_ > 0 && io_uring_wait_cqe_nr(&ring_, &cqe, 0) == 0 &&
-                 cqe != nullptr);
-        return n;
+        completion->tag = io_uring_cqe_get_data64(cqe);
+        completion->result = cqe->res < 0 ? -1 : cqe->res;
+        completion->error = cqe->res < 0 ? -cqe->res : 0;
+        io_uring_cqe_seen(&ring_, cqe);
+        --inFlightKernel_;
+        return true;
     }
 
   private:

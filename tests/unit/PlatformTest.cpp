@@ -332,24 +332,20 @@ TEST(PosixRawDevice, QueuedReadsBringEachBlockToItsOwnBuffer) {
     };
     std::vector<int> seen(16, 0);
     uint64_t next = 0;
-    ReadQueue::Completion batch[4];
+    ReadQueue::Completion c;
     while (next < 16 || queue->inFlight() > 0) {
         while (next < 16 && queue->inFlight() < 4) {
             ASSERT_TRUE(queue->submit(next, offsetOf(next), bufferOf(next), lengthOf(next)));
             ++next;
         }
-        int n = queue->take(batch, 4);
-        ASSERT_GT(n, 0);
-        for (int i = 0; i < n; ++i) {
-            uint64_t tag = batch[i].tag;
-            ASSERT_LT(tag, 16u);
-            ++seen[tag];
-            EXPECT_EQ(batch[i].result, lengthOf(tag)) << tag;
-            EXPECT_EQ(bufferOf(tag)[0], static_cast<char>(tag + 1)) << tag;
-        }
+        ASSERT_TRUE(queue->next(&c));
+        ASSERT_LT(c.tag, 16u);
+        ++seen[c.tag];
+        EXPECT_EQ(c.result, lengthOf(c.tag)) << c.tag;
+        EXPECT_EQ(bufferOf(c.tag)[0], static_cast<char>(c.tag + 1)) << c.tag;
     }
     EXPECT_EQ(seen, std::vector<int>(16, 1));
-    EXPECT_EQ(queue->take(batch, 4), 0);
+    EXPECT_FALSE(queue->next(&c));
 }
 
 TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
