@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: deps build run gui test test-unit asan bench package format clean
+.PHONY: deps build run gui screenshots test test-unit asan bench package format clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -24,6 +24,13 @@ run: build
 # The window on the same demo unit (needs a desktop session).
 gui: build
 	@bash scripts/gui.sh $(BUILD)
+
+# The README's pictures of the window, taken by the window tests (offscreen)
+# and copied to docs/; they are made here rather than kept in the repository.
+screenshots: build
+	cd $(BUILD) && ctest --output-on-failure -L gui -R 'CursoryRun|NormalRun'
+	cp $(BUILD)/screenshots/main-window-during.png docs/main-window.png
+	cp $(BUILD)/screenshots/main-window-normal-test.png docs/window-normal-test.png
 
 # Every test in the plain build (unit, end-to-end), then the unit tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -41,7 +41,7 @@ void ProgressBoard::zeroResults() {
         ScanProgress cleared;
         cleared.deviceBeingTested = progress_.deviceBeingTested;
         cleared.typeOfTest = progress_.typeOfTest;
-        cleared.currentTestRange = " ";
+        cleared.currentTestRange.assign(1, ' ');
         progress_ = cleared;
     }
     view_.testStatsChanged();

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <iostream>
+#include <mutex>
 #include <unistd.h>
 
 namespace tolvarin {
@@ -123,6 +124,9 @@ std::string TerminalAnswerer::describe(const Alert& alert) {
 }
 
 int TerminalAnswerer::answer(const Alert& alert) {
+    // One question at a time on the terminal, whichever thread asks.
+    static std::mutex asking;
+    std::lock_guard<std::mutex> lock(asking);
     out_ << describe(alert);
     auto given = answers_.find(alert.number);
     if (given != answers_.end()) {

@@ -144,6 +144,10 @@ InterfaceTest::mountPointOf(Env& env, const std::string& volumeIdentifier, std::
     if (!result.started) {
         return fail("the disk tool could not be run: " + result.error);
     }
+    if (!result.finished()) {
+        // A report cut short may end inside the mount point's path.
+        return fail("the disk tool did not finish: " + result.error);
+    }
     std::optional<std::string> mountPoint = mountPointFromReport(result.output);
     if (!mountPoint) {
         return fail("the volume " + volumeIdentifier + " is not mounted");

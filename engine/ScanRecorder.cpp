@@ -358,6 +358,9 @@ std::shared_ptr<const TestMeasurements> ScanRecorder::finishTest(const TestEnd& 
         return finished_;
     }
     surfaceEnds();
+    if (end.outcome == "completed") {
+        live_->readingDone();
+    }
     TestMeasurements& m = *m_;
     m.outcome = end.outcome;
     m.initialScan = end.initialScan;

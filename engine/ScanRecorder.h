@@ -41,6 +41,12 @@ class LiveSurfaceMap {
     // (nothing copied: the caller keeps them dirty).
     bool tryPublish(const std::vector<Stretch>& stretches, int first, int last);
     void setPosition(int64_t offset) { position_.store(offset, std::memory_order_relaxed); }
+    // A test that read to its end: no stretch is framed any more (a stopped
+    // test keeps the frame where it will resume).
+    void readingDone() {
+        position_.store(-1, std::memory_order_relaxed);
+        generation_.fetch_add(1, std::memory_order_relaxed);
+    }
 
   private:
     mutable std::mutex mutex_;

@@ -404,12 +404,6 @@ std::mutex& stateMutex() {
     return m;
 }
 
-// Held for the whole of one question, so that answers are given one at a time.
-std::mutex& askMutex() {
-    static std::mutex m;
-    return m;
-}
-
 CenterState& state() {
     static CenterState s;
     return s;
@@ -478,7 +472,10 @@ int MessageCenter::safeAnswerForNumber(int n) {
 }
 
 int MessageCenter::generateAlertDialogWithNumber(int n) {
-    std::lock_guard<std::mutex> ask(askMutex());
+    // No lock is held while the answerer waits: the window's answerer hands
+    // the question to the main thread, which may itself be asking (a click
+    // while a worker's question is on its way) and must not block on one.
+    // An answerer that cannot take two questions at once serialises itself.
     std::shared_ptr<AlertAnswerer> answerer;
     {
         std::lock_guard<std::mutex> lock(stateMutex());
@@ -486,31 +483,32 @@ int MessageCenter::generateAlertDialogWithNumber(int n) {
         answerer = state().answerer;
     }
     std::optional<Alert> alert = alertForNumber(n);
-    if (alert) {
-        int answer = 0;
-        if (answerer) {
-            answer = answerer->answer(*alert);
-            if (!alert->offers(answer)) {
-                // A button the message does not have would send the caller
-                // down a branch nobody chose.
-                System::consoleLog("Message " + std::to_string(n) + " got answer " +
-                                   std::to_string(answer) + ", which it does not offer; taking " +
-                                   std::to_string(safeAnswerForNumber(n)) + ".");
-                answer = safeAnswerForNumber(n);
-            }
-        } else {
-            answer = safeAnswerForNumber(n);
-            System::consoleLog("Message " + std::to_string(n) + " \"" + alert->title +
-                               "\": nobody to ask; answered " + alert->buttonFor(answer) + ".");
-        }
-        std::lock_guard<std::mutex> lock(stateMutex());
-        state().choice = answer;
-    } else {
+    if (!alert) {
         System::consoleLog("Message " + std::to_string(n) + " is not in the catalogue.");
+        std::lock_guard<std::mutex> lock(stateMutex());
+        state().returnValue = state().choice;
+        return state().returnValue;
+    }
+    int answer = 0;
+    if (answerer) {
+        answer = answerer->answer(*alert);
+        if (!alert->offers(answer)) {
+            // A button the message does not have would send the caller
+            // down a branch nobody chose.
+            System::consoleLog("Message " + std::to_string(n) + " got answer " +
+                               std::to_string(answer) + ", which it does not offer; taking " +
+                               std::to_string(safeAnswerForNumber(n)) + ".");
+            answer = safeAnswerForNumber(n);
+        }
+    } else {
+        answer = safeAnswerForNumber(n);
+        System::consoleLog("Message " + std::to_string(n) + " \"" + alert->title +
+                           "\": nobody to ask; answered " + alert->buttonFor(answer) + ".");
     }
     std::lock_guard<std::mutex> lock(stateMutex());
-    state().returnValue = state().choice;
-    return state().returnValue;
+    state().choice = answer;
+    state().returnValue = answer;
+    return answer;
 }
 
 void MessageCenter::setAnswerer(std::shared_ptr<AlertAnswerer> answerer) {

@@ -9,6 +9,7 @@
 #include "qt/DriveTable.h"
 #include "qt/MainWindow.h"
 #include "qt/Panes.h"
+#include "qt/PictureWidgets.h"
 #include "tests/gui/support/GuiTestSupport.h"
 
 #include <QFileInfo>
@@ -51,6 +52,10 @@ class NormalRunTest : public QObject {
             QCOMPARE(driver.asked().back(), 8);
             QTRY_COMPARE(window.normalPane()->seekBar->value(), ScanPane::kBarSteps);
             QCOMPARE(window.normalPane()->totals[0]->text(), QString("0"));
+            // The map of a test read to its end frames no stretch.
+            QTRY_COMPARE(window.normalPane()->surfaceMap->picture().position, int64_t(-1));
+            // The pane's index trend is read again from the stored tests.
+            QTRY_COMPARE(window.normalPane()->trend->picture().points.size(), std::size_t(run));
             if (run == 2) {
                 saveScreenshot(&window, "main-window-normal-test");
             }

@@ -128,6 +128,29 @@ TEST_F(ScanControllerTest, SMARTWatchChecksOnlyAfterTheFirstCallAndEveryFiveMinu
     EXPECT_TRUE(host.fakeEnv().exits().empty());
 }
 
+TEST_F(ScanControllerTest, AReportCutShortIsNoSMARTFailure) {
+    // A tool ended at its time limit or for too much output may stop in the
+    // middle of "Verified": that says nothing about the unit.
+    ScanController controller(host);
+    controller.setHasSMART(true);
+    EXPECT_TRUE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
+    for (int cut = 0; cut < 2; ++cut) {
+        host.fakeEnv().setRunner([cut](const std::string&, const std::vector<std::string>&) {
+            ProcessResult r;
+            r.started = true;
+            r.exitStatus = 128 + 9;
+            r.output = "Device\n   SMART Status:             Ver";
+            (cut == 0 ? r.timedOut : r.outputCut) = true;
+            return r;
+        });
+        clock.advance(300LL * 1000000);
+        EXPECT_TRUE(controller.checkSMARTStatusOnDisk("/dev/sdz"));
+    }
+    EXPECT_TRUE(answers->askedNumbers().empty());
+    EXPECT_TRUE(host.fakeEnv().exits().empty());
+    EXPECT_FALSE(controller.stopFlag());
+}
+
 TEST_F(ScanControllerTest, UnitWithoutSMARTNeverRunsTheTool) {
     installDiskTool("Failing");
     ScanController controller(host);

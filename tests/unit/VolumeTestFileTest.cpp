@@ -112,12 +112,20 @@ TEST(InterfaceTest, TransfersTheWholeBufferAndSaysWhereTheVolumeIsMounted) {
         r.started = true;
         r.exitStatus = 0;
         r.output = args.size() == 2 && args[1] == "sdb1" ? "   Mount Point:  /mnt/b:c\n" : "";
+        // A report cut at the time limit, inside the path: no folder of it is used.
+        if (args.size() == 2 && args[1] == "sdb3") {
+            r.output = "   Mount Point:  /mnt/ba";
+            r.timedOut = true;
+            r.error = "ended after its time limit";
+        }
         return r;
     });
     std::string problem;
     EXPECT_EQ(InterfaceTest::mountPointOf(env, "sdb1", &problem), "/mnt/b:c");
     EXPECT_FALSE(InterfaceTest::mountPointOf(env, "sdb2", &problem));
     EXPECT_EQ(problem, "the volume sdb2 is not mounted");
+    EXPECT_FALSE(InterfaceTest::mountPointOf(env, "sdb3", &problem));
+    EXPECT_EQ(problem, "the disk tool did not finish: ended after its time limit");
 }
 
 } // namespace tolvarin
