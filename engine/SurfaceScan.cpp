@@ -382,8 +382,16 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         int64_t result = 0;
         int error = 0;
         bool done = false;
+        size_t buffer = 0;
     };
     std::deque<Slot> flight;
+    // Free buffers, the last freed on top: while reads finish in order only
+    // about depth of them take turns, and the device writes into memory it
+    // wrote to a moment ago rather than across the whole window.
+    std::vector<size_t> freeBuffers;
+    for (size_t i = window; i > 0; --i) {
+        freeBuffers.push_back(i - 1);
+    }
     // Tags count the section's reads from 0; the oldest in flight is firstTag.
     uint64_t firstTag = 0;
     int64_t nextOffset = s.start + disk.position;
@@ -415,6 +423,9 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     auto drain = [&] {
         while (queue_->inFlight() > 0 && reapOne()) {
         }
+        for (const Slot& slot : flight) {
+            freeBuffers.push_back(slot.buffer);
+        }
         firstTag += flight.size();
         flight.clear();
     };
@@ -428,8 +439,10 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
                 now = disk.clock->monotonicMicros();
             }
             uint64_t tag = firstTag + flight.size();
-            void* buffer = queueMemory_.data() + (tag % window) * queueStride_;
             Slot slot;
+            slot.buffer = freeBuffers.back();
+            freeBuffers.pop_back();
+            void* buffer = queueMemory_.data() + slot.buffer * queueStride_;
             slot.offset = nextOffset;
             slot.submitted = now;
             if (!queue_->submit(tag, nextOffset, buffer, disk.scanReadSize)) {
@@ -490,6 +503,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         Slot taken = head;
         flight.pop_front();
         ++firstTag;
+        freeBuffers.push_back(taken.buffer);
         if (taken.result < 0 && controller_.unitGone()) {
             // No surface fault: the stop at the top saves the test.
             drain();
