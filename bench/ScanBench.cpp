@@ -411,7 +411,7 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
     AlignedBuffer buffer(static_cast<size_t>(kScanReadSize));
     std::string why;
     std::printf("surface: %lld bytes in 262,144-byte reads; warm-up, then %d rounds of plain "
-                "loop, scan\n",
+                "loop, scan, scan with recording, in turns\n",
                 static_cast<long long>(size), options.rounds);
     std::fflush(stdout);
     if (!plainSurface(plain.fd(), buffer, size, &why) ||
@@ -422,21 +422,22 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
     double gigabytes = static_cast<double>(size) / 1e9;
     Series rates;
     for (int round = 1; round <= options.rounds; ++round) {
-        auto p = plainSurface(plain.fd(), buffer, size, &why);
-        if (!p) {
-            return fail(options, "surface: " + why);
-        }
-        // Off and on in turn, the first of them changing from round to
-        // round, so that neither always follows the plain loop.
+        // The three readers take turns at going first, second and last: a
+        // reader that always followed another would always meet the machine
+        // in the state the other left (caches, clock speed, other work).
+        static constexpr int kOrders[6][3] = {{0, 1, 2}, {2, 1, 0}, {1, 2, 0},
+                                              {0, 2, 1}, {2, 0, 1}, {1, 0, 2}};
+        std::optional<Span> p;
         std::optional<Span> s;
         std::optional<Span> r;
-        for (int k = 0; k < 2; ++k) {
-            bool on = (k == 0) == (round % 2 == 0);
-            auto span = engineSurface(options.device, size, logFile, &why, on);
+        for (int reader : kOrders[(round - 1) % 6]) {
+            std::optional<Span> span =
+                reader == 0 ? plainSurface(plain.fd(), buffer, size, &why)
+                            : engineSurface(options.device, size, logFile, &why, reader == 2);
             if (!span) {
                 return fail(options, "surface: " + why);
             }
-            (on ? r : s) = span;
+            (reader == 0 ? p : reader == 1 ? s : r) = span;
         }
         rates.plain.push_back(gigabytes / p->wall);
         rates.scan.push_back(gigabytes / s->wall);

@@ -104,7 +104,8 @@ void SurfaceScan::beginRun(const std::string& dataFile) {
 
 void SurfaceScan::openQueue() {
     queue_.reset();
-    queueBuffers_.clear();
+    queueMemory_.release();
+    queueSlots_ = 0;
     DiskContext* disk = controller_.disk();
     const int depth = host_.scanOptions().queueDepth;
     int used = 1;
@@ -112,10 +113,12 @@ void SurfaceScan::openQueue() {
         std::string why;
         queue_ = disk->device->openReadQueue(depth, &why);
         if (queue_) {
-            queueBuffers_.resize(static_cast<size_t>(depth) * kWindowPerDepth);
-            for (AlignedBuffer& b : queueBuffers_) {
-                b.allocate(static_cast<size_t>(disk->scanReadSize));
-            }
+            queueStride_ =
+                (static_cast<size_t>(disk->scanReadSize) + AlignedBuffer::kAlignment - 1) /
+                AlignedBuffer::kAlignment * AlignedBuffer::kAlignment;
+            queueSlots_ = static_cast<size_t>(depth) * kWindowPerDepth;
+            queueMemory_.allocate(queueStride_ * queueSlots_);
+            queue_->useBufferMemory(queueMemory_.data(), queueStride_ * queueSlots_);
             used = depth;
         } else {
             log("Queued reads are not available: %s. The surface scan reads one block at a "
@@ -129,7 +132,8 @@ void SurfaceScan::openQueue() {
 void SurfaceScan::endRun() {
     controller_.readSink().surfaceEnds();
     queue_.reset();
-    queueBuffers_.clear();
+    queueMemory_.release();
+    queueSlots_ = 0;
     times_.clear();
     times_.shrink_to_fit();
     pending_.clear();
@@ -280,8 +284,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             {
                 std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
                 t0 = disk.clock->monotonicMicros();
-                readResult =
-                    device.seek(offset) == -1 ? -1 : device.read(buffer, disk.scanReadSize);
+                readResult = device.readAt(offset, buffer, disk.scanReadSize);
                 t1 = disk.clock->monotonicMicros();
             }
             duration = t1 - t0;
@@ -367,7 +370,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     const int depth = queue_->depth();
     // Reads done ahead of their turn wait in their buffers while the device
     // is kept busy with depth reads: the window is wider than the depth.
-    const size_t window = queueBuffers_.size();
+    const size_t window = queueSlots_;
 
     // The reads in flight, oldest first; each is taken in order of its
     // offset, whatever the device finished first, so that every count, time
@@ -379,8 +382,16 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         int64_t result = 0;
         int error = 0;
         bool done = false;
+        size_t buffer = 0;
     };
     std::deque<Slot> flight;
+    // Free buffers, the last freed on top: while reads finish in order only
+    // about depth of them take turns, and the device writes into memory it
+    // wrote to a moment ago rather than across the whole window.
+    std::vector<size_t> freeBuffers;
+    for (size_t i = window; i > 0; --i) {
+        freeBuffers.push_back(i - 1);
+    }
     // Tags count the section's reads from 0; the oldest in flight is firstTag.
     uint64_t firstTag = 0;
     int64_t nextOffset = s.start + disk.position;
@@ -390,6 +401,9 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         return i < flight.size() ? &flight[static_cast<size_t>(i)] : nullptr;
     };
     // Waits for the next completion of any read in flight and stamps it.
+    // One reading of the clock per completion, as it is handed out: a stamp
+    // shared by several would give those handed out before a slow one its
+    // time.
     auto reapOne = [&]() -> bool {
         ReadQueue::Completion c;
         if (!queue_->next(&c)) {
@@ -409,17 +423,28 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
     auto drain = [&] {
         while (queue_->inFlight() > 0 && reapOne()) {
         }
+        for (const Slot& slot : flight) {
+            freeBuffers.push_back(slot.buffer);
+        }
         firstTag += flight.size();
         flight.clear();
     };
+    // Fills the free places at the device; the reads go to the kernel
+    // together when the scan next waits (and so share one submission time).
     auto submitMore = [&] {
+        int64_t now = -1;
         while (queue_->inFlight() < depth && flight.size() < window && nextOffset < s.end &&
                !controller_.pauseFlag() && !controller_.stopFlag()) {
+            if (now < 0) {
+                now = disk.clock->monotonicMicros();
+            }
             uint64_t tag = firstTag + flight.size();
-            void* buffer = queueBuffers_[static_cast<size_t>(tag % window)].data();
             Slot slot;
+            slot.buffer = freeBuffers.back();
+            freeBuffers.pop_back();
+            void* buffer = queueMemory_.data() + slot.buffer * queueStride_;
             slot.offset = nextOffset;
-            slot.submitted = disk.clock->monotonicMicros();
+            slot.submitted = now;
             if (!queue_->submit(tag, nextOffset, buffer, disk.scanReadSize)) {
                 // Not taken by the queue: the read fails where the one-at-a-
                 // time scan's would, in its turn.
@@ -478,6 +503,7 @@ bool SurfaceScan::scanSectionQueued(int index, Wording wording) {
         Slot taken = head;
         flight.pop_front();
         ++firstTag;
+        freeBuffers.push_back(taken.buffer);
         if (taken.result < 0 && controller_.unitGone()) {
             // No surface fault: the stop at the top saves the test.
             drain();
@@ -595,9 +621,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
         int64_t result = -1;
         {
             std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
-            if (device.seek(at) != -1) {
-                result = device.read(disk.scanBuffer.data(), disk.scanReadSize);
-            }
+            result = device.readAt(at, disk.scanBuffer.data(), disk.scanReadSize);
         }
         disk.lastReadResult = result;
         if (result == -1 && controller_.unitGone()) {

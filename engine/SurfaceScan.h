@@ -153,7 +153,10 @@ class SurfaceScan {
     int64_t refreshCounter_ = 0;
     SectionRun section_;
     std::unique_ptr<ReadQueue> queue_;
-    std::vector<AlignedBuffer> queueBuffers_;
+    // The window's buffers, one after another in one block of memory.
+    AlignedBuffer queueMemory_;
+    size_t queueSlots_ = 0;
+    size_t queueStride_ = 0;
 };
 
 // Section statistics: minimum, maximum and total time from the microsecond

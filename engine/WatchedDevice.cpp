@@ -48,14 +48,21 @@ class WatchedDevice::WatchedQueue : public ReadQueue {
         if (!inner_->next(completion)) {
             return false;
         }
-        if (completion->result < 0) {
-            errno = completion->error;
-            device_.watch(-1);
-        }
+        watch(*completion);
         return true;
+    }
+    void useBufferMemory(void* base, size_t length) override {
+        inner_->useBufferMemory(base, length);
     }
 
   private:
+    void watch(const Completion& completion) {
+        if (completion.result < 0) {
+            errno = completion.error;
+            device_.watch(-1);
+        }
+    }
+
     std::unique_ptr<ReadQueue> inner_;
     WatchedDevice& device_;
 };

@@ -21,6 +21,9 @@ class WatchedDevice : public RawDevice {
     int64_t read(void* buffer, int64_t length) override {
         return watch(inner_->read(buffer, length));
     }
+    int64_t readAt(int64_t offset, void* buffer, int64_t length) override {
+        return watch(inner_->readAt(offset, buffer, length));
+    }
     int64_t write(const void* buffer, int64_t length) override {
         return watch(inner_->write(buffer, length));
     }

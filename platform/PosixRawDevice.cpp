@@ -140,6 +140,8 @@ bool PosixRawDevice::aligned(const void* buffer, int64_t offset, int64_t length)
 }
 
 int64_t PosixRawDevice::seek(int64_t offset) {
+    // Transfers go to position_, not to the descriptor's offset; lseek
+    // still judges the offset as every caller expects.
     off_t result = ::lseek(fd_.get(), offset, SEEK_SET);
     if (result < 0) {
         return -1;
@@ -155,11 +157,20 @@ int64_t PosixRawDevice::read(void* buffer, int64_t length) {
     if (!aligned(buffer, position_, length)) {
         return bouncedRead(buffer, length);
     }
-    ssize_t n = ::read(fd_.get(), buffer, static_cast<size_t>(length));
+    ssize_t n = ::pread(fd_.get(), buffer, static_cast<size_t>(length), position_);
     if (n > 0) {
         position_ += n;
     }
     return n;
+}
+
+int64_t PosixRawDevice::readAt(int64_t offset, void* buffer, int64_t length) {
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    position_ = offset;
+    return read(buffer, length);
 }
 
 int64_t PosixRawDevice::bouncedRead(void* buffer, int64_t length) {
@@ -180,7 +191,6 @@ int64_t PosixRawDevice::bouncedRead(void* buffer, int64_t length) {
     }
     std::memcpy(buffer, bounce_.data() + skip, static_cast<size_t>(got));
     position_ += got;
-    ::lseek(fd_.get(), position_, SEEK_SET);
     return got;
 }
 
@@ -191,7 +201,7 @@ int64_t PosixRawDevice::write(const void* buffer, int64_t length) {
     if (!aligned(buffer, position_, length)) {
         return bouncedWrite(buffer, length);
     }
-    ssize_t n = ::write(fd_.get(), buffer, static_cast<size_t>(length));
+    ssize_t n = ::pwrite(fd_.get(), buffer, static_cast<size_t>(length), position_);
     if (n > 0) {
         position_ += n;
     }
@@ -224,7 +234,6 @@ int64_t PosixRawDevice::bouncedWrite(const void* buffer, int64_t length) {
         return -1;
     }
     position_ += length;
-    ::lseek(fd_.get(), position_, SEEK_SET);
     return length;
 }
 

@@ -13,7 +13,9 @@ namespace tolvarin {
 // O_DIRECT so that timed reads measure the medium, not the page cache.
 // Reads and writes that are not aligned to the device's logical block (or to
 // the file system block of an image) are widened to the enclosing aligned
-// range and served through a bounce buffer, as one device call.
+// range and served through a bounce buffer, as one device call. The device
+// keeps its own position: every transfer is a pread or pwrite at it, so a
+// positioned read (readAt) is one system call.
 class PosixRawDevice : public RawDevice {
   public:
     enum class Access { ReadOnly, ReadWrite };
@@ -28,6 +30,7 @@ class PosixRawDevice : public RawDevice {
 
     int64_t seek(int64_t offset) override;
     int64_t read(void* buffer, int64_t length) override;
+    int64_t readAt(int64_t offset, void* buffer, int64_t length) override;
     int64_t write(const void* buffer, int64_t length) override;
     int64_t reportedSize() const override { return reportedSize_; }
     int64_t logicalBlockSize() const override { return blockSize_; }

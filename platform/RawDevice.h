@@ -19,6 +19,11 @@ class RawDevice {
     virtual int64_t seek(int64_t offset) = 0;
     virtual int64_t read(void* buffer, int64_t length) = 0;
     virtual int64_t write(const void* buffer, int64_t length) = 0;
+    // seek(offset) then read(buffer, length), as one call where the device
+    // can make it one: a timed read then pays for a single system call.
+    virtual int64_t readAt(int64_t offset, void* buffer, int64_t length) {
+        return seek(offset) == -1 ? -1 : read(buffer, length);
+    }
 
     // The size the operating system reports for the device (bytes), or -1.
     virtual int64_t reportedSize() const = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tolvarin {
@@ -27,6 +28,13 @@ class ReadQueue {
     // Waits for the next read to complete, in any order. False when nothing
     // is in flight or the queue itself failed.
     virtual bool next(Completion* completion) = 0;
+    // The memory every buffer of later reads lies in, said once before the
+    // first read: a queue may then spare the work of preparing each read's
+    // buffer anew. The memory must outlive the queue.
+    virtual void useBufferMemory(void* base, size_t length) {
+        (void)base;
+        (void)length;
+    }
     // Reads submitted and not yet handed out by next().
     virtual int inFlight() const = 0;
 };

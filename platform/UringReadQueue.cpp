@@ -35,13 +35,33 @@ class UringReadQueue : public ReadQueue {
     UringReadQueue& operator=(const UringReadQueue&) = delete;
 
     int setUp() {
-        int rc = io_uring_queue_init(static_cast<unsigned>(depth_), &ring_, 0);
+        // Completions wait for the scan's next call into the kernel instead
+        // of interrupting it (kernels from 5.19; older ones take no flags).
+        int rc = io_uring_queue_init(static_cast<unsigned>(depth_), &ring_,
+                                     IORING_SETUP_COOP_TASKRUN | IORING_SETUP_TASKRUN_FLAG);
+        if (rc == -EINVAL) {
+            rc = io_uring_queue_init(static_cast<unsigned>(depth_), &ring_, 0);
+        }
         ready_ = rc == 0;
         return rc;
     }
 
     int depth() const override { return depth_; }
     int inFlight() const override { return inFlightKernel_ + static_cast<int>(done_.size()); }
+
+    void useBufferMemory(void* base, size_t length) override {
+        // Registered once, the pages stay pinned for the ring's life instead
+        // of being pinned and released for every read. Without the right to
+        // lock that much memory every read simply pins its own.
+        if (fixedBase_ != nullptr || inFlight() > 0 || base == nullptr || length == 0) {
+            return;
+        }
+        iovec region{base, length};
+        if (io_uring_register_buffers(&ring_, &region, 1) == 0) {
+            fixedBase_ = static_cast<char*>(base);
+            fixedEnd_ = fixedBase_ + length;
+        }
+    }
 
     bool submit(uint64_t tag, int64_t offset, void* buffer, int64_t length) override {
         if (inFlight() >= depth_ || length <= 0) {
@@ -50,7 +70,7 @@ class UringReadQueue : public ReadQueue {
         if (!alignedForKernel(buffer, offset, length)) {
             Completion c;
             c.tag = tag;
-            c.result = device_.seek(offset) == -1 ? -1 : device_.read(buffer, length);
+            c.result = device_.readAt(offset, buffer, length);
             c.error = c.result < 0 ? errno : 0;
             done_.push_back(c);
             return true;
@@ -59,11 +79,17 @@ class UringReadQueue : public ReadQueue {
         if (sqe == nullptr) {
             return false;
         }
-        io_uring_prep_read(sqe, device_.fd(), buffer, static_cast<unsigned>(length),
-                           static_cast<uint64_t>(offset));
+        auto* start = static_cast<char*>(buffer);
+        if (start >= fixedBase_ && start + length <= fixedEnd_) {
+            io_uring_prep_read_fixed(sqe, device_.fd(), buffer, static_cast<unsigned>(length),
+                                     static_cast<uint64_t>(offset), 0);
+        } else {
+            io_uring_prep_read(sqe, device_.fd(), buffer, static_cast<unsigned>(length),
+                               static_cast<uint64_t>(offset));
+        }
         io_uring_sqe_set_data64(sqe, tag);
-        // Handed to the kernel with the others submitted meanwhile when the
-        // caller next waits: one system call for a batch of reads.
+        // Handed to the kernel, with the others queued meanwhile, at the
+        // caller's next call of next().
         ++unsubmitted_;
         ++inFlightKernel_;
         return true;
@@ -78,16 +104,10 @@ class UringReadQueue : public ReadQueue {
         if (inFlightKernel_ == 0) {
             return false;
         }
-        if (unsubmitted_ > 0) {
-            int rc = io_uring_submit(&ring_);
-            if (rc < 0) {
-                // The kernel took none of them: they will never complete.
-                inFlightKernel_ -= unsubmitted_;
-                unsubmitted_ = 0;
-                errno = -rc;
-                return false;
-            }
-            unsubmitted_ = 0;
+        // The reads queued since the last call go to the kernel first, in
+        // the system call that waits where nothing has finished yet.
+        if (!handOver()) {
+            return false;
         }
         io_uring_cqe* cqe = nullptr;
         int rc = 0;
@@ -109,6 +129,28 @@ class UringReadQueue : public ReadQueue {
     }
 
   private:
+    // Submits the reads queued since the last call; where none has finished
+    // yet, the same system call waits for the first.
+    bool handOver() {
+        if (unsubmitted_ == 0) {
+            return true;
+        }
+        int rc = 0;
+        do {
+            rc = io_uring_cq_ready(&ring_) > 0 ? io_uring_submit(&ring_)
+                                               : io_uring_submit_and_wait(&ring_, 1);
+        } while (rc == -EINTR);
+        if (rc < 0) {
+            // The kernel took none of them: they will never complete.
+            inFlightKernel_ -= unsubmitted_;
+            unsubmitted_ = 0;
+            errno = -rc;
+            return false;
+        }
+        unsubmitted_ = 0;
+        return true;
+    }
+
     bool alignedForKernel(const void* buffer, int64_t offset, int64_t length) const {
         if (!device_.isDirect()) {
             return true;
@@ -125,6 +167,8 @@ class UringReadQueue : public ReadQueue {
     bool ready_ = false;
     int inFlightKernel_ = 0;
     int unsubmitted_ = 0;
+    char* fixedBase_ = nullptr;
+    char* fixedEnd_ = nullptr;
     std::deque<Completion> done_;
 };
 

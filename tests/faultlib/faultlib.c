@@ -1347,8 +1347,9 @@ __attribute__((destructor)) static void faultlib_report(void) {
 
 /* ---- io_uring ---------------------------------------------------------------
  * Queued reads reach the kernel without a read call. The library sees them
- * where liburing hands them over and back: io_uring_submit (the reads of the
- * target are judged, by their offsets) and __io_uring_get_cqe (a judged read's
+ * where liburing hands them over and back: io_uring_submit and
+ * io_uring_submit_and_wait (the reads of the target are judged, by their
+ * offsets) and __io_uring_get_cqe (a judged read's
  * completion gets its verdict: the errno, the shorter length, the time). A
  * slow read is handed out after every other read in flight, as a device
  * serves the reads beside a slow one meanwhile, so only its own time grows. */
@@ -1369,12 +1370,14 @@ static struct uring_read uring_reads[URING_TRACKED];
 static pthread_mutex_t uring_lock = PTHREAD_MUTEX_INITIALIZER;
 
 static int (*real_uring_submit)(struct io_uring*);
+static int (*real_uring_submit_and_wait)(struct io_uring*, unsigned);
 static int (*real_uring_get_cqe)(struct io_uring*, struct io_uring_cqe**, unsigned, unsigned,
                                  sigset_t*);
 
 static void resolve_uring(void) {
     if (real_uring_submit == NULL) {
         *(void**)(&real_uring_submit) = dlsym(RTLD_NEXT, "io_uring_submit");
+        *(void**)(&real_uring_submit_and_wait) = dlsym(RTLD_NEXT, "io_uring_submit_and_wait");
         *(void**)(&real_uring_get_cqe) = dlsym(RTLD_NEXT, "__io_uring_get_cqe");
     }
 }
@@ -1397,27 +1400,40 @@ static unsigned uring_in_flight(const struct io_uring* ring) {
     return n;
 }
 
+/* Judges the reads of the target queued since the last submission. */
+static void judge_submissions(struct io_uring* ring) {
+    if (!ready() || !active) {
+        return;
+    }
+    for (unsigned i = ring->sq.sqe_head; i != ring->sq.sqe_tail; ++i) {
+        const struct io_uring_sqe* sqe = &ring->sq.sqes[i & ring->sq.ring_mask];
+        if ((sqe->opcode != IORING_OP_READ && sqe->opcode != IORING_OP_READ_FIXED) ||
+            !is_target(sqe->fd)) {
+            continue;
+        }
+        struct uring_read r = {ring, sqe->user_data, {0, -1}, 0, 1};
+        r.verdict = judge_read_later((int64_t)sqe->off, sqe->len, &r.delay_us);
+        pthread_mutex_lock(&uring_lock);
+        for (int k = 0; k < URING_TRACKED; ++k) {
+            if (!uring_reads[k].used) {
+                uring_reads[k] = r;
+                break;
+            }
+        }
+        pthread_mutex_unlock(&uring_lock);
+    }
+}
+
 int io_uring_submit(struct io_uring* ring) {
     resolve_uring();
-    if (ready() && active) {
-        for (unsigned i = ring->sq.sqe_head; i != ring->sq.sqe_tail; ++i) {
-            const struct io_uring_sqe* sqe = &ring->sq.sqes[i & ring->sq.ring_mask];
-            if (sqe->opcode != IORING_OP_READ || !is_target(sqe->fd)) {
-                continue;
-            }
-            struct uring_read r = {ring, sqe->user_data, {0, -1}, 0, 1};
-            r.verdict = judge_read_later((int64_t)sqe->off, sqe->len, &r.delay_us);
-            pthread_mutex_lock(&uring_lock);
-            for (int k = 0; k < URING_TRACKED; ++k) {
-                if (!uring_reads[k].used) {
-                    uring_reads[k] = r;
-                    break;
-                }
-            }
-            pthread_mutex_unlock(&uring_lock);
-        }
-    }
+    judge_submissions(ring);
     return real_uring_submit(ring);
+}
+
+int io_uring_submit_and_wait(struct io_uring* ring, unsigned wait_nr) {
+    resolve_uring();
+    judge_submissions(ring);
+    return real_uring_submit_and_wait(ring, wait_nr);
 }
 
 int __io_uring_get_cqe(struct io_uring* ring, struct io_uring_cqe** cqe_ptr, unsigned submit,

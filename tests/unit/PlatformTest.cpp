@@ -1,3 +1,4 @@
+#include "platform/AlignedBuffer.h"
 #include "platform/LaunchingUser.h"
 #include "platform/Paths.h"
 #include "platform/PosixRawDevice.h"
@@ -7,11 +8,13 @@
 #include "tests/support/TempDir.h"
 
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tolvarin {
 
@@ -267,6 +270,82 @@ TEST(PosixRawDevice, ReadsAnImageAtUnalignedOffsets) {
     ASSERT_EQ(dev->seek(65536 - 512), 65536 - 512);
     EXPECT_EQ(dev->read(buf, 1024), 512);
     EXPECT_EQ(dev->read(buf, 1024), 0);
+}
+
+TEST(PosixRawDevice, PositionedReadsPlainReadsAndWritesShareOnePosition) {
+    TempDir dir;
+    std::string image = dir.path() + "/disk.img";
+    std::string content(65536, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i / 4096);
+    }
+    ASSERT_TRUE(SafeFile::replace(image, content));
+    auto dev = PosixRawDevice::open(image, PosixRawDevice::Access::ReadWrite);
+    ASSERT_TRUE(dev);
+    AlignedBuffer buf(8192);
+    ASSERT_EQ(dev->readAt(4096 * 5, buf.data(), 4096), 4096);
+    EXPECT_EQ(buf.chars()[0], 5);
+    // The next read and write continue where the positioned read ended.
+    ASSERT_EQ(dev->read(buf.data(), 4096), 4096);
+    EXPECT_EQ(buf.chars()[0], 6);
+    std::memset(buf.data(), 0x7f, 4096);
+    ASSERT_EQ(dev->write(buf.data(), 4096), 4096);
+    // Unaligned, through the bounce buffer, and a bad offset.
+    ASSERT_EQ(dev->readAt(4096 * 7 - 100, buf.chars() + 1, 200), 200);
+    EXPECT_EQ(buf.chars()[1], 6);
+    EXPECT_EQ(buf.chars()[101], 0x7f);
+    EXPECT_EQ(dev->readAt(-4096, buf.data(), 4096), -1);
+    EXPECT_EQ(dev->readAt(65536, buf.data(), 4096), 0);
+}
+
+TEST(PosixRawDevice, QueuedReadsBringEachBlockToItsOwnBuffer) {
+    TempDir dir;
+    std::string image = dir.path() + "/disk.img";
+    constexpr size_t kBlock = 65536;
+    std::string content(kBlock * 16, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i / kBlock + 1);
+    }
+    ASSERT_TRUE(SafeFile::replace(image, content));
+    auto dev = PosixRawDevice::open(image, PosixRawDevice::Access::ReadOnly);
+    ASSERT_TRUE(dev);
+    // The buffers outlive the queue, which waits for its reads as it goes.
+    AlignedBuffer memory(kBlock * 8);
+    AlignedBuffer outside(kBlock * 2);
+    std::string why;
+    std::unique_ptr<ReadQueue> queue = dev->openReadQueue(4, &why);
+    if (!queue) {
+        GTEST_SKIP() << why;
+    }
+    queue->useBufferMemory(memory.data(), memory.size());
+    // Blocks 14 and 15 go to memory the queue was not told of, 15 at an
+    // offset off the device's alignment.
+    auto bufferOf = [&](uint64_t tag) -> char* {
+        return tag >= 14 ? outside.chars() + (tag - 14) * kBlock
+                         : memory.chars() + (tag % 8) * kBlock;
+    };
+    auto offsetOf = [](uint64_t tag) {
+        return static_cast<int64_t>(tag * kBlock) + (tag == 15 ? 100 : 0);
+    };
+    auto lengthOf = [](uint64_t tag) {
+        return static_cast<int64_t>(kBlock) - (tag == 15 ? 200 : 0);
+    };
+    std::vector<int> seen(16, 0);
+    uint64_t next = 0;
+    ReadQueue::Completion c;
+    while (next < 16 || queue->inFlight() > 0) {
+        while (next < 16 && queue->inFlight() < 4) {
+            ASSERT_TRUE(queue->submit(next, offsetOf(next), bufferOf(next), lengthOf(next)));
+            ++next;
+        }
+        ASSERT_TRUE(queue->next(&c));
+        ASSERT_LT(c.tag, 16u);
+        ++seen[c.tag];
+        EXPECT_EQ(c.result, lengthOf(c.tag)) << c.tag;
+        EXPECT_EQ(bufferOf(c.tag)[0], static_cast<char>(c.tag + 1)) << c.tag;
+    }
+    EXPECT_EQ(seen, std::vector<int>(16, 1));
+    EXPECT_FALSE(queue->next(&c));
 }
 
 TEST(PosixRawDevice, RefusesDirectoriesAndMissingPaths) {
