@@ -283,7 +283,9 @@ SurfaceScan::StoreHooks NormalScan::storeHooks() {
 bool NormalScan::surfaceScan(const std::string& dataFile) {
     SurfaceScan scan(controller_, host_);
     scan.setStoreHooks(storeHooks());
-    return scan.doSurfaceScanTestUsingFile(dataFile);
+    bool done = scan.doSurfaceScanTestUsingFile(dataFile);
+    recordWriteFailed_ = scan.recordWriteFailed();
+    return done;
 }
 
 SeekScan::StoreHooks NormalScan::seekStoreHooks() {
@@ -304,7 +306,9 @@ bool NormalScan::seekScan(const std::string& seekFile, const std::string& surfac
     SeekScan scan(controller_, host_);
     scan.setStoreHooks(seekStoreHooks());
     scan.setStopProtocolHooks(storeHooks());
-    return scan.doSeekScanTestUsingSeekFile(seekFile, surfaceFile);
+    bool done = scan.doSeekScanTestUsingSeekFile(seekFile, surfaceFile);
+    recordWriteFailed_ = scan.recordWriteFailed();
+    return done;
 }
 
 void NormalScan::loadStoredFindings(bool initial) {
@@ -321,6 +325,9 @@ void NormalScan::loadStoredFindings(bool initial) {
 }
 
 NormalScan::Outcome NormalScan::scanEnded() {
+    if (!recordWriteFailed_.empty()) {
+        return fileFailure(recordWriteFailed_);
+    }
     if (journal_->underWay()) {
         // The scan ended without the stop question (it could not run):
         // nobody chose what becomes of its half-written file.

@@ -136,6 +136,8 @@ class NormalScan {
     // Whether this run started a seek scan (which loads the surface scan's
     // findings too); a run that only folds reads them from the files.
     bool seekScanned_ = false;
+    // The scan file a record could not be written to (the scan ended there).
+    std::string recordWriteFailed_;
 };
 
 } // namespace tolvarin

@@ -239,6 +239,13 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
         }
         measurePair(locations_[static_cast<std::size_t>(a)] * 512,
                     locations_[static_cast<std::size_t>(b)] * 512);
+        if (!recordWriteFailed_.empty()) {
+            // A gap in the file could not be told from the end of what was
+            // measured: the scan ends here.
+            stopSpinner();
+            releaseTables();
+            return false;
+        }
         if (++b == layout.count) {
             ++a;
             b = a + 1;
@@ -246,7 +253,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     }
 
     finish();
-    return true;
+    return recordWriteFailed_.empty();
 }
 
 void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
@@ -537,7 +544,9 @@ void SeekScan::data(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    writeData(seekFile_, "%s", line);
+    if (!writeData(seekFile_, "%s", line) && recordWriteFailed_.empty()) {
+        recordWriteFailed_ = seekFile_;
+    }
 }
 
 } // namespace tolvarin

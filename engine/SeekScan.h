@@ -65,6 +65,9 @@ class SeekScan {
     // false when the user stopped the scan or a normal scan had no usable
     // seek index (both logged; buttons reset, system services restored).
     bool doSeekScanTestUsingSeekFile(const std::string& seekFile, const std::string& surfaceFile);
+    // The data file a record could not be written to, which ended the scan
+    // (empty while every record was written).
+    const std::string& recordWriteFailed() const { return recordWriteFailed_; }
 
     // For a normal test whose seek scan an earlier run completed (a fold
     // resumed after an interruption): the findings of both stored scan files
@@ -116,6 +119,7 @@ class SeekScan {
     // Working state of one run.
     bool normal_ = false;
     std::string seekFile_;
+    std::string recordWriteFailed_;
     std::string logFile_;
     std::vector<int64_t> locations_; // sector numbers
     int64_t pairTotal_ = 0;          // P

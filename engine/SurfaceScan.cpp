@@ -30,16 +30,16 @@ constexpr int64_t kRefreshRangeBytes = 1310720;
 // The clock counts whole microseconds: a reading of 0 means "below one".
 constexpr double kClockResolution = 1e-6;
 
-void appendTo(const std::string& path, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void appendTo(const std::string& path, const char* fmt, ...) {
+bool appendTo(const std::string& path, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+bool appendTo(const std::string& path, const char* fmt, ...) {
     if (path.empty()) {
-        return;
+        return true;
     }
     va_list args;
     va_start(args, fmt);
     std::string text = vformatText(fmt, args);
     va_end(args);
-    writeData(path, "%s", text.c_str());
+    return writeData(path, "%s", text.c_str());
 }
 
 std::string lastElementOfPath(const std::string& path) {
@@ -47,8 +47,8 @@ std::string lastElementOfPath(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void appendEndOfFileTo(const std::string& path) {
-    appendTo(path, "END OF FILE %s\n", lastElementOfPath(path).c_str());
+bool appendEndOfFileTo(const std::string& path) {
+    return appendTo(path, "END OF FILE %s\n", lastElementOfPath(path).c_str());
 }
 
 double fractionOf(int64_t offset, int64_t deviceSize) {
@@ -167,8 +167,7 @@ bool SurfaceScan::doSurfaceScanTestUsingFile(const std::string& dataFile) {
     if (!scanSections(first, count - 1, Wording::Full)) {
         return false;
     }
-    finishScan();
-    return true;
+    return finishScan();
 }
 
 int SurfaceScan::sectionCount() const {
@@ -225,6 +224,13 @@ bool SurfaceScan::scanSections(int first, int last, Wording wording) {
     last = std::min(last, sectionCount() - 1);
     for (int index = std::max(first, 0); index <= last; ++index) {
         if (!scanOneSection(index, wording)) {
+            return false;
+        }
+        if (!recordWriteFailed_.empty()) {
+            // Going on would leave a gap in the file that a later reading
+            // could not tell from the end of what was measured.
+            stopSpinner();
+            endRun();
             return false;
         }
     }
@@ -686,11 +692,12 @@ void SurfaceScan::closeSection(int index, Wording wording) {
         }
         processStatData(disk, index, times_, disk.readCount, section_.minimum, section_.maximum,
                         section_.sum);
-        if (writeRecords) {
-            appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:%f S:%f T:%f O:%d E:%d OC:%d EC:%d\n",
-                     index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
-                     s.avgTime, s.stdDev, s.totalTime, s.clean, s.passed, s.irregularityCount,
-                     s.errorCount);
+        if (writeRecords &&
+            !appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:%f S:%f T:%f O:%d E:%d OC:%d EC:%d\n",
+                      index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
+                      s.avgTime, s.stdDev, s.totalTime, s.clean, s.passed, s.irregularityCount,
+                      s.errorCount)) {
+            recordWriteFailed_ = dataFile_;
         }
         return;
     }
@@ -708,10 +715,11 @@ void SurfaceScan::closeSection(int index, Wording wording) {
         s.errorCount += 1;
         disk.totalErrors += 1;
     }
-    if (writeRecords) {
-        appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:N/A S:N/A T:%f O:%d E:%d OC:%d EC:%d\n",
-                 index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
-                 s.totalTime, s.clean, s.passed, s.irregularityCount, s.errorCount);
+    if (writeRecords &&
+        !appendTo(dataFile_, "I:%d MN:%f MX:%f MXP:%lld A:N/A S:N/A T:%f O:%d E:%d OC:%d EC:%d\n",
+                  index, s.minTime, s.maxTime, static_cast<long long>(s.maxTimePosition),
+                  s.totalTime, s.clean, s.passed, s.irregularityCount, s.errorCount)) {
+        recordWriteFailed_ = dataFile_;
     }
     controller_.updateGUI();
     if (limited) {
@@ -750,7 +758,7 @@ int SurfaceScan::logSectionVerdicts(int first, int last) {
     return failed;
 }
 
-void SurfaceScan::finishScan() {
+bool SurfaceScan::finishScan() {
     DiskContext& disk = *controller_.disk();
     controller_.setSurfacePercentDone(1.0);
     stopSpinner();
@@ -760,9 +768,9 @@ void SurfaceScan::finishScan() {
     processSummaryData(disk);
     disk.surfaceLinearRPI = disk.surfaceSummary[2];
     disk.surfaceRatioRPI = std::log10(disk.surfaceSummary[7]);
-    if (normal_) {
-        appendTo(dataFile_, "\nRPISSLIN: %f\n", disk.surfaceLinearRPI);
-        appendTo(dataFile_, "RPISSRAT: %f\n\n", disk.surfaceRatioRPI);
+    if (normal_ && !(appendTo(dataFile_, "\nRPISSLIN: %f\n", disk.surfaceLinearRPI) &&
+                     appendTo(dataFile_, "RPISSRAT: %f\n\n", disk.surfaceRatioRPI))) {
+        recordWriteFailed_ = dataFile_;
     }
     log("\n\nSurface Scan Relative Performance Indices\n\n");
     log("   Surface Scan Linear RPI: %f\n", disk.surfaceLinearRPI);
@@ -770,11 +778,12 @@ void SurfaceScan::finishScan() {
     std::string stamp = getTimeStamp(host_.env());
     log("\nEND OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
     log("%s\n", std::string(79, '-').c_str());
-    if (normal_) {
-        appendTo(dataFile_, "Surface Scan Complete\n\n");
-        appendEndOfFileTo(dataFile_);
+    if (normal_ && recordWriteFailed_.empty() &&
+        !(appendTo(dataFile_, "Surface Scan Complete\n\n") && appendEndOfFileTo(dataFile_))) {
+        recordWriteFailed_ = dataFile_;
     }
     endRun();
+    return recordWriteFailed_.empty();
 }
 
 void SurfaceScan::terminate(const std::string& stamp, Wording wording) {

@@ -64,6 +64,9 @@ class SurfaceScan {
     // was scanned, false when the user stopped the scan (the stop protocol
     // has then dealt with files, spinner and buttons).
     bool doSurfaceScanTestUsingFile(const std::string& dataFile);
+    // The data file a record could not be written to, which ended the scan
+    // (empty while every record was written).
+    const std::string& recordWriteFailed() const { return recordWriteFailed_; }
 
     // --- building blocks for the limited surface scan ----------------------
     // Allocates the run's working state, sets the type of test and the log
@@ -129,7 +132,8 @@ class SurfaceScan {
     // during other I/O.
     void endSection(int index, Wording wording);
     void logPending(const char* heading);
-    void finishScan();
+    // False when the file could not take the scan's last lines.
+    bool finishScan();
     bool askToStop(Wording wording, std::string* stamp);
     StopDecision stopProtocol(bool normal, const std::string& dataFile, const char* dataFileLine,
                               bool enableSystemItems, std::string* stamp);
@@ -147,6 +151,7 @@ class SurfaceScan {
     // Working state of one run.
     bool normal_ = false;
     std::string dataFile_;
+    std::string recordWriteFailed_;
     std::string logFile_;
     std::vector<int64_t> times_;
     std::vector<std::string> pending_;

@@ -497,6 +497,30 @@ TEST_F(NormalScanTest, AFileThatCannotBeWrittenUndoesTheTest) {
     EXPECT_NE(log().find("SCAN CONTROLLER: Could not write"), std::string::npos);
 }
 
+TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
+    registerUnit();
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    std::map<std::string, std::string> before = unit->snapshot();
+    // The surface scan's file refuses section 1's record for a moment (a
+    // folder stands at its name until the scan's spinner stops).
+    const std::string css = unit->path(".css");
+    const std::string aside = css + ".aside";
+    host.setOnCall([&](const FakeScanHost::Call& call) {
+        if (call.name == "setNormalSurfaceScanSpinnerLocation" &&
+            call.number == static_cast<double>(MiB + 768 * 1024)) {
+            fs::rename(css, aside);
+            fs::create_directories(css);
+        } else if (call.name == "stopNormalSurfaceScanSpinnerThread" && fs::exists(aside)) {
+            fs::remove(css);
+            fs::rename(aside, css);
+        }
+    });
+    EXPECT_EQ(runTest(), NormalScan::Outcome::Failed);
+    EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + css), std::string::npos);
+    EXPECT_EQ(unit->snapshot(), before);
+    EXPECT_TRUE(backups().empty());
+}
+
 TEST_F(NormalScanTest, StartingOverTheInitialSeekScanAlsoDropsTheSurfaceAverage) {
     registerUnit();
     stopSeekAfter(1);

@@ -12,6 +12,7 @@
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -587,6 +588,34 @@ TEST_F(SurfaceScanTest, ANormalScanResumesAfterTheRecordedSections) {
               std::string::npos);
     EXPECT_EQ(locations().front(), static_cast<double>(2 * MiB));
     EXPECT_EQ(slurp(dataFile).find("I:2 "), 0u);
+}
+
+TEST_F(SurfaceScanTest, ARecordThatCannotBeWrittenEndsTheNormalScan) {
+    // The data file cannot take section 1's record (a folder stands at its
+    // name for a moment, as a full disk would refuse it): the scan ends
+    // there rather than leave a gap that reads as the end of the file.
+    unit(3 * MiB, MiB);
+    const std::string aside = dataFile + ".aside";
+    host.setOnCall([&](const FakeScanHost::Call& call) {
+        if (call.name != "setNormalSurfaceScanSpinnerLocation") {
+            return;
+        }
+        if (call.number == static_cast<double>(MiB + 768 * 1024)) {
+            std::rename(dataFile.c_str(), aside.c_str());
+            ::mkdir(dataFile.c_str(), 0700);
+        } else if (call.number == static_cast<double>(2 * MiB)) {
+            ::rmdir(dataFile.c_str());
+            std::rename(aside.c_str(), dataFile.c_str());
+        }
+    });
+    EXPECT_FALSE(scan(true));
+    EXPECT_EQ(locations().back(), static_cast<double>(MiB + 768 * 1024));
+    ::rmdir(dataFile.c_str());
+    std::rename(aside.c_str(), dataFile.c_str());
+    const std::string text = slurp(dataFile);
+    EXPECT_EQ(text.find("I:0 "), 0u);
+    EXPECT_EQ(text.find("I:2 "), std::string::npos);
+    EXPECT_EQ(text.find("Surface Scan Complete"), std::string::npos);
 }
 
 TEST_F(SurfaceScanTest, PauseWaitsOnTheClockUntilReleased) {
