@@ -519,6 +519,23 @@ TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
     EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + css), std::string::npos);
     EXPECT_EQ(unit->snapshot(), before);
     EXPECT_TRUE(backups().empty());
+
+    // The same for the seek scan's file, at its second pair's record.
+    const std::string csk = unit->path(".csk");
+    const std::string away = csk + ".aside";
+    host.setOnCall([&, pairs = 0](const FakeScanHost::Call& call) mutable {
+        if (call.name == "setNormalSeekScanSpinnerLocation" && ++pairs == 2) {
+            fs::rename(csk, away);
+            fs::create_directories(csk);
+        } else if (call.name == "stopNormalSeekScanSpinnerThread" && fs::exists(away)) {
+            fs::remove(csk);
+            fs::rename(away, csk);
+        }
+    });
+    EXPECT_EQ(runTest(), NormalScan::Outcome::Failed);
+    EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + csk), std::string::npos);
+    EXPECT_EQ(unit->snapshot(), before);
+    EXPECT_TRUE(backups().empty());
 }
 
 TEST_F(NormalScanTest, StartingOverTheInitialSeekScanAlsoDropsTheSurfaceAverage) {
