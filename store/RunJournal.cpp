@@ -142,6 +142,7 @@ void RunJournal::discard() {
 bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept) {
     const std::string prev = backupDirectory();
     // Groups in the order they are told.
+    enum Group : std::size_t { putBack, asBefore, changed, made, missing, notAFile };
     std::vector<std::pair<const char*, std::vector<std::string>>> groups{
         {"put back from the backup", {}},
         {"as before the test", {}},
@@ -149,22 +150,20 @@ bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept)
         {"made by the test", {}},
         {"missing", {}},
         {"not a file", {}}};
-    auto add = [&](std::size_t group, const std::string& name) {
-        groups[group].second.push_back(name);
-    };
+    auto add = [&](Group group, const std::string& name) { groups[group].second.push_back(name); };
     for (const std::string& name : backedUp) {
         const std::string here = tolvarinDir_ + "/" + name;
         const std::string copy = prev + "/" + name;
         if (!kit_.isFile(copy)) {
-            add(kit_.isFile(here) ? 0 : 4, name);
+            add(kit_.isFile(here) ? putBack : missing, name);
         } else if (!present(here)) {
-            add(4, name);
+            add(missing, name);
         } else if (!kit_.isFile(here)) {
-            add(5, name);
+            add(notAFile, name);
         } else {
             std::optional<std::string> a = SafeFile::read(here);
             std::optional<std::string> b = SafeFile::read(copy);
-            add(a && b && *a == *b ? 1 : 2, name);
+            add(a && b && *a == *b ? asBefore : changed, name);
         }
     }
     kit_.setDirContents(tolvarinDir_);
@@ -172,7 +171,10 @@ bool RunJournal::unfinished(const std::vector<std::string>& backedUp, bool kept)
         if (DataFileSet(tolvarinDir_, filePrefix_).holdsName(name) &&
             std::find(backedUp.begin(), backedUp.end(), name) == backedUp.end()) {
             // Without the record's list nothing tells what the test made.
-            add(!kit_.isFile(tolvarinDir_ + "/" + name) ? 5 : backedUp.empty() ? 2 : 3, name);
+            add(!kit_.isFile(tolvarinDir_ + "/" + name) ? notAFile
+                : backedUp.empty()                      ? changed
+                                                        : made,
+                name);
         }
     }
     // The names by their suffixes: the prefix is said once.
