@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <unistd.h>
@@ -501,41 +502,38 @@ TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
     registerUnit();
     ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
     std::map<std::string, std::string> before = unit->snapshot();
-    // The surface scan's file refuses section 1's record for a moment (a
-    // folder stands at its name until the scan's spinner stops).
-    const std::string css = unit->path(".css");
-    const std::string aside = css + ".aside";
-    host.setOnCall([&](const FakeScanHost::Call& call) {
-        if (call.name == "setNormalSurfaceScanSpinnerLocation" &&
-            call.number == static_cast<double>(MiB + 768 * 1024)) {
-            fs::rename(css, aside);
-            fs::create_directories(css);
-        } else if (call.name == "stopNormalSurfaceScanSpinnerThread" && fs::exists(aside)) {
-            fs::remove(css);
-            fs::rename(aside, css);
-        }
-    });
-    EXPECT_EQ(runTest(), NormalScan::Outcome::Failed);
-    EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + css), std::string::npos);
-    EXPECT_EQ(unit->snapshot(), before);
-    EXPECT_TRUE(backups().empty());
-
-    // The same for the seek scan's file, at its second pair's record.
-    const std::string csk = unit->path(".csk");
-    const std::string away = csk + ".aside";
-    host.setOnCall([&, pairs = 0](const FakeScanHost::Call& call) mutable {
-        if (call.name == "setNormalSeekScanSpinnerLocation" && ++pairs == 2) {
-            fs::rename(csk, away);
-            fs::create_directories(csk);
-        } else if (call.name == "stopNormalSeekScanSpinnerThread" && fs::exists(away)) {
-            fs::remove(csk);
-            fs::rename(away, csk);
-        }
-    });
-    EXPECT_EQ(runTest(), NormalScan::Outcome::Failed);
-    EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + csk), std::string::npos);
-    EXPECT_EQ(unit->snapshot(), before);
-    EXPECT_TRUE(backups().empty());
+    // A scan's file refuses one record for a moment (a folder stands at its
+    // name from the given read until the scan's spinner stops): the
+    // surface scan's at section 1, the seek scan's at its second pair.
+    struct Refusal {
+        const char* suffix;
+        const char* scan;
+        std::function<bool(double location, int call)> at;
+    };
+    const Refusal refusals[] = {
+        {".css", "SurfaceScanSpinner",
+         [](double location, int) { return location == static_cast<double>(MiB + 768 * 1024); }},
+        {".csk", "SeekScanSpinner", [](double, int call) { return call == 2; }},
+    };
+    for (const Refusal& r : refusals) {
+        const std::string path = unit->path(r.suffix);
+        const std::string aside = path + ".aside";
+        const std::string locate = std::string("setNormal") + r.scan + "Location";
+        const std::string stop = std::string("stopNormal") + r.scan + "Thread";
+        host.setOnCall([&, calls = 0](const FakeScanHost::Call& call) mutable {
+            if (call.name == locate && r.at(call.number, ++calls)) {
+                fs::rename(path, aside);
+                fs::create_directories(path);
+            } else if (call.name == stop && fs::exists(aside)) {
+                fs::remove(path);
+                fs::rename(aside, path);
+            }
+        });
+        EXPECT_EQ(runTest(), NormalScan::Outcome::Failed) << r.suffix;
+        EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + path), std::string::npos);
+        EXPECT_EQ(unit->snapshot(), before) << r.suffix;
+        EXPECT_TRUE(backups().empty());
+    }
 }
 
 TEST_F(NormalScanTest, StartingOverTheInitialSeekScanAlsoDropsTheSurfaceAverage) {
