@@ -1,10 +1,13 @@
+#include "base/TextFormat.h"
 #include "base/Utils.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 
+#include <cstdio>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 
 namespace tolvarin {
 
@@ -92,3 +95,33 @@ TEST(UtilsPrint, FormattedSubstitutesObjectPlaceholders) {
 }
 
 } // namespace tolvarin
+
+// The progress line's positions are made without printf; they must read
+// exactly as "%.3f" of bytes / 1e9 would, rounding edges and exact halves
+// (where printf rounds the division's binary value) included.
+TEST(UtilsPrint, GigabytesReadAsPrintfWould) {
+    auto printed = [](int64_t bytes) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f", static_cast<double>(bytes) / 1e9);
+        return std::string(text);
+    };
+    std::vector<int64_t> cases = {0,         1,          499999,        500000,     500001,
+                                  1499999,   1500000,    2500000,       999999999,  999500000,
+                                  999499999, 1000000000, 1310720,       262144,     62500000,
+                                  -1,        -500000,    20000000000000, 999999999999999,
+                                  1000000000000000, INT64_MAX};
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        int64_t bytes = static_cast<int64_t>(random() % 1000000000000000ULL);
+        cases.push_back(bytes);
+        cases.push_back(bytes / 1000000 * 1000000 + 500000); // an exact half
+        cases.push_back(static_cast<int64_t>(random() % 80000000) * 262144);
+    }
+    for (int64_t bytes : cases) {
+        ASSERT_EQ(tolvarin::gigabytesText(bytes), printed(bytes)) << bytes;
+    }
+    // Texts longer than a line are made whole.
+    std::string longText = tolvarin::formatText("%s-%d", std::string(600, 'x').c_str(), 7);
+    EXPECT_EQ(longText.size(), 602u);
+    EXPECT_EQ(longText.substr(598), "xx-7");
+}
