@@ -491,9 +491,13 @@ void ScanController::updateGUI() {
     if (const DiskContext* d = disk_.get()) {
         copyCounts(*d, progress);
     }
-    progress.deviceBeingTested = rawTargetDrive();
-    progress.typeOfTest = typeOfTest();
-    progress.currentTestRange = currentTestRange();
+    {
+        // One look for the three texts (the scans come here every tenth read).
+        std::lock_guard<std::mutex> lock(fieldsMutex_);
+        progress.deviceBeingTested = rawTargetDrive_;
+        progress.typeOfTest = typeOfTest_;
+        progress.currentTestRange = currentTestRange_;
+    }
     progress.surfacePercentage = surfacePercentDone();
     progress.seekPercentage = seekPercentDone();
     {
@@ -513,7 +517,9 @@ void ScanController::updateGUI() {
         }
     }
     host_.showProgress(progress);
-    notificationCenter_.postNotificationName("UpdateTestStatusWindow", this);
+    // Made once: the scans post this every tenth read.
+    static const std::string kUpdateStatus = "UpdateTestStatusWindow";
+    notificationCenter_.postNotificationName(kUpdateStatus, this);
 }
 
 void ScanController::updateErrorCount() {

@@ -198,19 +198,21 @@ bool ScanRecorder::locate(int64_t offset) {
         dirtyLast_ = std::max(dirtyLast_, current_);
         publish();
     }
-    const Stretch& s = m_->map.stretches()[static_cast<size_t>(index)];
+    Stretch& s = m_->map.stretches()[static_cast<size_t>(index)];
     current_ = index;
     currentStart_ = s.start;
     currentEnd_ = s.end;
+    currentStretch_ = &s;
+    currentSketch_ = &sketches_[static_cast<size_t>(index)];
     return true;
 }
 
 void ScanRecorder::record(int64_t offset, int64_t micros, int64_t bytes, bool ok) {
-    Stretch& s = m_->map.stretches()[static_cast<size_t>(current_)];
+    Stretch& s = *currentStretch_;
     if (ok) {
         int bucket = LatencyHistogram::bucketOf(micros);
         m_->surfaceReads.addToBucket(bucket);
-        ++sketches_[static_cast<size_t>(current_)][static_cast<size_t>(bucket)];
+        ++(*currentSketch_)[static_cast<size_t>(bucket)];
         if (s.reads == 0 || micros < s.minMicros) {
             s.minMicros = micros;
         }
@@ -399,6 +401,12 @@ std::shared_ptr<const TestMeasurements> ScanRecorder::finishTest(const TestEnd& 
     m_.reset();
     sketches_.clear();
     sketches_.shrink_to_fit();
+    // Nothing more is recorded into the tables just dropped.
+    surfaceOn_ = false;
+    current_ = -1;
+    currentStart_ = currentEnd_ = 0;
+    currentStretch_ = nullptr;
+    currentSketch_ = nullptr;
     underWay_ = false;
     return finished_;
 }

@@ -185,6 +185,11 @@ class ScanRecorder final : public SurfaceReadSink {
     int current_ = -1;
     int64_t currentStart_ = 0;
     int64_t currentEnd_ = 0;
+    // The current stretch and its sketch, found once per stretch rather than
+    // through the map at every read (set with current_; the tables keep
+    // their size for the whole surface scan).
+    Stretch* currentStretch_ = nullptr;
+    Sketch* currentSketch_ = nullptr;
     int dirtyFirst_ = -1;
     int dirtyLast_ = -1;
     int sincePublish_ = 0;

@@ -208,10 +208,14 @@ void SurfaceScan::waitWhilePaused() {
 
 void SurfaceScan::refreshProgress(int64_t offset) {
     DiskContext& disk = *controller_.disk();
-    // "Scanning from %.3f GB to %.3f GB", made without printf (every tenth
-    // read).
-    controller_.setCurrentTestRange("Scanning from " + gigabytesText(offset) + " GB to " +
-                                    gigabytesText(offset + kRefreshRangeBytes) + " GB");
+    // "Scanning from %.3f GB to %.3f GB", made without printf and in a
+    // buffer kept from call to call (every tenth read).
+    rangeText_.assign("Scanning from ");
+    rangeText_ += gigabytesText(offset);
+    rangeText_ += " GB to ";
+    rangeText_ += gigabytesText(offset + kRefreshRangeBytes);
+    rangeText_ += " GB";
+    controller_.setCurrentTestRange(rangeText_);
     controller_.setSurfacePercentDone(fractionOf(offset, disk.deviceSize));
     controller_.updateGUI();
     if (controller_.hasSMART() &&

@@ -156,6 +156,7 @@ class SurfaceScan {
     std::vector<int64_t> times_;
     std::vector<std::string> pending_;
     int64_t refreshCounter_ = 0;
+    std::string rangeText_; // the progress line being made
     SectionRun section_;
     std::unique_ptr<ReadQueue> queue_;
     // The window's buffers, one after another in one block of memory.
