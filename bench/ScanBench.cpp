@@ -10,7 +10,10 @@
 // a number of rounds and the medians are compared, so that a burst of work
 // from another process on the machine does not decide the ratio. Every
 // round runs the scan twice, with its recording of the measurements (the
-// histograms, the surface map, the watch on other I/O) off and on.
+// histograms, the surface map, the watch on other I/O) off and on. A few
+// passes with every read timed alone then show the time each reader spends
+// between its reads, the scan's own work, which moves far less from run to
+// run than the rates do.
 
 #include "base/TextFormat.h"
 #include "bench/QuietScanHost.h"
@@ -57,6 +60,8 @@ constexpr double kSurfaceTarget = 0.95;
 constexpr double kRecordingTarget = 0.98;
 // The seek scan with its recording on takes at most 2% longer a pair.
 constexpr double kSeekRecordingTarget = 1.02;
+// Passes of each surface reader with every read timed (ReadGaps).
+constexpr int kGapPasses = 3;
 
 // The recording's own cost per read, in nanoseconds: what the scan thread
 // spends in the recorder for one read of a sequential scan (a look at the
@@ -249,16 +254,99 @@ class EngineUnit {
 
 // --- surface -----------------------------------------------------------------
 
-std::optional<Span> plainSurface(int fd, AlignedBuffer& buffer, int64_t expected,
-                                 std::string* why) {
+// Where a reader's time goes: inside its read calls, and between them (the
+// reader's own work). The wall-clock rates of whole runs move by a few
+// percent from run to run on a shared machine; the time between reads, taken
+// read by read, shows what the scan itself adds to each read much more
+// steadily.
+class ReadGaps {
+  public:
+    static int64_t nanosNow() {
+        struct timespec ts {};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+    }
+    void before() {
+        int64_t t = nanosNow();
+        if (reads_ > 0) {
+            between_ += t - lastEnd_;
+        } else {
+            firstStart_ = t;
+        }
+        start_ = t;
+    }
+    void after() {
+        lastEnd_ = nanosNow();
+        inside_ += lastEnd_ - start_;
+        ++reads_;
+    }
+    // Mean nanoseconds between the end of a read and the start of the next.
+    double betweenNanos() const {
+        return reads_ > 1 ? static_cast<double>(between_) / static_cast<double>(reads_ - 1) : 0;
+    }
+    // Seconds of a run of span wall seconds before its first and after its
+    // last read.
+    double outsideSeconds(double span) const {
+        return reads_ > 0 ? span - static_cast<double>(lastEnd_ - firstStart_) / 1e9 : span;
+    }
+    double insideNanos() const {
+        return reads_ > 0 ? static_cast<double>(inside_) / static_cast<double>(reads_) : 0;
+    }
+
+  private:
+    int64_t firstStart_ = 0;
+    int64_t start_ = 0;
+    int64_t lastEnd_ = 0;
+    int64_t inside_ = 0;
+    int64_t between_ = 0;
+    int64_t reads_ = 0;
+};
+
+// The engine's unit, each positioned read timed for ReadGaps.
+class GapTimedDevice : public RawDevice {
+  public:
+    GapTimedDevice(std::unique_ptr<RawDevice> inner, ReadGaps& gaps)
+        : inner_(std::move(inner)), gaps_(gaps) {}
+    int64_t seek(int64_t offset) override { return inner_->seek(offset); }
+    int64_t read(void* buffer, int64_t length) override { return inner_->read(buffer, length); }
+    int64_t readAt(int64_t offset, void* buffer, int64_t length) override {
+        gaps_.before();
+        int64_t n = inner_->readAt(offset, buffer, length);
+        gaps_.after();
+        return n;
+    }
+    int64_t write(const void* buffer, int64_t length) override {
+        return inner_->write(buffer, length);
+    }
+    int64_t reportedSize() const override { return inner_->reportedSize(); }
+    int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
+
+  private:
+    std::unique_ptr<RawDevice> inner_;
+    ReadGaps& gaps_;
+};
+
+std::optional<Span> plainSurface(int fd, int64_t expected, std::string* why,
+                                 ReadGaps* gaps = nullptr) {
     if (::lseek(fd, 0, SEEK_SET) != 0) {
         *why = std::string("lseek: ") + std::strerror(errno);
         return std::nullopt;
     }
+    // A buffer of its own for each run, as each test of the engine has: the
+    // caches favour some placements of a buffer in memory over others, and
+    // one buffer kept for all the runs would give the plain loop one draw
+    // for the whole benchmark.
+    AlignedBuffer buffer(static_cast<size_t>(kScanReadSize));
     int64_t total = 0;
     Stopwatch watch;
     for (;;) {
+        if (gaps != nullptr) {
+            gaps->before();
+        }
         ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(kScanReadSize));
+        if (gaps != nullptr) {
+            gaps->after();
+        }
         if (n < 0) {
             *why = "plain read at byte " + std::to_string(total) + ": " + std::strerror(errno);
             return std::nullopt;
@@ -278,13 +366,17 @@ std::optional<Span> plainSurface(int fd, AlignedBuffer& buffer, int64_t expected
 }
 
 std::optional<Span> engineSurface(const std::string& device, int64_t expected,
-                                  const std::string& logFile, std::string* why, bool recording) {
+                                  const std::string& logFile, std::string* why, bool recording,
+                                  ReadGaps* gaps = nullptr) {
     EngineUnit unit;
     if (!unit.prepare(device, logFile, why)) {
         return std::nullopt;
     }
     if (recording) {
         unit.record(device);
+    }
+    if (gaps != nullptr) {
+        unit.disk().device = std::make_unique<GapTimedDevice>(std::move(unit.disk().device), *gaps);
     }
     SurfaceScan scan(unit.controller(), unit.host());
     Stopwatch watch;
@@ -408,13 +500,12 @@ struct Series {
 
 int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
                const std::string& logFile) {
-    AlignedBuffer buffer(static_cast<size_t>(kScanReadSize));
     std::string why;
     std::printf("surface: %lld bytes in 262,144-byte reads; warm-up, then %d rounds of plain "
                 "loop, scan, scan with recording, in turns\n",
                 static_cast<long long>(size), options.rounds);
     std::fflush(stdout);
-    if (!plainSurface(plain.fd(), buffer, size, &why) ||
+    if (!plainSurface(plain.fd(), size, &why) ||
         !engineSurface(options.device, size, logFile, &why, false) ||
         !engineSurface(options.device, size, logFile, &why, true)) {
         return fail(options, "surface warm-up: " + why);
@@ -432,7 +523,7 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
         std::optional<Span> r;
         for (int reader : kOrders[(round - 1) % 6]) {
             std::optional<Span> span =
-                reader == 0 ? plainSurface(plain.fd(), buffer, size, &why)
+                reader == 0 ? plainSurface(plain.fd(), size, &why)
                             : engineSurface(options.device, size, logFile, &why, reader == 2);
             if (!span) {
                 return fail(options, "surface: " + why);
@@ -453,6 +544,49 @@ int runSurface(const Options& options, PosixRawDevice& plain, int64_t size,
                     rates.scanCpu.back(), rates.recordedCpu.back());
         std::fflush(stdout);
     }
+    // The reads timed one by one, in passes of their own (the timing adds a
+    // little to every read, so these runs give no rates).
+    std::vector<double> gapPlain;
+    std::vector<double> gapScan;
+    std::vector<double> gapRecorded;
+    std::vector<double> inRead;
+    std::vector<double> inReadOf[3];
+    std::vector<double> outsideOf[3];
+    for (int pass = 0; pass < kGapPasses; ++pass) {
+        for (int reader : {pass % 3, (pass + 1) % 3, (pass + 2) % 3}) {
+            ReadGaps gaps;
+            std::optional<Span> span = reader == 0 ? plainSurface(plain.fd(), size, &why, &gaps)
+                                                   : engineSurface(options.device, size, logFile,
+                                                                   &why, reader == 2, &gaps);
+            if (!span) {
+                return fail(options, "surface: " + why);
+            }
+            (reader == 0   ? gapPlain
+             : reader == 1 ? gapScan
+                           : gapRecorded)
+                .push_back(gaps.betweenNanos());
+            inRead.push_back(gaps.insideNanos());
+            inReadOf[reader].push_back(gaps.insideNanos());
+            outsideOf[reader].push_back(gaps.outsideSeconds(span->wall));
+        }
+    }
+    std::printf("  time in a read (medians): plain loop %.0f ns, scan %.0f ns, scan with recording "
+                "%.0f ns\n",
+                median(inReadOf[0]), median(inReadOf[1]), median(inReadOf[2]));
+    std::printf("  time before the first read and after the last (medians): plain loop %.3f ms, "
+                "scan %.3f ms, scan with recording %.3f ms\n",
+                1e3 * median(outsideOf[0]), 1e3 * median(outsideOf[1]), 1e3 * median(outsideOf[2]));
+    double readNanosTimed = median(inRead);
+    double ownScan = median(gapScan) - median(gapPlain);
+    double ownRecorded = median(gapRecorded) - median(gapPlain);
+    result(options,
+           "surface work between reads %s: plain loop %.0f ns, scan %.0f ns, scan with recording "
+           "%.0f ns a read (medians of %d passes); the scan's own work %.2f%%, with recording "
+           "%.2f%% of a read (%.0f ns)",
+           options.label.c_str(), median(gapPlain), median(gapScan), median(gapRecorded),
+           kGapPasses, 100.0 * ownScan / readNanosTimed, 100.0 * ownRecorded / readNanosTimed,
+           readNanosTimed);
+
     double plainMedian = median(rates.plain);
     double scanMedian = median(rates.scan);
     // Judged on the rounds' own ratios: the two runs of a round lie next to

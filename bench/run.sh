@@ -8,7 +8,7 @@
 #
 # Environment:
 #   BENCH_SECTIONS   scan sections of 1,048,576,000 bytes in the image (default 3)
-#   BENCH_ROUNDS     alternating rounds after the warm-up (default 7)
+#   BENCH_ROUNDS     alternating rounds after the warm-up (default 15)
 #   BENCH_IMAGE_DIR  where the image goes (default /dev/shm when it is a tmpfs
 #                    with room, else BUILD_DIR)
 #   BENCH_STRICT=1   exit 1 when the surface scan misses its target
@@ -17,7 +17,7 @@ set -u
 BUILD=${1:-build}
 BENCH="$BUILD/bin/tolvarin-bench"
 SECTIONS=${BENCH_SECTIONS:-3}
-ROUNDS=${BENCH_ROUNDS:-7}
+ROUNDS=${BENCH_ROUNDS:-15}
 SECTION_MIB=1000 # 1,048,576,000 bytes
 
 if [[ ! -x "$BENCH" ]]; then
