@@ -36,7 +36,9 @@ class StallSpinner {
     void stop();
 
     int64_t location() const { return location_.load(); }
-    void setLocation(int64_t value) { location_.store(value); }
+    // Relaxed: the watcher only asks whether the location moved (and the
+    // scan sets it before every read, where a fence would cost it time).
+    void setLocation(int64_t value) { location_.store(value, std::memory_order_relaxed); }
     bool active() const { return active_.load(); }
     bool animating() const { return animating_.load(); }
 

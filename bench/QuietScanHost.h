@@ -35,7 +35,8 @@ class QuietScanHost : public ScanHost {
     void spinner(SpinnerPane /*pane*/, SpinnerScan scan, SpinnerAction action,
                  int64_t location) override {
         if (action == SpinnerAction::locate) {
-            (scan == SpinnerScan::surface ? surfaceLocation_ : seekLocation_).store(location);
+            (scan == SpinnerScan::surface ? surfaceLocation_ : seekLocation_)
+                .store(location, std::memory_order_relaxed);
         }
     }
     void enableSystemItemsFromScanController() override {}

@@ -1,5 +1,5 @@
-#include "base/TextFormat.h"
 #include "base/Utils.h"
+#include "base/TextFormat.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/TempDir.h"
 
@@ -105,11 +105,12 @@ TEST(UtilsPrint, GigabytesReadAsPrintfWould) {
         std::snprintf(text, sizeof text, "%.3f", static_cast<double>(bytes) / 1e9);
         return std::string(text);
     };
-    std::vector<int64_t> cases = {0,         1,          499999,        500000,     500001,
-                                  1499999,   1500000,    2500000,       999999999,  999500000,
-                                  999499999, 1000000000, 1310720,       262144,     62500000,
-                                  -1,        -500000,    20000000000000, 999999999999999,
-                                  1000000000000000, INT64_MAX};
+    std::vector<int64_t> cases = {
+        0,         1,          499999,         500000,          500001,
+        1499999,   1500000,    2500000,        999999999,       999500000,
+        999499999, 1000000000, 1310720,        262144,          62500000,
+        -1,        -500000,    20000000000000, 999999999999999, 1000000000000000,
+        INT64_MAX};
     std::mt19937_64 random(7);
     for (int i = 0; i < 200000; ++i) {
         int64_t bytes = static_cast<int64_t>(random() % 1000000000000000ULL);
