@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <limits>
@@ -459,13 +460,24 @@ bool readRecord(Reader& r, const json& root, TestMeasurements* m) {
     return true;
 }
 
+// The test's start in UTC to the microsecond: two tests begun within one
+// second (short cursory tests of a small unit) must not share a file, and a
+// test's saves must keep finding its own.
 std::string utcName(int64_t wallMicros) {
-    time_t seconds = static_cast<time_t>(wallMicros / 1000000);
+    int64_t micros = wallMicros % 1000000;
+    int64_t whole = wallMicros / 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        whole -= 1;
+    }
+    time_t seconds = static_cast<time_t>(whole);
     struct tm parts {};
     gmtime_r(&seconds, &parts);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &parts);
-    return text;
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, "-%06lld", static_cast<long long>(micros));
+    return std::string(text) + fraction;
 }
 
 } // namespace

@@ -317,6 +317,22 @@ TEST(MeasurementArchive, KeepsOneFileATestAndComparesWithTheBaselineAndTheAverag
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].test->startWallMicros, t0);
 
+    // Two short tests begun within one second keep a file each, in order;
+    // a test saved again keeps its one file.
+    {
+        TempDir other;
+        MeasurementArchive quick(other.path(), "M01-D-SAT-12-06-2026-18-35-54");
+        TestMeasurements a = testWithRates({100e6}, t0 + 100, false);
+        TestMeasurements b = testWithRates({90e6}, t0 + 900000, false);
+        ASSERT_FALSE(quick.write(a, &why).empty()) << why;
+        ASSERT_FALSE(quick.write(b, &why).empty()) << why;
+        ASSERT_EQ(quick.write(b, &why), quick.write(b, &why));
+        std::vector<MeasurementArchive::Entry> both = quick.entries();
+        ASSERT_EQ(both.size(), 2u);
+        EXPECT_EQ(both[0].test->startWallMicros, t0 + 100);
+        EXPECT_EQ(both[1].test->startWallMicros, t0 + 900000);
+    }
+
     // The baseline's file cut short: it is listed with the reason, and the
     // comparison falls back on the running average and says so.
     std::string text = SafeFile::read(firstPath).value();
