@@ -3,13 +3,22 @@
 #include "platform/Paths.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace tolvarin {
 
 namespace ModuleLoader {
 
 std::string modulePath(const std::string& name) {
-    return Paths::resourcesDirectory() + "/" + name + ".so";
+    // Installed, the modules sit in a folder of their own below the
+    // resources (private modules, which the loader's cache must not list); a
+    // build tree or TOLVARIN_RESOURCES holds them directly.
+    const std::string resources = Paths::resourcesDirectory();
+    std::string nested = resources + "/modules/" + name + ".so";
+    if (::access(nested.c_str(), F_OK) == 0) {
+        return nested;
+    }
+    return resources + "/" + name + ".so";
 }
 
 void* findFactory(const std::string& path, const std::string& className, std::string* error) {

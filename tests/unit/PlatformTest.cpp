@@ -1,5 +1,6 @@
 #include "platform/AlignedBuffer.h"
 #include "platform/LaunchingUser.h"
+#include "platform/ModuleLoader.h"
 #include "platform/Paths.h"
 #include "platform/PosixRawDevice.h"
 #include "platform/ProcessRunner.h"
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
@@ -44,6 +46,15 @@ TEST(Paths, ResourcesComeFromTheBuildTreeUnlessOverridden) {
     ScopedEnv resources("TOLVARIN_RESOURCES", "/opt/res/");
     EXPECT_EQ(Paths::resourcesDirectory(), "/opt/res");
     EXPECT_EQ(Paths::sharedResourcesDirectory(), "/opt/res");
+
+    // An installed tree keeps the modules one folder down; a module found
+    // there is taken from there, any other from the resources themselves.
+    TempDir installed;
+    std::filesystem::create_directories(installed.path() + "/modules");
+    ASSERT_TRUE(SafeFile::replace(installed.path() + "/modules/Unitprobe.so", "x"));
+    ScopedEnv there("TOLVARIN_RESOURCES", installed.path());
+    EXPECT_EQ(ModuleLoader::modulePath("Unitprobe"), installed.path() + "/modules/Unitprobe.so");
+    EXPECT_EQ(ModuleLoader::modulePath("Shellgate"), installed.path() + "/Shellgate.so");
 }
 
 TEST(LaunchingUser, SudoIdsNameTheUserWhenRoot) {
