@@ -303,26 +303,18 @@ class ReadGaps {
 };
 
 // The engine's unit, each positioned read timed for ReadGaps.
-class GapTimedDevice : public RawDevice {
+class GapTimedDevice : public ForwardingDevice {
   public:
     GapTimedDevice(std::unique_ptr<RawDevice> inner, ReadGaps& gaps)
-        : inner_(std::move(inner)), gaps_(gaps) {}
-    int64_t seek(int64_t offset) override { return inner_->seek(offset); }
-    int64_t read(void* buffer, int64_t length) override { return inner_->read(buffer, length); }
+        : ForwardingDevice(std::move(inner)), gaps_(gaps) {}
     int64_t readAt(int64_t offset, void* buffer, int64_t length) override {
         gaps_.before();
-        int64_t n = inner_->readAt(offset, buffer, length);
+        int64_t n = inner().readAt(offset, buffer, length);
         gaps_.after();
         return n;
     }
-    int64_t write(const void* buffer, int64_t length) override {
-        return inner_->write(buffer, length);
-    }
-    int64_t reportedSize() const override { return inner_->reportedSize(); }
-    int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
 
   private:
-    std::unique_ptr<RawDevice> inner_;
     ReadGaps& gaps_;
 };
 

@@ -41,4 +41,27 @@ class RawDevice {
     }
 };
 
+// A device wrapped to change a few of its calls (a fault, a gate, a timer):
+// every call not overridden goes to the wrapped device. readAt stays
+// seek + read, so a wrapper that changes read changes positioned reads too;
+// no queue is offered unless the wrapper offers one.
+class ForwardingDevice : public RawDevice {
+  public:
+    explicit ForwardingDevice(std::unique_ptr<RawDevice> inner) : inner_(std::move(inner)) {}
+
+    int64_t seek(int64_t offset) override { return inner_->seek(offset); }
+    int64_t read(void* buffer, int64_t length) override { return inner_->read(buffer, length); }
+    int64_t write(const void* buffer, int64_t length) override {
+        return inner_->write(buffer, length);
+    }
+    int64_t reportedSize() const override { return inner_->reportedSize(); }
+    int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
+
+  protected:
+    RawDevice& inner() { return *inner_; }
+
+  private:
+    std::unique_ptr<RawDevice> inner_;
+};
+
 } // namespace tolvarin

@@ -45,12 +45,12 @@ constexpr int kLongWait = 120000;
 
 // The unit as the fault plan has it: reads over kBad fail, reads over kSlow
 // take kSlowMicros.
-class FaultyUnit : public RawDevice {
+class FaultyUnit : public ForwardingDevice {
   public:
-    explicit FaultyUnit(std::unique_ptr<RawDevice> inner) : inner_(std::move(inner)) {}
+    explicit FaultyUnit(std::unique_ptr<RawDevice> inner) : ForwardingDevice(std::move(inner)) {}
     int64_t seek(int64_t offset) override {
         at_ = offset;
-        return inner_->seek(offset);
+        return inner().seek(offset);
     }
     int64_t read(void* buffer, int64_t length) override {
         auto overlaps = [&](int64_t start) { return at_ < start + 4096 && start < at_ + length; };
@@ -60,18 +60,12 @@ class FaultyUnit : public RawDevice {
         if (overlaps(kSlow)) {
             std::this_thread::sleep_for(std::chrono::microseconds(kSlowMicros));
         }
-        int64_t got = inner_->read(buffer, length);
+        int64_t got = inner().read(buffer, length);
         at_ += got > 0 ? got : 0;
         return got;
     }
-    int64_t write(const void* buffer, int64_t length) override {
-        return inner_->write(buffer, length);
-    }
-    int64_t reportedSize() const override { return inner_->reportedSize(); }
-    int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
 
   private:
-    std::unique_ptr<RawDevice> inner_;
     int64_t at_ = 0;
 };
 

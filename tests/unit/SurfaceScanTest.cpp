@@ -638,15 +638,10 @@ TEST_F(SurfaceScanTest, PauseWaitsOnTheClockUntilReleased) {
 
 // A device whose queue hands every second read out before the one submitted
 // ahead of it, reading through a simulated unit when it hands a read out.
-class SwappingDevice : public RawDevice {
+class SwappingDevice : public ForwardingDevice {
   public:
-    explicit SwappingDevice(std::unique_ptr<RawDevice> inner) : inner_(std::move(inner)) {}
-    int64_t seek(int64_t offset) override { return inner_->seek(offset); }
-    int64_t read(void* buffer, int64_t length) override { return inner_->read(buffer, length); }
-    int64_t write(const void* buffer, int64_t length) override {
-        return inner_->write(buffer, length);
-    }
-    int64_t reportedSize() const override { return inner_->reportedSize(); }
+    explicit SwappingDevice(std::unique_ptr<RawDevice> inner)
+        : ForwardingDevice(std::move(inner)) {}
 
     class Queue : public ReadQueue {
       public:
@@ -696,7 +691,6 @@ class SwappingDevice : public RawDevice {
     int mostInFlight = 0;
 
   private:
-    std::unique_ptr<RawDevice> inner_;
     Queue* queue_ = nullptr;
 };
 

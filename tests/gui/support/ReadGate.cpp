@@ -8,13 +8,13 @@ namespace tolvarin {
 
 namespace {
 
-class GatedDevice : public RawDevice {
+class GatedDevice : public ForwardingDevice {
   public:
     GatedDevice(std::unique_ptr<RawDevice> inner, ReadGate& gate)
-        : inner_(std::move(inner)), gate_(gate) {}
+        : ForwardingDevice(std::move(inner)), gate_(gate) {}
 
     int64_t seek(int64_t offset) override {
-        int64_t result = inner_->seek(offset);
+        int64_t result = inner().seek(offset);
         if (result >= 0) {
             position_ = result;
         }
@@ -22,24 +22,21 @@ class GatedDevice : public RawDevice {
     }
     int64_t read(void* buffer, int64_t length) override {
         gate_.pass(position_, length);
-        int64_t result = inner_->read(buffer, length);
+        int64_t result = inner().read(buffer, length);
         if (result > 0) {
             position_ += result;
         }
         return result;
     }
     int64_t write(const void* buffer, int64_t length) override {
-        int64_t result = inner_->write(buffer, length);
+        int64_t result = inner().write(buffer, length);
         if (result > 0) {
             position_ += result;
         }
         return result;
     }
-    int64_t reportedSize() const override { return inner_->reportedSize(); }
-    int64_t logicalBlockSize() const override { return inner_->logicalBlockSize(); }
 
   private:
-    std::unique_ptr<RawDevice> inner_;
     ReadGate& gate_;
     int64_t position_ = 0;
 };
