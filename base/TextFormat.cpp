@@ -45,9 +45,8 @@ std::string gigabytesText(int64_t bytes) {
     }
     int64_t thousandths = (bytes + 500000) / 1000000;
     char digits[24];
-    auto [end, error] = std::to_chars(digits, digits + sizeof digits, thousandths / 1000);
-    (void)error; // 24 digits hold any int64_t
-    std::string text(digits, end);
+    // 24 digits hold any int64_t: to_chars cannot run out of room.
+    std::string text(digits, std::to_chars(digits, digits + sizeof digits, thousandths / 1000).ptr);
     int64_t fraction = thousandths % 1000;
     text += '.';
     text += static_cast<char>('0' + fraction / 100);
