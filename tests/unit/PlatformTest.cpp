@@ -261,14 +261,21 @@ TEST(SafeFile, CreateExclusiveRefusesExistingFile) {
     EXPECT_FALSE(SafeFile::createExclusive(path).valid());
 }
 
-TEST(PosixRawDevice, ReadsAnImageAtUnalignedOffsets) {
-    TempDir dir;
+// A 64 KiB image whose every byte holds the number of its block of
+// blockSize bytes, written to dir/disk.img.
+static std::string numberedImage(const TempDir& dir, size_t blockSize) {
     std::string image = dir.path() + "/disk.img";
     std::string content(65536, '\0');
     for (size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<char>(i / 512);
+        content[i] = static_cast<char>(i / blockSize);
     }
-    ASSERT_TRUE(SafeFile::replace(image, content));
+    EXPECT_TRUE(SafeFile::replace(image, content));
+    return image;
+}
+
+TEST(PosixRawDevice, ReadsAnImageAtUnalignedOffsets) {
+    TempDir dir;
+    std::string image = numberedImage(dir, 512);
     auto dev = PosixRawDevice::open(image, PosixRawDevice::Access::ReadOnly);
     ASSERT_TRUE(dev);
     EXPECT_EQ(dev->reportedSize(), 65536);
@@ -285,12 +292,7 @@ TEST(PosixRawDevice, ReadsAnImageAtUnalignedOffsets) {
 
 TEST(PosixRawDevice, PositionedReadsPlainReadsAndWritesShareOnePosition) {
     TempDir dir;
-    std::string image = dir.path() + "/disk.img";
-    std::string content(65536, '\0');
-    for (size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<char>(i / 4096);
-    }
-    ASSERT_TRUE(SafeFile::replace(image, content));
+    std::string image = numberedImage(dir, 4096);
     auto dev = PosixRawDevice::open(image, PosixRawDevice::Access::ReadWrite);
     ASSERT_TRUE(dev);
     AlignedBuffer buf(8192);
