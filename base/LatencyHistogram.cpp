@@ -19,6 +19,27 @@ const std::array<double, LatencyHistogram::kBuckets>& LatencyHistogram::bounds()
     return table;
 }
 
+// Built from bounds() at start-up, so that a reading lands where a search
+// of the bounds would put it.
+const LatencyHistogram::Steps LatencyHistogram::kSteps = [] {
+    Steps t;
+    const auto& b = bounds();
+    t.firstMicros.fill(std::numeric_limits<uint64_t>::max());
+    t.firstMicros[0] = 0;
+    for (size_t i = 1; i < static_cast<size_t>(kBuckets); ++i) {
+        t.firstMicros[i] = static_cast<uint64_t>(std::ceil(b[i]));
+    }
+    for (size_t k = 0; k < static_cast<size_t>(kPowers); ++k) {
+        uint64_t power = uint64_t{1} << k;
+        size_t bucket = 1;
+        while (bucket + 1 < static_cast<size_t>(kBuckets) && t.firstMicros[bucket + 1] <= power) {
+            ++bucket;
+        }
+        t.startOfPower[k] = static_cast<uint8_t>(bucket);
+    }
+    return t;
+}();
+
 double LatencyHistogram::lowerMicros(int bucket) {
     if (bucket <= 0) {
         return 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +19,11 @@ class LatencyHistogram {
     static constexpr int kBuckets = kPerDecade * kDecades + 2;
 
     // The bucket of a reading: 0 below 1 us, kBuckets - 1 from 100 s on,
-    // else 1 + floor(kPerDecade * log10(micros)).
+    // else 1 + floor(kPerDecade * log10(micros)). Called after every read,
+    // when the read's copy has pushed the tables out of the nearer caches:
+    // the reading's power of two names its first candidate and three
+    // independent comparisons settle it, where a search over the bounds
+    // made seven loads one after another.
     static int bucketOf(int64_t micros) {
         if (micros < 1) {
             return 0;
@@ -26,20 +31,13 @@ class LatencyHistogram {
         if (micros >= kTopMicros) {
             return kBuckets - 1;
         }
-        // The first bound above the reading, found among the 81 bounds.
-        const auto& b = bounds();
-        int lo = 1;
-        int hi = kBuckets - 1;
-        auto value = static_cast<double>(micros);
-        while (lo < hi) {
-            int mid = (lo + hi) / 2;
-            if (value < b[static_cast<size_t>(mid)]) {
-                hi = mid;
-            } else {
-                lo = mid + 1;
-            }
-        }
-        return lo - 1;
+        const Steps& t = steps();
+        auto value = static_cast<uint64_t>(micros);
+        int first = t.startOfPower[static_cast<size_t>(std::bit_width(value) - 1)];
+        auto at = static_cast<size_t>(first);
+        return first + static_cast<int>(value >= t.firstMicros[at + 1]) +
+               static_cast<int>(value >= t.firstMicros[at + 2]) +
+               static_cast<int>(value >= t.firstMicros[at + 3]);
     }
     // The bounds of a bucket in microseconds: [lower, upper). The bucket
     // below 1 us starts at 0; the one from 100 s on ends at infinity.
@@ -67,6 +65,18 @@ class LatencyHistogram {
     static constexpr int64_t kTopMicros = 100000000; // 100 s
     // bounds()[i] = 10^((i - 1) / kPerDecade) us for i = 1 .. kBuckets - 1.
     static const std::array<double, kBuckets>& bounds();
+    // A power of two spans log10(2) of a decade: at most four buckets.
+    static constexpr int kPowers = 27; // 2^26 < 100 s < 2^27 us
+    struct Steps {
+        // The least whole number of microseconds in each bucket (bucket 0
+        // and the places past the last bucket hold values no reading
+        // reaches here).
+        std::array<uint64_t, kBuckets + 3> firstMicros{};
+        // The bucket of 2^k us.
+        std::array<uint8_t, kPowers> startOfPower{};
+    };
+    static const Steps& steps() { return kSteps; }
+    static const Steps kSteps;
 
     std::array<uint64_t, kBuckets> counts_{};
     uint64_t total_ = 0;

@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <vector>
 
 namespace tolvarin {
 
@@ -84,6 +85,31 @@ TEST(LatencyHistogram, TenBucketsPerDecadeFromOneMicrosecondToOneHundredSeconds)
         int b = LatencyHistogram::bucketOf(micros);
         EXPECT_LE(LatencyHistogram::lowerMicros(b), static_cast<double>(micros)) << micros;
         EXPECT_GT(LatencyHistogram::upperMicros(b), static_cast<double>(micros)) << micros;
+    }
+    // The quick look-up agrees with the bounds everywhere a reading can
+    // change bucket: every small reading, and either side of each bound and
+    // of each power of two.
+    auto byBounds = [](int64_t micros) {
+        int b = LatencyHistogram::kBuckets - 1;
+        while (b > 0 && LatencyHistogram::lowerMicros(b) > static_cast<double>(micros)) {
+            --b;
+        }
+        return b;
+    };
+    std::vector<int64_t> edges;
+    for (int64_t m = 0; m < 70000; ++m) {
+        edges.push_back(m);
+    }
+    for (int b = 1; b < LatencyHistogram::kBuckets; ++b) {
+        auto low = static_cast<int64_t>(std::ceil(LatencyHistogram::lowerMicros(b)));
+        edges.insert(edges.end(), {low - 1, low, low + 1});
+    }
+    for (int k = 0; k < 28; ++k) {
+        int64_t power = int64_t{1} << k;
+        edges.insert(edges.end(), {power - 1, power, power + 1});
+    }
+    for (int64_t micros : edges) {
+        ASSERT_EQ(LatencyHistogram::bucketOf(micros), byBounds(micros)) << micros;
     }
     LatencyHistogram h;
     for (int i = 0; i < 99; ++i) {
