@@ -233,6 +233,9 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
                 SurfaceScan::StopDecision decision = stopper.runStopProtocol(
                     seekFile_, "Seek Scan Terminated by User\n\n", false, &stopStamp);
                 if (decision == SurfaceScan::StopDecision::Terminate) {
+                    if (recordWriteFailed_.empty()) {
+                        recordWriteFailed_ = stopper.recordWriteFailed();
+                    }
                     return terminate(stopStamp);
                 }
             }

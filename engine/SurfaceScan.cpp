@@ -850,10 +850,15 @@ SurfaceScan::StopDecision SurfaceScan::stopProtocol(bool normal, const std::stri
         std::string prefix = controller_.filePrefix();
         if (answer == 1) {
             // Save: the file stays incomplete so that a later normal scan
-            // offers to resume it.
-            call(store_.deleteCurrentBackupFilesWithFilePrefix, prefix);
-            appendTo(dataFile, "%s", dataFileLine != nullptr ? dataFileLine : "");
-            appendEndOfFileTo(dataFile);
+            // offers to resume it. The backups go only once the file has
+            // its last lines: a file that could not take them is undone
+            // with the rest of the test, as any other write that failed.
+            if (appendTo(dataFile, "%s", dataFileLine != nullptr ? dataFileLine : "") &&
+                appendEndOfFileTo(dataFile)) {
+                call(store_.deleteCurrentBackupFilesWithFilePrefix, prefix);
+            } else {
+                recordWriteFailed_ = dataFile;
+            }
         } else if (answer == -1) {
             int second = MessageCenter::generateAlertDialogWithNumber(kDontSaveQuestion);
             if (second == 1) {

@@ -536,6 +536,53 @@ TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
     }
 }
 
+// "Save" keeps the stopped test only once its file has taken the last
+// lines; a file that refuses them is undone like any failed write, and
+// the previous test stays whole.
+TEST_F(NormalScanTest, ASaveThatCannotBeWrittenUndoesTheTest) {
+    registerUnit();
+    ASSERT_EQ(runTest(), NormalScan::Outcome::Completed);
+    std::map<std::string, std::string> before = unit->snapshot();
+    struct Refusing : ScriptedAnswerer {
+        std::function<void()> onStopQuestion;
+        int answer(const Alert& alert) override {
+            if (alert.number == 3 && onStopQuestion) {
+                onStopQuestion();
+            }
+            return ScriptedAnswerer::answer(alert);
+        }
+    };
+    auto refusing = std::make_shared<Refusing>();
+    MessageCenter::setAnswerer(refusing);
+    for (bool seek : {false, true}) {
+        SCOPED_TRACE(seek);
+        const std::string path = unit->path(seek ? ".csk" : ".css");
+        const std::string aside = path + ".aside";
+        // A folder stands at the file's name from the question until the
+        // scan's spinner stops.
+        refusing->onStopQuestion = [&] {
+            fs::rename(path, aside);
+            fs::create_directories(path);
+        };
+        const std::string scan = seek ? "SeekScanSpinner" : "SurfaceScanSpinner";
+        host.setOnCall([&, fired = false](const FakeScanHost::Call& call) mutable {
+            if (!fired && call.name == "setNormal" + scan + "Location" &&
+                (seek || call.number == static_cast<double>(2 * MiB))) {
+                fired = true;
+                controller.setStopFlag(true);
+            } else if (call.name == "stopNormal" + scan + "Thread" && fs::exists(aside)) {
+                fs::remove(path);
+                fs::rename(aside, path);
+            }
+        });
+        refusing->push(3, 1); // Save
+        EXPECT_EQ(runTest(), NormalScan::Outcome::Failed);
+        EXPECT_NE(log().find("SCAN CONTROLLER: Could not write " + path), std::string::npos);
+        EXPECT_EQ(unit->snapshot(), before);
+        EXPECT_TRUE(backups().empty());
+    }
+}
+
 TEST_F(NormalScanTest, StartingOverTheInitialSeekScanAlsoDropsTheSurfaceAverage) {
     registerUnit();
     stopSeekAfter(1);
