@@ -719,6 +719,11 @@ bool ScanController::appendDiagRecord(const std::string& line) {
     return true;
 }
 
+std::string ScanController::unwrittenDiagFile(bool written) const {
+    DataFileSet files = unitFiles();
+    return written || !files.usable() ? std::string() : files.diaFile();
+}
+
 bool ScanController::writeSurfaceStartTimeToDiagFile(const char* timeStamp) {
     bool ok = appendDiagRecord(formatText("SRTS:%s\n", timeStamp != nullptr ? timeStamp : ""));
     if (ok) {

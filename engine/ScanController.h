@@ -257,12 +257,17 @@ class ScanController {
 
     // Diagnostics file records, one line each, appended to diagFile(). A
     // record that cannot be written is lost (answer false), never misplaced.
+    // A normal scan whose finding was lost ends as a failed write: the
+    // diagnostics run would otherwise never look at that place again.
     bool writeSurfaceStartTimeToDiagFile(const char* timeStamp);
     bool writeSurfaceErrorToDiagFile(int64_t offset, int sectionIndex);
     bool writeSurfaceIrregularityToFile(int64_t offset, double seconds, int sectionIndex);
     bool writeSeekStartTimeToDiagFile(const char* timeStamp);
     bool writeSeekErrorToDiagFile(int64_t offsetA, int64_t offsetB);
     bool writeSeekIrregularityToFile(int64_t offsetA, int64_t offsetB);
+    // The diagnostics file when a record was not written to it; empty when
+    // it was, or when the test keeps no files.
+    std::string unwrittenDiagFile(bool written) const;
 
   private:
     // The counts, sections and indices of the context into the results,

@@ -215,7 +215,7 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     getTimeStamp(stamp, host_.env());
     log("\nSTART OF SEEK SCAN TEST: %s\n\n", stamp);
     if (normal_) {
-        controller_.writeSeekStartTimeToDiagFile(stamp);
+        keepDiagRecord(controller_.writeSeekStartTimeToDiagFile(stamp));
     }
     startSpinner();
 
@@ -290,7 +290,7 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
         if (result == kSeekTestReadFailed) {
             log(" Seek Start: %-14lld End: %-14lld Status: FAILED - UNABLE TO READ\n", a, b);
             if (normal_) {
-                controller_.writeSeekErrorToDiagFile(offsetA, offsetB);
+                keepDiagRecord(controller_.writeSeekErrorToDiagFile(offsetA, offsetB));
             }
         } else {
             log(" Seek Start: %-14lld End: %-14lld Status: FAILED - UNABLE TO SEEK\n", a, b);
@@ -304,7 +304,7 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     } else if (result == kSeekTestSlow) {
         log(" Seek Start: %-14lld End: %-14lld Status: PASSED W/IRREGULARITY\n", a, b);
         if (normal_) {
-            controller_.writeSeekIrregularityToFile(offsetA, offsetB);
+            keepDiagRecord(controller_.writeSeekIrregularityToFile(offsetA, offsetB));
         }
         passed = 1;
         clean = 0;
@@ -396,6 +396,12 @@ void SeekScan::finish() {
     controller_.updateGUI();
     releaseTables();
     host_.setUnderTest(false);
+}
+
+void SeekScan::keepDiagRecord(bool written) {
+    if (recordWriteFailed_.empty()) {
+        recordWriteFailed_ = controller_.unwrittenDiagFile(written);
+    }
 }
 
 bool SeekScan::terminate(const std::string& stamp) {

@@ -155,7 +155,7 @@ bool SurfaceScan::doSurfaceScanTestUsingFile(const std::string& dataFile) {
     log("START OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
     int first = 0;
     if (normal_) {
-        controller_.writeSurfaceStartTimeToDiagFile(stamp.c_str());
+        keepDiagRecord(controller_.writeSurfaceStartTimeToDiagFile(stamp.c_str()));
         if (store_.extractSurfaceDataFromFile) {
             first = store_.extractSurfaceDataFromFile(dataFile_);
         }
@@ -193,6 +193,12 @@ void SurfaceScan::showFirstProgress() {
 void SurfaceScan::stopSpinner() {
     host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
                   SpinnerAction::stop);
+}
+
+void SurfaceScan::keepDiagRecord(bool written) {
+    if (recordWriteFailed_.empty()) {
+        recordWriteFailed_ = controller_.unwrittenDiagFile(written);
+    }
 }
 
 void SurfaceScan::setSpinnerLocation(int64_t offset) {
@@ -367,7 +373,7 @@ bool SurfaceScan::takeRead(int index, Wording wording, int64_t offset, int64_t r
         s.clean = 0;
         controller_.updateGUI();
         if (normal_ && wording == Wording::Full) {
-            controller_.writeSurfaceIrregularityToFile(offset, seconds, index);
+            keepDiagRecord(controller_.writeSurfaceIrregularityToFile(offset, seconds, index));
         }
     }
     disk.position += readResult;
@@ -571,7 +577,7 @@ bool SurfaceScan::readError(int index, Wording wording) {
         static_cast<long long>(std::min(s.endPosition + disk.scanReadSize, s.end + 1)));
     controller_.updateErrorCount();
     if (writeRecords) {
-        controller_.writeSurfaceErrorToDiagFile(s.endPosition, index);
+        keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(s.endPosition, index));
     }
 
     bool repair = host_.scanOptions().attemptToRepairBadSectors;
@@ -649,7 +655,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             log("        SCAN FAILED AT: %lld\n", static_cast<long long>(at));
             controller_.updateGUI();
             if (normal_ && !limited) {
-                controller_.writeSurfaceErrorToDiagFile(at, index);
+                keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(at, index));
             }
         }
         samples += 1;

@@ -504,7 +504,9 @@ TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
     std::map<std::string, std::string> before = unit->snapshot();
     // A scan's file refuses one record for a moment (a folder stands at its
     // name from the given read until the scan's spinner stops): the
-    // surface scan's at section 1, the seek scan's at its second pair.
+    // surface scan's at section 1, the seek scan's at its second pair, the
+    // diagnostics file the slow read of section 3.
+    device.slowReads(3 * MiB, 3 * MiB + 262144, 700000);
     struct Refusal {
         const char* suffix;
         const char* scan;
@@ -514,6 +516,8 @@ TEST_F(NormalScanTest, ARecordThatCannotBeWrittenUndoesTheTest) {
         {".css", "SurfaceScanSpinner",
          [](double location, int) { return location == static_cast<double>(MiB + 768 * 1024); }},
         {".csk", "SeekScanSpinner", [](double, int call) { return call == 2; }},
+        {".dia", "SurfaceScanSpinner",
+         [](double location, int) { return location == static_cast<double>(3 * MiB); }},
     };
     for (const Refusal& r : refusals) {
         const std::string path = unit->path(r.suffix);
