@@ -269,7 +269,7 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     double average = 0;
     int result = 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
+        std::lock_guard<std::mutex> lock(controller_.scanLock());
         result = doLowLevelSeekTest(&minimum, &maximum, &total, &average, disk, offsetA, offsetB,
                                     &cycles_);
     }

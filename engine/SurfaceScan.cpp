@@ -299,7 +299,7 @@ bool SurfaceScan::scanOneSection(int index, Wording wording) {
             int64_t t0 = 0;
             int64_t t1 = 0;
             {
-                std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
+                std::lock_guard<std::mutex> lock(controller_.scanLock());
                 t0 = disk.clock->monotonicMicros();
                 readResult = device.readAt(offset, buffer, disk.scanReadSize);
                 t1 = disk.clock->monotonicMicros();
@@ -637,7 +637,7 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
         setSpinnerLocation(at);
         int64_t result = -1;
         {
-            std::lock_guard<std::recursive_mutex> lock(controller_.scanLock());
+            std::lock_guard<std::mutex> lock(controller_.scanLock());
             result = device.readAt(at, disk.scanBuffer.data(), disk.scanReadSize);
         }
         disk.lastReadResult = result;

@@ -135,8 +135,16 @@ bool PosixRawDevice::aligned(const void* buffer, int64_t offset, int64_t length)
         return true;
     }
     auto address = reinterpret_cast<uintptr_t>(buffer);
-    return address % AlignedBuffer::kAlignment == 0 && offset % blockSize_ == 0 &&
-           length % blockSize_ == 0;
+    if (address % AlignedBuffer::kAlignment != 0) {
+        return false;
+    }
+    // Asked before every read: a mask where the block size is a power of
+    // two (as the kernel's are), two divisions only for any other.
+    auto block = static_cast<uint64_t>(blockSize_);
+    if (block != 0 && (block & (block - 1)) == 0) {
+        return ((static_cast<uint64_t>(offset) | static_cast<uint64_t>(length)) & (block - 1)) == 0;
+    }
+    return offset % blockSize_ == 0 && length % blockSize_ == 0;
 }
 
 int64_t PosixRawDevice::seek(int64_t offset) {
