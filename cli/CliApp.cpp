@@ -24,6 +24,10 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "tolvarin-cli: %s\n%s", error.c_str(), cliUsage());
         return 2;
     }
+    if (options->command == "help") {
+        std::fputs(cliUsage(), stdout);
+        return 0;
+    }
     if (options->command == "version") {
         std::printf("tolvarin-cli %s\n", TOLVARIN_VERSION);
         return 0;

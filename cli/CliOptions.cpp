@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <set>
 
@@ -40,6 +41,7 @@ const char* cliUsage() {
            "       tolvarin-cli history     UNIT\n"
            "       tolvarin-cli forget      UNIT\n"
            "       tolvarin-cli version\n"
+           "       tolvarin-cli help\n"
            "common options: --log FILE  --probe | --no-probe  --error-limit N  --answer N=V  "
            "--yes  --json\n";
 }
@@ -55,8 +57,13 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
         return fail("no command given");
     }
     o.command = args[0];
-    static const std::set<std::string> commands = {"list",    "cursory", "normal", "diagnostics",
-                                                   "history", "forget",  "version"};
+    // The first thing a newcomer tries, also after a command.
+    if (o.command == "-h" || std::find(args.begin(), args.end(), "--help") != args.end()) {
+        o.command = "help";
+        return o;
+    }
+    static const std::set<std::string> commands = {"list",    "cursory", "normal",  "diagnostics",
+                                                   "history", "forget",  "version", "help"};
     static const std::set<std::string> unitCommands = {"cursory", "normal", "diagnostics",
                                                        "history", "forget"};
     if (commands.count(o.command) == 0) {

@@ -33,6 +33,16 @@ TEST(CliOptions, CursoryWithEveryOption) {
     EXPECT_EQ(o->logFile, "/tmp/l.txt");
 }
 
+TEST(CliOptions, HelpAnswersToItsUsualSpellings) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"help"}, {"--help"}, {"-h"}, {"cursory", "--help"}, {"normal", "sdb", "--help"}}) {
+        auto o = parse(args);
+        ASSERT_TRUE(o) << args.back();
+        EXPECT_EQ(o->command, "help");
+    }
+    EXPECT_NE(std::string(cliUsage()).find("tolvarin-cli help\n"), std::string::npos);
+}
+
 TEST(CliOptions, BadUsageIsRefusedWithAReason) {
     std::string error;
     EXPECT_FALSE(parse({"cursory"}, &error));
