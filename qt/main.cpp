@@ -111,6 +111,21 @@ int restartAsRoot(int argc, char** argv, const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Answered in the terminal before anything asks for root rights.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::printf("usage: tolvarin [USE_USB]\n"
+                        "Opens the desktop window; it asks for root rights through polkit.\n"
+                        "USE_USB keeps the data on the volume labelled TOLVARIN.\n"
+                        "The terminal program: tolvarin-cli help\n");
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("tolvarin %s\n", TOLVARIN_VERSION);
+            return 0;
+        }
+    }
     std::vector<std::string> args =
         RootLaunch::applySetenvArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (::geteuid() != 0 && !System::isPrivileged()) {

@@ -98,6 +98,9 @@ run() { "${installed_env[@]}" "$@"; }
 check "tolvarin-cli comes from /usr/bin" test "$(run sh -c 'command -v tolvarin-cli')" = /usr/bin/tolvarin-cli
 check "tolvarin-cli version" grep -qx "tolvarin-cli $version" <(run tolvarin-cli version)
 check "tolvarin-cli list" run tolvarin-cli list
+check "tolvarin --version, without a display or root rights" \
+    grep -qx "tolvarin $version" <(run tolvarin --version)
+check "tolvarin --help" grep -q "^usage: tolvarin" <(run tolvarin --help)
 
 image=$work/unit.img
 truncate -s $((64 * 1048576)) "$image"
