@@ -33,7 +33,7 @@ int run(int argc, char** argv) {
         return 0;
     }
     if (options->command == "list") {
-        return runListCommand();
+        return runListCommand(options->json);
     }
     if (options->command == "cursory") {
         return CursoryCommand(*options).run();

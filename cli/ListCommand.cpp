@@ -82,7 +82,25 @@ std::string formatDriveTable(const std::vector<Media>& media) {
     return table;
 }
 
-int runListCommand() {
+nlohmann::json driveListJson(const std::vector<Media>& media) {
+    static const std::array<const char*, kColumns> names = {
+        "identifier", "size", "type", "fileSystem", "interface", "smart", "name"};
+    nlohmann::json units = nlohmann::json::array();
+    for (const Media& m : media) {
+        Row row = rowFor(m);
+        nlohmann::json unit{{"kind", m.isPrimaryDisk() ? "disk" : "volume"},
+                            {"disk", m.primaryDiskID()}};
+        for (size_t c = 0; c < kColumns; ++c) {
+            // The table's indentation and its dash for "nothing" are for the eye.
+            std::string value = trimmed(row[c]);
+            unit[names[c]] = value == "-" ? nlohmann::json(nullptr) : nlohmann::json(value);
+        }
+        units.push_back(std::move(unit));
+    }
+    return nlohmann::json{{"command", "list"}, {"units", std::move(units)}};
+}
+
+int runListCommand(bool json) {
     DriveListLoader loader([](const std::string& reason) {
         std::fprintf(stderr, "tolvarin-cli: %s\n", reason.c_str());
         Env::standard().exitProcess(-1);
@@ -92,7 +110,11 @@ int runListCommand() {
         std::fprintf(stderr, "tolvarin-cli: no disks found: %s\n", loader.problem().c_str());
         return 3;
     }
-    std::fputs(formatDriveTable(media).c_str(), stdout);
+    if (json) {
+        std::fputs((driveListJson(media).dump(2) + "\n").c_str(), stdout);
+    } else {
+        std::fputs(formatDriveTable(media).c_str(), stdout);
+    }
     std::fflush(stdout);
     return 0;
 }

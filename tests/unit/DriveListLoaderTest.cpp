@@ -111,6 +111,22 @@ TEST(ListCommand, TableIndentsVolumesUnderTheirDiskInAlignedColumns) {
               "-         Données\n"
               "  sda3      0.5 GB    No File System         -            Serial ATA Hard Drive  "
               "-         -\n");
+
+    nlohmann::json list =
+        driveListJson({row("sda", "", "500.1 GB", "N/A"), row("sda", "sda3", "0.5 GB", "")});
+    EXPECT_EQ(list["command"], "list");
+    ASSERT_EQ(list["units"].size(), 2u);
+    const nlohmann::json& disk = list["units"][0];
+    EXPECT_EQ(disk["kind"], "disk");
+    EXPECT_EQ(disk["identifier"], "sda");
+    EXPECT_EQ(disk["smart"], "Verified");
+    EXPECT_TRUE(disk["fileSystem"].is_null());
+    const nlohmann::json& volume = list["units"][1];
+    EXPECT_EQ(volume["kind"], "volume");
+    EXPECT_EQ(volume["identifier"], "sda3");
+    EXPECT_EQ(volume["disk"], "sda");
+    EXPECT_EQ(volume["size"], "0.5 GB");
+    EXPECT_TRUE(volume["name"].is_null());
 }
 
 } // namespace tolvarin
