@@ -31,7 +31,7 @@ class LatencyHistogram {
         if (micros >= kTopMicros) {
             return kBuckets - 1;
         }
-        const Steps& t = steps();
+        const Steps& t = kSteps;
         auto value = static_cast<uint64_t>(micros);
         int first = t.startOfPower[static_cast<size_t>(std::bit_width(value) - 1)];
         auto at = static_cast<size_t>(first);
@@ -75,7 +75,6 @@ class LatencyHistogram {
         // The bucket of 2^k us.
         std::array<uint8_t, kPowers> startOfPower{};
     };
-    static const Steps& steps() { return kSteps; }
     static const Steps kSteps;
 
     std::array<uint64_t, kBuckets> counts_{};

@@ -719,9 +719,14 @@ bool ScanController::appendDiagRecord(const std::string& line) {
     return true;
 }
 
-std::string ScanController::unwrittenDiagFile(bool written) const {
+void ScanController::keepDiagRecord(bool written, std::string* writeFailed) const {
+    if (written || !writeFailed->empty()) {
+        return;
+    }
     DataFileSet files = unitFiles();
-    return written || !files.usable() ? std::string() : files.diaFile();
+    if (files.usable()) {
+        *writeFailed = files.diaFile();
+    }
 }
 
 bool ScanController::writeSurfaceStartTimeToDiagFile(const char* timeStamp) {

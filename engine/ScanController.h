@@ -91,8 +91,8 @@ class ScanController {
     void setHasSMARTFromStatus(const std::string& SMARTStatus);
 
     // The lock the scans hold around every timed device access. Nothing
-    // takes it while holding it, so a plain mutex: a recursive one cost a
-    // hundred instructions a read.
+    // takes it while holding it, so a plain mutex: a recursive one costs
+    // more at every read.
     std::mutex& scanLock() { return scanLock_; }
 
     // --- what the test measures beyond the designed files ---------------------
@@ -267,9 +267,10 @@ class ScanController {
     bool writeSeekStartTimeToDiagFile(const char* timeStamp);
     bool writeSeekErrorToDiagFile(int64_t offsetA, int64_t offsetB);
     bool writeSeekIrregularityToFile(int64_t offsetA, int64_t offsetB);
-    // The diagnostics file when a record was not written to it; empty when
-    // it was, or when the test keeps no files.
-    std::string unwrittenDiagFile(bool written) const;
+    // A scan's record of a failed write (*writeFailed, when still empty)
+    // names the diagnostics file when a record was not written to it and
+    // the test keeps files.
+    void keepDiagRecord(bool written, std::string* writeFailed) const;
 
   private:
     // The counts, sections and indices of the context into the results,

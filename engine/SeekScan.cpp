@@ -215,7 +215,8 @@ bool SeekScan::doSeekScanTestUsingSeekFile(const std::string& seekFile,
     getTimeStamp(stamp, host_.env());
     log("\nSTART OF SEEK SCAN TEST: %s\n\n", stamp);
     if (normal_) {
-        keepDiagRecord(controller_.writeSeekStartTimeToDiagFile(stamp));
+        controller_.keepDiagRecord(controller_.writeSeekStartTimeToDiagFile(stamp),
+                                   &recordWriteFailed_);
     }
     startSpinner();
 
@@ -290,7 +291,8 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
         if (result == kSeekTestReadFailed) {
             log(" Seek Start: %-14lld End: %-14lld Status: FAILED - UNABLE TO READ\n", a, b);
             if (normal_) {
-                keepDiagRecord(controller_.writeSeekErrorToDiagFile(offsetA, offsetB));
+                controller_.keepDiagRecord(controller_.writeSeekErrorToDiagFile(offsetA, offsetB),
+                                           &recordWriteFailed_);
             }
         } else {
             log(" Seek Start: %-14lld End: %-14lld Status: FAILED - UNABLE TO SEEK\n", a, b);
@@ -304,7 +306,8 @@ void SeekScan::measurePair(int64_t offsetA, int64_t offsetB) {
     } else if (result == kSeekTestSlow) {
         log(" Seek Start: %-14lld End: %-14lld Status: PASSED W/IRREGULARITY\n", a, b);
         if (normal_) {
-            keepDiagRecord(controller_.writeSeekIrregularityToFile(offsetA, offsetB));
+            controller_.keepDiagRecord(controller_.writeSeekIrregularityToFile(offsetA, offsetB),
+                                       &recordWriteFailed_);
         }
         passed = 1;
         clean = 0;
@@ -396,12 +399,6 @@ void SeekScan::finish() {
     controller_.updateGUI();
     releaseTables();
     host_.setUnderTest(false);
-}
-
-void SeekScan::keepDiagRecord(bool written) {
-    if (recordWriteFailed_.empty()) {
-        recordWriteFailed_ = controller_.unwrittenDiagFile(written);
-    }
 }
 
 bool SeekScan::terminate(const std::string& stamp) {

@@ -102,8 +102,6 @@ class SeekScan {
                          const std::string& surfaceFile);
     bool refuse(const char* reason, const std::string& detail);
     bool terminate(const std::string& stamp);
-    // A finding the diagnostics file did not take fails the test's writes.
-    void keepDiagRecord(bool written);
     void measurePair(int64_t offsetA, int64_t offsetB);
     void finish();
     void releaseTables();

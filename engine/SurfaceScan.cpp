@@ -155,7 +155,8 @@ bool SurfaceScan::doSurfaceScanTestUsingFile(const std::string& dataFile) {
     log("START OF SURFACE SCAN TEST: %s\n\n", stamp.c_str());
     int first = 0;
     if (normal_) {
-        keepDiagRecord(controller_.writeSurfaceStartTimeToDiagFile(stamp.c_str()));
+        controller_.keepDiagRecord(controller_.writeSurfaceStartTimeToDiagFile(stamp.c_str()),
+                                   &recordWriteFailed_);
         if (store_.extractSurfaceDataFromFile) {
             first = store_.extractSurfaceDataFromFile(dataFile_);
         }
@@ -193,12 +194,6 @@ void SurfaceScan::showFirstProgress() {
 void SurfaceScan::stopSpinner() {
     host_.spinner(normal_ ? SpinnerPane::normal : SpinnerPane::cursory, SpinnerScan::surface,
                   SpinnerAction::stop);
-}
-
-void SurfaceScan::keepDiagRecord(bool written) {
-    if (recordWriteFailed_.empty()) {
-        recordWriteFailed_ = controller_.unwrittenDiagFile(written);
-    }
 }
 
 void SurfaceScan::setSpinnerLocation(int64_t offset) {
@@ -373,7 +368,9 @@ bool SurfaceScan::takeRead(int index, Wording wording, int64_t offset, int64_t r
         s.clean = 0;
         controller_.updateGUI();
         if (normal_ && wording == Wording::Full) {
-            keepDiagRecord(controller_.writeSurfaceIrregularityToFile(offset, seconds, index));
+            controller_.keepDiagRecord(
+                controller_.writeSurfaceIrregularityToFile(offset, seconds, index),
+                &recordWriteFailed_);
         }
     }
     disk.position += readResult;
@@ -577,7 +574,8 @@ bool SurfaceScan::readError(int index, Wording wording) {
         static_cast<long long>(std::min(s.endPosition + disk.scanReadSize, s.end + 1)));
     controller_.updateErrorCount();
     if (writeRecords) {
-        keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(s.endPosition, index));
+        controller_.keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(s.endPosition, index),
+                                   &recordWriteFailed_);
     }
 
     bool repair = host_.scanOptions().attemptToRepairBadSectors;
@@ -655,7 +653,8 @@ bool SurfaceScan::probeSection(int index, Wording wording) {
             log("        SCAN FAILED AT: %lld\n", static_cast<long long>(at));
             controller_.updateGUI();
             if (normal_ && !limited) {
-                keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(at, index));
+                controller_.keepDiagRecord(controller_.writeSurfaceErrorToDiagFile(at, index),
+                                           &recordWriteFailed_);
             }
         }
         samples += 1;

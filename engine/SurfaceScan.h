@@ -141,8 +141,6 @@ class SurfaceScan {
     void waitWhilePaused();
     void refreshProgress(int64_t offset);
     void setSpinnerLocation(int64_t offset);
-    // A finding the diagnostics file did not take fails the test's writes.
-    void keepDiagRecord(bool written);
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     ScanController& controller_;
