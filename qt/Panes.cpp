@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -154,13 +155,21 @@ ScanPane::ScanPane(bool normal, QWidget* parent) : QWidget(parent) {
     buttons->addWidget(stopButton);
 
     stack(this, unit, progress, results, buttons);
-    // Between the progress and the results; the trend under the results.
+    // Between the progress and the results. The normal pane shows the map
+    // and the unit's index trend on two tabs in the one place, so that the
+    // window keeps within a 1280x800 screen; the map's tab comes first.
     auto* layout = static_cast<QVBoxLayout*>(this->layout());
     surfaceMap = new SurfaceMapWidget(this);
-    layout->insertWidget(2, surfaceMap, 2);
     if (normal) {
+        auto* pictures = new QTabWidget(this);
+        pictures->setObjectName(QStringLiteral("normalPictures"));
+        pictures->setDocumentMode(true);
         trend = new IndexTrendWidget(this);
-        layout->insertWidget(4, trend, 1);
+        pictures->addTab(surfaceMap, QStringLiteral("Surface map"));
+        pictures->addTab(trend, QStringLiteral("Performance indices"));
+        layout->insertWidget(2, pictures, 2);
+    } else {
+        layout->insertWidget(2, surfaceMap, 2);
     }
 }
 

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 
 namespace tolvarin {
@@ -58,6 +59,15 @@ class NormalRunTest : public QObject {
             QTRY_COMPARE(window.normalPane()->trend->picture().points.size(), std::size_t(run));
             if (run == 2) {
                 saveScreenshot(&window, "main-window-normal-test");
+                // The pane at its fullest still fits a 1280x800 screen with
+                // a title bar and a panel.
+                QVERIFY2(
+                    window.width() <= 1280 && window.height() <= 740,
+                    qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
+                auto* pictures = window.findChild<QTabWidget*>(QStringLiteral("normalPictures"));
+                QVERIFY(pictures != nullptr);
+                pictures->setCurrentWidget(window.normalPane()->trend);
+                saveScreenshot(&window, "main-window-normal-indices");
             }
         }
         MessageCenter::resetForTests();
